@@ -1,0 +1,112 @@
+#include "support/in_memory_console.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+
+#include "character/character.h"
+#include "console/console.h"
+#include "game/state.h"
+#include "maze/maze.h"
+
+long long draws = 0;
+
+int counted_rand() {
+    ++draws;
+    return std::rand();
+}
+
+namespace {
+std::deque<int> script;
+
+std::string input_text;
+FILE *input = nullptr;
+char *output_buffer = nullptr;
+size_t output_size = 0;
+FILE *output_stream = nullptr;
+size_t taken = 0;
+std::vector<long long> pause_log;
+CONSOLE saved_console;
+
+void mark_clear() { std::fputs("<clear>", con.out); }
+
+void mark_pause(long long ms) {
+    pause_log.push_back(ms);
+    std::fprintf(con.out, "<sleep %lld>", ms / 1000);
+}
+}  // namespace
+
+void script_rolls(std::initializer_list<int> rolls) { script.assign(rolls.begin(), rolls.end()); }
+void script_rolls(const std::vector<int> &rolls) { script.assign(rolls.begin(), rolls.end()); }
+size_t rolls_left() { return script.size(); }
+
+int scripted_rand() {
+    ++draws;
+    if (script.empty()) {
+        ADD_FAILURE() << "the game drew more numbers than the test scripted";
+        return 0;
+    }
+    int value = script.front();
+    script.pop_front();
+    return value;
+}
+
+void GameTest::SetUp() {
+    saved_console = con;
+    output_stream = open_memstream(&output_buffer, &output_size);
+    taken = 0;
+    pause_log.clear();
+    con.out = output_stream;
+    con.clear = mark_clear;
+    con.wait = mark_pause;
+    type("");
+
+    // The game's lasting state as the program has it before start-up.
+    _P_ = PLAYER{};
+    CheatMode = false;
+    pref = false;
+    seed = 0;
+    indplan = 0;
+    for (auto &list : g) list.clear();
+    std::memset(maze, '#', sizeof maze);
+    FightItemINIT();
+
+    std::srand(1);
+    draws = 0;
+    script.clear();
+    rand_source = counted_rand;
+}
+
+void GameTest::TearDown() {
+    rand_source = &std::rand;
+    if (input) std::fclose(input);
+    input = nullptr;
+    std::fclose(output_stream);
+    std::free(output_buffer);
+    output_buffer = nullptr;
+    output_stream = nullptr;
+    con = saved_console;
+}
+
+void GameTest::type(const std::string &text) {
+    if (input) std::fclose(input);
+    input_text = text;
+    input = input_text.empty() ? std::fopen("/dev/null", "r")
+                               : fmemopen(input_text.data(), input_text.size(), "r");
+    con.in = input;
+}
+
+std::string GameTest::output() {
+    std::fflush(output_stream);
+    return std::string(output_buffer, output_size);
+}
+
+std::string GameTest::take_output() {
+    std::string all = output();
+    std::string fresh = all.substr(taken);
+    taken = all.size();
+    return fresh;
+}
+
+std::vector<long long> GameTest::pauses() { return pause_log; }
