@@ -36,6 +36,11 @@ void console_start() {
     DWORD mode = 0;
     if (out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode))
         SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    // A console's standard output is unbuffered, and the runtime then hands the console one
+    // character at a time; some consoles (wine's among them) cut an escape code written in
+    // pieces and show the rest of it as text. With a full buffer each screen goes out whole:
+    // the game flushes before every read, pause and clear, so nothing waits unseen.
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
 }
 
 void terminal_setup() {}
