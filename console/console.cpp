@@ -163,10 +163,17 @@ long long read_number(long long low, long long high) {
         c = std::getc(con.in);
     }
     put_back(c);
+    // First what a long long holds, then the range asked for, whichever side of zero it lies.
+    long long value = 0;
     if (negative) {
-        if (huge || magnitude > static_cast<unsigned long long>(-(low + 1)) + 1) return low;
-        return magnitude == 0 ? 0 : -static_cast<long long>(magnitude - 1) - 1;
+        if (huge || magnitude > (1ULL << 63))
+            value = LLONG_MIN;
+        else if (magnitude != 0)
+            value = -static_cast<long long>(magnitude - 1) - 1;
+    } else {
+        value = huge || magnitude > LLONG_MAX ? LLONG_MAX : static_cast<long long>(magnitude);
     }
-    if (huge || magnitude > static_cast<unsigned long long>(high)) return high;
-    return static_cast<long long>(magnitude);
+    if (value < low) return low;
+    if (value > high) return high;
+    return value;
 }

@@ -1,1 +1,181 @@
-#include <gtest/gtest.h>
+// The console services: per-mille arithmetic, draws, column padding, the banner, colours, and the
+// three kinds of input with their end-of-input exit.
+#include <climits>
+#include <cmath>
+
+#include "console/console.h"
+#include "support/in_memory_console.h"
+
+using Console = GameTest;
+
+TEST_F(Console, GetvalDividesBeforeMultiplyingAndTruncatesTowardZero) {
+    EXPECT_EQ(getval(100, 150), 114);  // 1.15 is just below itself in double precision
+    EXPECT_EQ(getval(1000, 1), 1000);
+    EXPECT_EQ(getval(10, 100), 11);
+    EXPECT_EQ(getval(3, 100), 3);
+    EXPECT_EQ(getval(-7, 500), -10);
+    for (int n : {0, 1, 12345, -999, INT_MAX, INT_MIN}) EXPECT_EQ(getval(n, -1000), 0) << n;
+    // Out of the int range the result is pinned, and the bonus sum never wraps.
+    EXPECT_EQ(getval(INT_MAX, 1000), INT_MAX);
+    EXPECT_EQ(getval(INT_MIN, 1000), INT_MIN);
+    EXPECT_EQ(getval(5, INT_MAX), 10737423);  // 2147484.647 * 5
+    EXPECT_EQ(draws, 0);
+}
+
+TEST_F(Console, ChancesAndRangesDrawOnceEach) {
+    rand_source = scripted_rand;
+    script_rolls({0, 999, 998, 999, 1999, 2147483647, 5, 12, 7});
+    EXPECT_FALSE(getchance(0));
+    EXPECT_TRUE(getchance(1000));
+    EXPECT_TRUE(getchance(999));   // 998
+    EXPECT_FALSE(getchance(999));  // 999
+    EXPECT_FALSE(getchance(999));  // 1999 % 1000 is 999
+    EXPECT_TRUE(getchance(648));   // 647
+    EXPECT_EQ(l_r_rand(5, 5), 5);
+    EXPECT_EQ(l_r_rand(3, 7), 5);  // 3 + 12 % 5
+    EXPECT_EQ(l_r_rand(INT_MIN, INT_MAX), INT_MIN + 7);
+    EXPECT_EQ(rolls_left(), 0u);
+    EXPECT_EQ(draws, 9);
+}
+
+TEST_F(Console, PercentsPadsColoursAndTheBanner) {
+    say_double(ttop(125));
+    say("|");
+    say_double(ttop(-50));
+    say("|");
+    say_double(ttop(0));
+    say("|");
+    say_double(ttop(3));
+    say("|");
+    say_double(ttop(100));
+    EXPECT_EQ(take_output(), "12.5|-5|0|0.3|10");
+
+    Space("abc", 5);
+    say("|");
+    Space("abc", 2);
+    Space("abc", 1);
+    Space("", 0);
+    EXPECT_EQ(take_output(), "   | ");
+
+    black("k");
+    red("r");
+    green("g");
+    yellow("y");
+    blue("b");
+    purple("p");
+    EXPECT_EQ(
+        take_output(),
+        "\x1b[30mk\x1b[0m\x1b[31mr\x1b[0m\x1b[32mg\x1b[0m\x1b[33my\x1b[0m\x1b[34mb\x1b[0m\x1b[35mp\x1b[0m");
+
+    PrintInfo();
+    const std::string banner = take_output();
+    const size_t line2 = banner.find('\n') + 1;
+    EXPECT_EQ(banner.substr(0, line2), "          Marrowdeep RELEASE v2.3\n");
+    EXPECT_EQ(banner.substr(line2, 14), std::string(14, ' '));
+    EXPECT_NE(banner[line2 + 14], ' ');
+    const size_t line3 = banner.find("\n\n", line2) + 2;
+    EXPECT_EQ(banner.find('\n', line2), line3 - 2);  // the credit is one line, then an empty one
+    EXPECT_EQ(banner.substr(line3),
+              "wasd and q to exit, \x1b[31m b to configure\x1b[0m, \x1b[35m p to enter the tier\x1b[0m\n"
+              "*:supplies   &:monster  #:wall  !:boss  $:refresh\n" +
+                  std::string(52, '-') + "\n");
+}
+
+TEST_F(Console, ClearsPausesAndNumbers) {
+    CLEAR();
+    PAUSE(1.5);
+    PAUSE(0.5);
+    PAUSE(3);
+    EXPECT_EQ(output(), "<clear><sleep 1><sleep 0><sleep 3>");
+    EXPECT_EQ(pauses(), (std::vector<long long>{1000, 0, 3000}));
+
+    EXPECT_EQ(Number(""), 0);
+    EXPECT_EQ(Number("0042"), 42);
+    EXPECT_EQ(Number("-5"), -25);  // '-' counts as -3: no sign and no check
+    EXPECT_EQ(Number("99999999999"), INT_MAX);
+}
+
+TEST_F(Console, IntConversionsPinToTheEdges) {
+    EXPECT_EQ(clamp_int(INT_MAX), INT_MAX);
+    EXPECT_EQ(clamp_int(INT_MAX + 1LL), INT_MAX);
+    EXPECT_EQ(clamp_int(INT_MIN), INT_MIN);
+    EXPECT_EQ(clamp_int(INT_MIN - 1LL), INT_MIN);
+    EXPECT_EQ(clamp_int(LLONG_MAX), INT_MAX);
+    EXPECT_EQ(clamp_int(LLONG_MIN), INT_MIN);
+    EXPECT_EQ(trunc_int(-1.9), -1);
+    EXPECT_EQ(trunc_int(1.9), 1);
+    EXPECT_EQ(trunc_int(2147483646.99), 2147483646);
+    EXPECT_EQ(trunc_int(2147483647.5), INT_MAX);
+    EXPECT_EQ(trunc_int(2147483648.0), INT_MAX);
+    EXPECT_EQ(trunc_int(-2147483648.9), INT_MIN);
+    EXPECT_EQ(trunc_int(-3e12), INT_MIN);
+    EXPECT_EQ(trunc_int(HUGE_VAL), INT_MAX);
+    EXPECT_EQ(trunc_int(-HUGE_VAL), INT_MIN);
+}
+
+TEST_F(Console, LineAnswersSkipBlanksAndLeaveTheRest) {
+    type("  \n\tfirst second\n y");
+    EXPECT_EQ(read_word(), "first");
+    EXPECT_EQ(inchar(), ' ');  // the blank that ended the word is still there
+    EXPECT_EQ(read_word(), "second");
+    EXPECT_EQ(read_answer(), 'y');
+
+    type(" 42 +7\t-13\n12abc - 5 +x9 3 8\n");
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), 42);
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), 7);
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), -13);
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), 12);
+    EXPECT_EQ(read_word(), "abc");
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), 0);  // a lone sign is no number, and is dropped
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), 5);
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), 0);  // "+x9" is dropped whole
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), 3);
+    EXPECT_EQ(single_key(), '8');
+    EXPECT_EQ(read_raw_key(), '\n');
+}
+
+TEST_F(Console, NumbersArePinnedToTheirRange) {
+    type("2147483647 2147483648 -2147483648 -2147483649 99999999999999999999999 -99999999999999999999999");
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), INT_MAX);
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), INT_MAX);
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), INT_MIN);
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), INT_MIN);
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), INT_MAX);
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), INT_MIN);
+
+    type("9223372036854775807 -9223372036854775808 9223372036854775808 -9223372036854775809");
+    EXPECT_EQ(read_number(LLONG_MIN, LLONG_MAX), LLONG_MAX);
+    EXPECT_EQ(read_number(LLONG_MIN, LLONG_MAX), LLONG_MIN);
+    EXPECT_EQ(read_number(LLONG_MIN, LLONG_MAX), LLONG_MAX);
+    EXPECT_EQ(read_number(LLONG_MIN, LLONG_MAX), LLONG_MIN);
+
+    type("9 -9 -5 0 5 -0 3 -20");
+    EXPECT_EQ(read_number(-5, 5), 5);
+    EXPECT_EQ(read_number(-5, 5), -5);
+    EXPECT_EQ(read_number(1, 10), 1);
+    EXPECT_EQ(read_number(1, 10), 1);
+    EXPECT_EQ(read_number(-10, -1), -1);
+    EXPECT_EQ(read_number(-10, -1), -1);
+    EXPECT_EQ(read_number(-10, -1), -1);
+    EXPECT_EQ(read_number(-10, -1), -10);
+}
+
+TEST_F(Console, KeysTakeWhatTheyShould) {
+    type(" \n x");
+    EXPECT_EQ(inchar(), ' ');
+    EXPECT_EQ(read_raw_key(), '\n');
+    EXPECT_EQ(single_key(), 'x');
+}
+
+TEST_F(Console, EveryReadEndsTheGameWhenInputRunsOut) {
+    for (const char *rest : {"", " \n\t "}) {
+        type(rest);
+        EXPECT_EXIT(read_word(), ::testing::ExitedWithCode(0), "");
+        EXPECT_EXIT(read_answer(), ::testing::ExitedWithCode(0), "");
+        EXPECT_EXIT(read_number(INT_MIN, INT_MAX), ::testing::ExitedWithCode(0), "");
+        EXPECT_EXIT(single_key(), ::testing::ExitedWithCode(0), "");
+    }
+    type("");
+    EXPECT_EXIT(inchar(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(read_raw_key(), ::testing::ExitedWithCode(0), "");
+}
