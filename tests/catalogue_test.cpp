@@ -1,6 +1,5 @@
 // The item catalogue, the hidden boss, and the generators of the hero, monsters and the boss.
 #include <climits>
-#include <cmath>
 
 #include "character/character.h"
 #include "console/console.h"
@@ -107,17 +106,6 @@ TEST_F(Catalogue, HeroIsRolledInOrderWithoutScrolls) {
     EXPECT_EQ(SummonAI(75, true).max_hp, INT_MAX);
 }
 
-TEST_F(Catalogue, HeroDrawsSixPlusItsDrugs) {
-    for (int seed : {1, 2, 3, 4, 5, 6, 7, 8}) {
-        std::srand(seed);
-        draws = 0;
-        PLAYER hero = SummonAI(1, true);
-        EXPECT_EQ(draws, 6 + hero.drug_num) << seed;
-        EXPECT_TRUE(hero.scrolls.empty());
-        expect_no_bonuses(hero);
-    }
-}
-
 TEST_F(Catalogue, EnemiesCarryScrollsCountedStraightIntoTheirBonuses) {
     rand_source = scripted_rand;
     script_rolls({0, 0, 0, 0, 0, 0, /* scrolls: */ 0, 0, 7, 1, 5, 0, 2, 3, 3});
@@ -167,13 +155,6 @@ TEST_F(Catalogue, BossDrawsFourAndCarriesTheEndSword) {
     for (int i = 1; i <= 3; ++i) EXPECT_EQ(boss.bag[i].name, "Broken Heart (0)");
     EXPECT_TRUE(boss.scrolls.empty());
     expect_no_bonuses(boss);
-
-    script_rolls({0, 0, 0, 0});
-    boss = SummonAIBOSS();
-    EXPECT_EQ(boss.lv, 12);
-    EXPECT_EQ(boss.max_hp, static_cast<int>(std::pow(1.25, 12) * 500));
-    EXPECT_EQ(boss.max_es, static_cast<int>(std::pow(1.15, 12) * 300));
-    EXPECT_EQ(boss.base_atk, static_cast<int>(std::pow(1.15, 12)));
 }
 
 TEST_F(Catalogue, CharactersMadeBeforeTheCatalogueCarryEmptyItems) {

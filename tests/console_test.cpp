@@ -160,13 +160,6 @@ TEST_F(Console, NumbersArePinnedToTheirRange) {
     EXPECT_EQ(read_number(-10, -1), -10);
 }
 
-TEST_F(Console, KeysTakeWhatTheyShould) {
-    type(" \n x");
-    EXPECT_EQ(inchar(), ' ');
-    EXPECT_EQ(read_raw_key(), '\n');
-    EXPECT_EQ(single_key(), 'x');
-}
-
 TEST_F(Console, EveryReadEndsTheGameWhenInputRunsOut) {
     for (const char *rest : {"", " \n\t "}) {
         type(rest);
