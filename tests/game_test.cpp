@@ -145,6 +145,22 @@ Spot nearest(const Grid &grid, char tile, int fx = 2, int fy = 2) {
     return best;
 }
 
+// Keys that take a hero who wins every fight to the nearest monsters in turn, with a few attacks
+// for each; the attacks a fight does not need are keys that move nothing on the map.
+std::string monster_tour(Grid grid, int fights) {
+    std::string keys;
+    int x = 2, y = 2;
+    for (int i = 0; i < fights; ++i) {
+        const Spot m = nearest(grid, '&', x, y);
+        if (m.keys.empty()) break;
+        keys += m.keys + std::string(12, 'k');
+        grid.m[m.x][m.y] = ' ';
+        x = m.x;
+        y = m.y;
+    }
+    return keys;
+}
+
 // The first seed whose maze has a bare-floor way from the start to the given square.
 long long seed_reaching(int tx, int ty) {
     long long s = 1;
@@ -379,4 +395,110 @@ TEST(Map, StatusScreenShowingsEndWithOneKey) {
     const std::string map =
         "<clear>" + screen(status("Hero", 1, h.hp, h.hp, h.es, h.es), 7, generate(7), 2, 2);
     EXPECT_EQ(run.output, opening("Hero", 7, 7) + shown + bag + shown + bag + shown + map + shown + map);
+}
+
+TEST(Map, BuildDecidesWhichScrollsAreListedFirst) {
+    const std::string tour = monster_tour(generate(17), 8);
+    std::vector<std::string> orders;
+    for (const char *build : {"1", "2", "99"}) {
+        const GameRun run = run_game(std::string("VORTEX\nn\n17\n") + build + "\n" + tour + "bs0\nxxq");
+        expect_clean_exit(run);
+        const size_t list = run.output.rfind("<clear>1:"), end = run.output.find("Enter the scrolls", list);
+        ASSERT_NE(list, std::string::npos) << build;
+        std::string order;  // S for each Strength scroll, T for each Tactics one, as listed
+        for (size_t at = run.output.find(":\x1b[3", list); at < end; at = run.output.find(":\x1b[3", at + 1))
+            order += run.output[at + 4] == '1' ? 'S' : 'T';
+        orders.push_back(order);
+    }
+    const std::string &strength = orders[0];
+    ASSERT_NE(strength.find('S'), std::string::npos);
+    ASSERT_NE(strength.find('T'), std::string::npos);
+    EXPECT_EQ(strength.find('S', strength.find('T')), std::string::npos) << strength;
+    std::string tactics(strength.rbegin(), strength.rend());
+    EXPECT_EQ(orders[1], tactics);
+    EXPECT_EQ(orders[2], tactics);
+}
+
+TEST(Map, TierFromTheMap) {
+    const GameRun run = run_game("VORTEX\nn\n7\n1\npnPyz" + std::string(400, 'k') + "q");
+    expect_clean_exit(run);
+    const Hero h = starting_hero();
+    const std::string first = screen(status("VORTEX", 1, 114514, 1919810, h.es, h.es), 7, generate(7), 2, 2);
+    const std::string asked = "INTO the TIER?(y/n)\n";
+    EXPECT_TRUE(run.output.starts_with(opening("VORTEX", 7, 7, 114514, 1919810) + asked + "<clear>" + first +
+                                       asked + "<clear>TIER: USE"));
+    const size_t total = run.output.find("<clear>STAR TOTAL:");
+    ASSERT_NE(total, std::string::npos);
+    const int stars = std::atoi(run.output.c_str() + total + 18);
+    const int levels = stars <= 20    ? stars / 5
+                       : stars <= 30  ? stars / 6
+                       : stars <= 50  ? stars / 7
+                       : stars <= 70  ? stars / 8
+                       : stars <= 100 ? stars / 10
+                       : stars <= 107 ? 11
+                                      : 18;
+    ASSERT_GT(levels, 0);
+    const std::string award = "<clear>STAR TOTAL:" + std::to_string(stars) + "\n" +
+                              (stars == 108 ? "\x1b[32mMAX STARS!\n\x1b[0m" : "") + "YOU WOULD UPGRADE " +
+                              std::to_string(levels) + " LEVELS\n<sleep 2><clear>Level UP to 2!\n";
+    EXPECT_EQ(run.output.substr(total, award.size()), award);
+    size_t ups = 0;
+    for (size_t at = run.output.find("Level UP to ", total); at != std::string::npos;
+         at = run.output.find("Level UP to ", at + 1))
+        ++ups;
+    EXPECT_EQ(ups, static_cast<size_t>(levels));
+    // Back on the map, the levels are there and the cheat's hit points are set again.
+    const std::string last = run.output.substr(run.output.rfind("<clear>"));
+    EXPECT_NE(last.find("\x1b[32mVORTEX\x1b[0m LV:" + std::to_string(1 + levels) + " HP:114514/1919810 ES:"),
+              std::string::npos);
+    EXPECT_TRUE(last.ends_with(rows(generate(7), 2, 2)));
+}
+
+// Exactly 30 or 31 hit points cannot be reached from the program's start, so the edge of the
+// refresh is tried on the map's key handler in process, with the console in memory.
+TEST(Map, RefreshAtThirtyHitPointsKillsAtThirtyOneLeavesOne) {
+    const long long s = seed_reaching(16, 2);
+    std::string keys = path(generate(s), 2, 2, 16, 2);
+    const char step = keys.back();
+    keys.pop_back();
+    scattertiles();
+    Grid rolled;
+    std::memcpy(rolled.m, maze, sizeof maze);
+    int x = 2, y = 2;
+    walk(keys, "", s, rolled, x, y);  // the square beside the refresh
+
+    const CONSOLE saved = con;
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *in = fmemopen(const_cast<char *>("y"), 1, "r");
+    con = {in, open_memstream(&text, &size), [] { std::fputs("<clear>", con.out); },
+           [](long long ms) { std::fprintf(con.out, "<sleep %lld>", ms / 1000); }};
+    _P_ = PLAYER{};
+    _P_.max_hp = 141;
+    FightResult dead{true, INT_MAX};
+
+    generate(s);
+    EXPECT_EXIT(
+        {
+            con.out = stderr;
+            _P_.real_hp = 30;
+            Operation(step, x, y, dead);
+        },
+        ::testing::ExitedWithCode(0),
+        "^refresh the map at the cost of 30hp\\?\\(y/n\\)\nYOU LOSE!\nYou died of refreshing your "
+        "map\\.\nCan't you "
+        "calculate your health before pressing the keys\\?\n<sleep 3>$");
+
+    _P_.real_hp = 31;
+    Operation(step, x, y, dead);
+    std::fclose(con.out);
+    std::fclose(in);
+    con = saved;
+    EXPECT_EQ(std::string(text, size), "refresh the map at the cost of 30hp?(y/n)\n");
+    std::free(text);
+    EXPECT_EQ(_P_.real_hp, 1);
+    EXPECT_EQ(x, 2);
+    EXPECT_EQ(y, 2);
+    EXPECT_EQ(std::memcmp(maze, rolled.m, sizeof maze), 0);
+    EXPECT_TRUE(dead.first);
 }
