@@ -118,7 +118,10 @@ std::string number(Rng &r) {
     }
 }
 
-// A word of one mebibyte: all digits (a huge number), or any bytes but blanks.
+// A word of one mebibyte: all digits (a huge number), or any bytes but blanks after a first
+// letter. Either way one answer takes the whole word: a number answer reads all the digits, or
+// throws away a word that does not begin like a number. None of it is left over for the map,
+// where every byte is a key and each key draws the map again.
 std::string giant_word(Rng &r) {
     std::string s;
     s.reserve(GIANT_WORD);
@@ -128,7 +131,7 @@ std::string giant_word(Rng &r) {
             while (s.size() < GIANT_WORD) s.push_back(static_cast<char>('0' + r.below(10)));
             break;
         case 1: s.assign(GIANT_WORD, r.chance(1, 2) ? 'y' : 'k'); break;
-        default: s = word(r, GIANT_WORD); break;
+        default: s = r.pick_char("abcxyzABCXYZ") + word(r, GIANT_WORD - 1); break;
     }
     return s;
 }
@@ -184,7 +187,8 @@ Stream random_bytes(Rng &r) {
             length += s.size();
             break;
         case 3:  // a giant build answer
-            s = word(r, 1 + r.below(4)) + separator(r) + "n " + number(r) + separator(r) + giant_word(r);
+            s = word(r, 1 + r.below(4)) + separator(r) + "n " + std::to_string(r.between(-99, 99)) +
+                separator(r) + giant_word(r);
             length += s.size();
             break;
         default: break;
