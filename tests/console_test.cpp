@@ -163,12 +163,12 @@ TEST_F(Console, NumbersArePinnedToTheirRange) {
 TEST_F(Console, EveryReadEndsTheGameWhenInputRunsOut) {
     for (const char *rest : {"", " \n\t "}) {
         type(rest);
-        EXPECT_EXIT(read_word(), ::testing::ExitedWithCode(0), "");
-        EXPECT_EXIT(read_answer(), ::testing::ExitedWithCode(0), "");
-        EXPECT_EXIT(read_number(INT_MIN, INT_MAX), ::testing::ExitedWithCode(0), "");
-        EXPECT_EXIT(single_key(), ::testing::ExitedWithCode(0), "");
+        EXPECT_GAME_ENDS(read_word());
+        EXPECT_GAME_ENDS(read_answer());
+        EXPECT_GAME_ENDS(read_number(INT_MIN, INT_MAX));
+        EXPECT_GAME_ENDS(single_key());
     }
     type("");
-    EXPECT_EXIT(inchar(), ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT(read_raw_key(), ::testing::ExitedWithCode(0), "");
+    EXPECT_GAME_ENDS(inchar());
+    EXPECT_GAME_ENDS(read_raw_key());
 }

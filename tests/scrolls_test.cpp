@@ -213,5 +213,5 @@ TEST_F(Scrolls, AnswerThatIsNoNumberEndsTheChoiceAndIsDropped) {
     EXPECT_EQ(single_key(), 'y');  // the key wait took the q
 
     type("1 ");
-    EXPECT_EXIT(ConfigScroll(_P_), ::testing::ExitedWithCode(0), "");
+    EXPECT_GAME_ENDS(ConfigScroll(_P_));
 }

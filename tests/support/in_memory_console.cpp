@@ -29,6 +29,13 @@ size_t taken = 0;
 std::vector<long long> pause_log;
 CONSOLE saved_console;
 
+bool test_running = false;
+void exit_guard() {
+    if (!test_running) return;
+    std::fputs("the game ended the program in the middle of a test\n", stderr);
+    std::_Exit(1);
+}
+
 void mark_clear() { std::fputs("<clear>", con.out); }
 
 void mark_pause(long long ms) {
@@ -36,6 +43,8 @@ void mark_pause(long long ms) {
     std::fprintf(con.out, "<sleep %lld>", ms / 1000);
 }
 }  // namespace
+
+void allow_game_to_end() { test_running = false; }
 
 void script_rolls(std::initializer_list<int> rolls) { script.assign(rolls.begin(), rolls.end()); }
 void script_rolls(const std::vector<int> &rolls) { script.assign(rolls.begin(), rolls.end()); }
@@ -53,6 +62,8 @@ int scripted_rand() {
 }
 
 void GameTest::SetUp() {
+    static const bool guarded = std::atexit(exit_guard) == 0;
+    test_running = guarded;
     saved_console = con;
     output_stream = open_memstream(&output_buffer, &output_size);
     taken = 0;
@@ -79,6 +90,7 @@ void GameTest::SetUp() {
 }
 
 void GameTest::TearDown() {
+    test_running = false;
     rand_source = &std::rand;
     if (input) std::fclose(input);
     input = nullptr;

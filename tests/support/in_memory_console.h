@@ -20,6 +20,17 @@ void script_rolls(const std::vector<int> &rolls);
 size_t rolls_left();
 int scripted_rand();
 
+// The game ends the program with status 0 when its input runs out. Inside a test that would
+// look like a pass, so an exit while a test runs fails it, except inside this expectation.
+#define EXPECT_GAME_ENDS(statement) \
+    EXPECT_EXIT(                    \
+        {                           \
+            allow_game_to_end();    \
+            statement;              \
+        },                          \
+        ::testing::ExitedWithCode(0), "")
+void allow_game_to_end();
+
 // Every test of the game's functions derives from this: the console is in memory, the game's
 // lasting state is as at load with the catalogue filled, and the runtime generator is seeded
 // with 1 and counted.
