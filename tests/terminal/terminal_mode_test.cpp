@@ -1,0 +1,331 @@
+// The Linux program takes the terminal out of line mode after the name (keys arrive as typed,
+// echo stays on) and must leave it as it found it however it ends: q, a lost fight, death by
+// the refresh cost, the end of input, and the signals that end a program from outside. Each
+// case runs the program from an interactive dash in a tmux pane and then asks `stty -a` in the
+// same pane; dash itself never touches the terminal's mode, so what stty shows is what the
+// program left. The cases with many fights' worth of pauses load the marks library, which turns
+// the clear command and the pauses into short marks.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "console/console.h"
+#include "terminal/game_model.h"
+#include "terminal/screens.h"
+#include "terminal/tmux_pane.h"
+
+namespace {
+const std::string program = MARROWDEEP_PROGRAM;
+const std::string marks_library = FAST_CONSOLE_LIBRARY;
+const long long seed = 42;
+
+// What `stty -a` reported after the program, and the program's exit status as the shell saw it.
+struct Afterwards {
+    int status = -1;
+    std::vector<std::string> modes;  // the words stty printed
+    bool has(const std::string &word) const {
+        return std::find(modes.begin(), modes.end(), word) != modes.end();
+    }
+};
+
+class TerminalRestored : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char dir_template[] = "/tmp/marrowdeep-terminal-XXXXXX";
+        ASSERT_NE(mkdtemp(dir_template), nullptr);
+        dir_ = dir_template;
+        ASSERT_TRUE(pane_.start("env -i PATH=/usr/bin:/bin TERM=screen HOME=/ PS1='$ ' dash -i"));
+        wait_for_shell();
+        tty_ = pane_.pane_tty();
+        ASSERT_FALSE(tty_.empty());
+        const auto mode = line_mode(tty_);
+        ASSERT_TRUE(mode);
+        ASSERT_TRUE(mode->canonical && mode->echo) << "the pane should start in line mode";
+    }
+
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string pid_file() const { return dir_ + "/pid"; }
+
+    // Starts the program from the shell. Its process id lands in a file, for the signals.
+    void launch(bool marks, const std::string &redirect = "") {
+        std::filesystem::remove(pid_file());
+        std::string run = marks ? "env LD_PRELOAD=" + shell_quote(marks_library) + " " : "";
+        run += shell_quote(program);
+        pane_.type("sh -c 'echo $$ > " + pid_file() + "; exec " + run + "'" + redirect);
+        pane_.press("Enter");
+    }
+
+    pid_t program_pid() const {
+        std::ifstream in(pid_file());
+        pid_t pid = 0;
+        in >> pid;
+        return pid;
+    }
+
+    // Runs the program to its first map: name, seed 42, Strength.
+    void start_game(const std::string &name, bool marks) {
+        launch(marks);
+        ASSERT_TRUE(pane_.wait_for("Please insert your name:", 10)) << pane_.screen();
+        pane_.type(name);
+        pane_.press("Enter");
+        ASSERT_TRUE(pane_.wait_for("Random Seed?(y/n)", 10)) << pane_.screen();
+        pane_.type("n");
+        ASSERT_TRUE(pane_.wait_for("Input Seed:", 10)) << pane_.screen();
+        pane_.type(std::to_string(seed));
+        pane_.press("Enter");
+        ASSERT_TRUE(pane_.wait_for("Strength(1)/Tactics(2)?", 10)) << pane_.screen();
+        pane_.type("1");
+        pane_.press("Enter");
+        ASSERT_TRUE(pane_.wait_for("Seed: 42", 10)) << pane_.screen();
+        ASSERT_GT(program_pid(), 0);
+        // While the game runs, keys arrive one by one and are still shown.
+        const auto mode = line_mode(tty_);
+        ASSERT_TRUE(mode);
+        EXPECT_FALSE(mode->canonical);
+        EXPECT_TRUE(mode->echo);
+    }
+
+    // Waits for the shell to be back, then asks it for the status and stty for the modes.
+    Afterwards afterwards() {
+        Afterwards after;
+        pane_.type("echo \"[status $?]\"; stty -a; echo \"[end]\"");
+        pane_.press("Enter");
+        if (!pane_.wait_until([](const std::string &s) { return s.find("\n[end]") != std::string::npos; },
+                              15)) {
+            ADD_FAILURE() << "the shell did not answer:\n" << pane_.screen();
+            return after;
+        }
+        const auto lines = split_lines(pane_.history());
+        size_t at = lines.size();
+        while (at > 0 && lines[at - 1].rfind("[status ", 0) != 0) --at;
+        if (at == 0) {
+            ADD_FAILURE() << "no status line";
+            return after;
+        }
+        after.status = std::atoi(lines[at - 1].c_str() + 8);
+        for (; at < lines.size() && lines[at] != "[end]"; ++at) {
+            std::string words = lines[at];
+            std::replace(words.begin(), words.end(), ';', ' ');
+            std::istringstream in(words);
+            for (std::string word; in >> word;) after.modes.push_back(word);
+        }
+        return after;
+    }
+
+    // The terminal is back in line mode with echo, seen by stty in the pane and from outside.
+    void expect_restored(const Afterwards &after, int status) {
+        EXPECT_EQ(after.status, status);
+        EXPECT_TRUE(after.has("icanon")) << pane_.screen();
+        EXPECT_FALSE(after.has("-icanon")) << pane_.screen();
+        EXPECT_TRUE(after.has("echo")) << pane_.screen();
+        EXPECT_FALSE(after.has("-echo")) << pane_.screen();
+        const auto mode = line_mode(tty_);
+        ASSERT_TRUE(mode);
+        EXPECT_TRUE(mode->canonical);
+        EXPECT_TRUE(mode->echo);
+    }
+
+    // Waits for the shell's prompt at the end of the screen.
+    void wait_for_shell() {
+        ASSERT_TRUE(pane_.wait_until(
+            [](const std::string &s) {
+                const auto rows = split_lines(s);
+                auto last =
+                    std::find_if(rows.rbegin(), rows.rend(), [](const std::string &r) { return !r.empty(); });
+                return last != rows.rend() && last->back() == '$';
+            },
+            15))
+            << pane_.screen();
+    }
+
+    TmuxPane pane_;
+    std::string tty_;
+    std::string dir_;
+};
+
+// The hero of every game on the Linux build, and the maze for the seed, made in this process.
+struct World {
+    PLAYER hero;
+    Grid grid;
+};
+
+World world(const std::string &name) {
+    World w;
+    w.hero = starting_hero(Runtime::glibc);
+    w.hero.name = name;
+    w.grid = generate_maze(Runtime::glibc, seed);
+    return w;
+}
+}  // namespace
+
+TEST_F(TerminalRestored, AfterQuit) {
+    start_game("HERO", false);
+    pane_.type("q");
+    wait_for_shell();
+    expect_restored(afterwards(), 0);
+}
+
+TEST_F(TerminalRestored, AfterALostFight) {
+    World w = world("HERO");
+    const Square monster = nearest(w.grid, {2, 2}, '&', " ");
+    const std::string path = way(w.grid, {2, 2}, monster, " ");
+    ASSERT_FALSE(path.empty());
+    start_game("HERO", true);
+    pane_.type(path);
+    ASSERT_TRUE(pane_.wait_for("HERO , now is your turn!", 10)) << pane_.screen();
+    // Without a weapon the hero deals 1 a blow and falls long before the monster does.
+    for (int round = 1; round < 200; ++round) {
+        if (pane_.history().find("YOU LOSE!") != std::string::npos) break;
+        pane_.type("k");
+        ASSERT_TRUE(pane_.wait_until(
+            [&](const std::string &) {
+                const std::string all = pane_.history();
+                return count_of(all, "HERO , now is your turn!") > static_cast<size_t>(round) ||
+                       all.find("YOU LOSE!") != std::string::npos;
+            },
+            10))
+            << pane_.screen();
+    }
+    ASSERT_NE(pane_.history().find("YOU LOSE!"), std::string::npos);
+    wait_for_shell();
+    expect_restored(afterwards(), 0);
+}
+
+TEST_F(TerminalRestored, AfterDeathByTheRefreshCost) {
+    World w = world("HERO");
+    // Walk to the refresh tile and accept, again and again, until the cost kills the hero. The
+    // tiles are rolled anew each time, so the way is planned anew, supplies and all.
+    std::string keys;
+    Square at{2, 2};
+    bool dead = false;
+    for (int trip = 0; trip < 20 && !dead; ++trip) {
+        const std::string path = way(w.grid, at, {16, 2}, " *");
+        ASSERT_FALSE(path.empty()) << "trip " << trip;
+        for (char key : path) {
+            keys += key;
+            at = step(at, key);
+            if (w.grid[at.row][at.col] == '*') {
+                if (open_supplies(w.hero, 'n').asks) keys += 'n';
+                w.grid[at.row][at.col] = ' ';
+            }
+        }
+        keys += 'y';
+        w.hero.real_hp -= 30;
+        dead = w.hero.real_hp <= 0;
+        if (!dead) {
+            w.grid = refresh_tiles(w.grid);
+            at = {2, 2};
+        }
+    }
+    ASSERT_TRUE(dead);
+    start_game("HERO", true);
+    pane_.type(keys);
+    ASSERT_TRUE(pane_.wait_until(
+        [&](const std::string &) {
+            return pane_.history().find("You died of refreshing your map.") != std::string::npos;
+        },
+        30))
+        << pane_.screen();
+    EXPECT_EQ(count_of(pane_.history(), "refresh the map at the cost of 30hp?(y/n)"), count_of(keys, "y"));
+    wait_for_shell();
+    expect_restored(afterwards(), 0);
+}
+
+TEST_F(TerminalRestored, AfterEndOfInputAtTheName) {
+    launch(false);
+    ASSERT_TRUE(pane_.wait_for("Please insert your name:", 10)) << pane_.screen();
+    pane_.press("C-d");
+    wait_for_shell();
+    expect_restored(afterwards(), 0);
+}
+
+TEST_F(TerminalRestored, AfterEndOfInputRightAfterTheName) {
+    // In line mode the first C-d hands over the name without a line end and the second ends
+    // the input. The name is complete, so the game leaves line mode and then finds no more input.
+    launch(false);
+    ASSERT_TRUE(pane_.wait_for("Please insert your name:", 10)) << pane_.screen();
+    pane_.type("HERO");
+    pane_.press("C-d");
+    pane_.press("C-d");
+    ASSERT_TRUE(pane_.wait_for("Random Seed?(y/n)", 10)) << pane_.screen();
+    wait_for_shell();
+    expect_restored(afterwards(), 0);
+}
+
+TEST_F(TerminalRestored, AfterInterruptKey) {
+    start_game("HERO", false);
+    pane_.press("C-c");
+    wait_for_shell();
+    expect_restored(afterwards(), 128 + SIGINT);
+}
+
+TEST_F(TerminalRestored, AfterTerminateSignal) {
+    start_game("HERO", false);
+    ASSERT_EQ(kill(program_pid(), SIGTERM), 0);
+    wait_for_shell();
+    expect_restored(afterwards(), 128 + SIGTERM);
+}
+
+TEST_F(TerminalRestored, AfterHangupSignal) {
+    start_game("HERO", false);
+    ASSERT_EQ(kill(program_pid(), SIGHUP), 0);
+    wait_for_shell();
+    expect_restored(afterwards(), 128 + SIGHUP);
+}
+
+TEST_F(TerminalRestored, InTheMiddleOfAFightToo) {
+    // A signal while the game pauses inside a fight.
+    World w = world("HERO");
+    const Square monster = nearest(w.grid, {2, 2}, '&', " ");
+    start_game("HERO", false);
+    pane_.type(way(w.grid, {2, 2}, monster, " "));
+    ASSERT_TRUE(pane_.wait_for("HERO , now is your turn!", 10)) << pane_.screen();
+    pane_.type("k");
+    ASSERT_TRUE(pane_.wait_until(
+        [](const std::string &s) {
+            return s.find("HERO's damage is") != std::string::npos || s.find("MISS!") != std::string::npos;
+        },
+        10))
+        << pane_.screen();
+    ASSERT_EQ(kill(program_pid(), SIGTERM), 0);
+    wait_for_shell();
+    expect_restored(afterwards(), 128 + SIGTERM);
+}
+
+TEST_F(TerminalRestored, StttySeesATerminalLeftOutOfLineMode) {
+    // The check itself: a program killed outright cannot put the mode back, and stty says so.
+    start_game("HERO", false);
+    ASSERT_EQ(kill(program_pid(), SIGKILL), 0);
+    wait_for_shell();
+    const Afterwards after = afterwards();
+    EXPECT_EQ(after.status, 128 + SIGKILL);
+    EXPECT_TRUE(after.has("-icanon")) << pane_.screen();
+    EXPECT_TRUE(after.has("echo")) << pane_.screen();
+    const auto mode = line_mode(tty_);
+    ASSERT_TRUE(mode);
+    EXPECT_FALSE(mode->canonical);
+}
+
+TEST_F(TerminalRestored, WhenInputIsNotATerminal) {
+    // Keys from a pipe: the game plays them and never touches the terminal.
+    World w = world("HERO");
+    pane_.type("printf 'HERO\\nn\\n42\\n1\\ndq' | " + shell_quote(program));
+    pane_.press("Enter");
+    ASSERT_TRUE(pane_.wait_for("Seed: 42", 10)) << pane_.screen();
+    wait_for_shell();
+    EXPECT_EQ(compare_rows(pane_.rows(), 9, map_rows(w.grid, {2, 3})), "") << pane_.screen();
+    expect_restored(afterwards(), 0);
+
+    // No input at all: the game ends at the name question.
+    pane_.type("clear; " + shell_quote(program) + " < /dev/null");
+    pane_.press("Enter");
+    ASSERT_TRUE(pane_.wait_for("Please insert your name:$", 10)) << pane_.screen();
+    expect_restored(afterwards(), 0);
+}
