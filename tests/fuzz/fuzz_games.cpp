@@ -222,7 +222,7 @@ Tally run_all(const Options &opt, const std::vector<Item> &items) {
     std::vector<std::pair<pid_t, int>> workers;
     for (int w = 0; w < opt.jobs; ++w) {
         int fds[2];
-        if (pipe(fds) != 0) {
+        if (pipe2(fds, O_CLOEXEC) != 0) {
             std::perror("pipe");
             std::exit(2);
         }
