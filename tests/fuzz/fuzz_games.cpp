@@ -372,11 +372,12 @@ int main(int argc, char **argv) {
                     static_cast<unsigned long long>(opt.first + opt.streams - 1),
                     static_cast<unsigned long long>(opt.family), static_cast<unsigned long long>(t.kinds[0]),
                     static_cast<unsigned long long>(t.kinds[1]), static_cast<unsigned long long>(t.kinds[2]));
+    const Item &slowest = items[std::min<std::size_t>(t.slowest_item, items.size() - 1)];
     std::printf(
-        "input %.1f MiB, output %.1f MiB (at most %.1f MiB in one game), slowest game %.2f s (%s %llu)\n",
+        "input %.1f MiB, output %.1f MiB (at most %.1f MiB in one game), slowest game %.2f s (%s)\n",
         static_cast<double>(t.bytes_in) / 1048576.0, static_cast<double>(t.bytes_out) / 1048576.0,
-        static_cast<double>(t.most_output) / 1048576.0, t.slowest, opt.replay.empty() ? "stream" : "file",
-        static_cast<unsigned long long>(opt.replay.empty() ? opt.first + t.slowest_item : t.slowest_item));
+        static_cast<double>(t.most_output) / 1048576.0, t.slowest,
+        slowest.file.empty() ? ("stream " + std::to_string(slowest.number)).c_str() : slowest.file.c_str());
     std::printf("games that reached:\n");
     bool missing = false;
     for (std::size_t m = 0; m < marks.size(); ++m) {
