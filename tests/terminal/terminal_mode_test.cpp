@@ -34,6 +34,30 @@ struct Afterwards {
     }
 };
 
+// The hero of every game on the Linux build, and the maze for the seed, made in this process.
+struct World {
+    PLAYER hero;
+    Grid grid;
+};
+
+World world(const std::string &name) {
+    World w;
+    w.hero = starting_hero(Runtime::glibc);
+    w.hero.name = name;
+    w.grid = generate_maze(Runtime::glibc, seed);
+    return w;
+}
+// The square the hero stands on once the game is running (see start_game).
+const Square first_square{2, 3};
+
+// Whether the last rows with text on the screen are the map rows.
+bool ends_with_map(const std::string &screen, const std::vector<std::string> &map) {
+    auto rows = split_lines(screen);
+    while (!rows.empty() && rows.back().empty()) rows.pop_back();
+    if (rows.size() < map.size()) return false;
+    return compare_rows(rows, rows.size() - map.size(), map).empty();
+}
+
 class TerminalRestored : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -69,8 +93,12 @@ class TerminalRestored : public ::testing::Test {
         return pid;
     }
 
-    // Runs the program to its first map: name, seed 42, Strength.
+    // Runs the program to its first map (name, seed 42, Strength) and takes one step right.
+    // Once the step shows, the game has cleared and drawn the map and waits for a key, with no
+    // clear command of its own still running.
     void start_game(const std::string &name, bool marks) {
+        const World w = world(name);
+        ASSERT_EQ(way(w.grid, {2, 2}, first_square, " "), "d");
         launch(marks);
         ASSERT_TRUE(pane_.wait_for("Please insert your name:", 10)) << pane_.screen();
         pane_.type(name);
@@ -83,7 +111,16 @@ class TerminalRestored : public ::testing::Test {
         ASSERT_TRUE(pane_.wait_for("Strength(1)/Tactics(2)?", 10)) << pane_.screen();
         pane_.type("1");
         pane_.press("Enter");
-        ASSERT_TRUE(pane_.wait_for("Seed: 42", 10)) << pane_.screen();
+        ASSERT_TRUE(pane_.wait_until(
+            [&](const std::string &s) {
+                return ends_with_map(s, map_rows(w.grid, {2, 2}));
+            },
+            10))
+            << pane_.screen();
+        pane_.type("d");
+        ASSERT_TRUE(pane_.wait_until(
+            [&](const std::string &s) { return ends_with_map(s, map_rows(w.grid, first_square)); }, 10))
+            << pane_.screen();
         ASSERT_GT(program_pid(), 0);
         // While the game runs, keys arrive one by one and are still shown.
         const auto mode = line_mode(tty_);
@@ -150,19 +187,6 @@ class TerminalRestored : public ::testing::Test {
     std::string dir_;
 };
 
-// The hero of every game on the Linux build, and the maze for the seed, made in this process.
-struct World {
-    PLAYER hero;
-    Grid grid;
-};
-
-World world(const std::string &name) {
-    World w;
-    w.hero = starting_hero(Runtime::glibc);
-    w.hero.name = name;
-    w.grid = generate_maze(Runtime::glibc, seed);
-    return w;
-}
 }  // namespace
 
 TEST_F(TerminalRestored, AfterQuit) {
@@ -174,8 +198,8 @@ TEST_F(TerminalRestored, AfterQuit) {
 
 TEST_F(TerminalRestored, AfterALostFight) {
     World w = world("HERO");
-    const Square monster = nearest(w.grid, {2, 2}, '&', " ");
-    const std::string path = way(w.grid, {2, 2}, monster, " ");
+    const Square monster = nearest(w.grid, first_square, '&', " ");
+    const std::string path = way(w.grid, first_square, monster, " ");
     ASSERT_FALSE(path.empty());
     start_game("HERO", true);
     pane_.type(path);
@@ -203,7 +227,7 @@ TEST_F(TerminalRestored, AfterDeathByTheRefreshCost) {
     // Walk to the refresh tile and accept, again and again, until the cost kills the hero. The
     // tiles are rolled anew each time, so the way is planned anew, supplies and all.
     std::string keys;
-    Square at{2, 2};
+    Square at = first_square;
     bool dead = false;
     for (int trip = 0; trip < 20 && !dead; ++trip) {
         const std::string path = way(w.grid, at, {16, 2}, " *");
@@ -283,9 +307,9 @@ TEST_F(TerminalRestored, AfterHangupSignal) {
 TEST_F(TerminalRestored, InTheMiddleOfAFightToo) {
     // A signal while the game pauses inside a fight.
     World w = world("HERO");
-    const Square monster = nearest(w.grid, {2, 2}, '&', " ");
+    const Square monster = nearest(w.grid, first_square, '&', " ");
     start_game("HERO", false);
-    pane_.type(way(w.grid, {2, 2}, monster, " "));
+    pane_.type(way(w.grid, first_square, monster, " "));
     ASSERT_TRUE(pane_.wait_for("HERO , now is your turn!", 10)) << pane_.screen();
     pane_.type("k");
     ASSERT_TRUE(pane_.wait_until(
