@@ -21,18 +21,24 @@ SCROLL spawnscroll(int lv) {
     return s;
 }
 
+namespace {
+// One of a scroll's values: its name, the joining words, then the value as a percent.
+void say_value(const SCROLL &s, int k, const char *joiner) {
+    say(scrollname[k]);
+    say(joiner);
+    say_double(ttop(s.effect[k]));
+    say("%");
+}
+}  // namespace
+
 void printscroll(SCROLL scr) {
     const int t = scr.type;
     say(scrollname[t]);
     say(" ");
-    say(scrollname[t + 1]);
+    say_value(scr, t + 1, " ");
     say(" ");
-    say_double(ttop(scr.effect[t + 1]));
-    say("% ");
-    say(scrollname[t + 2]);
-    say(" ");
-    say_double(ttop(scr.effect[t + 2]));
-    say("%\n");
+    say_value(scr, t + 2, " ");
+    say("\n");
 }
 
 bool cmp(SCROLL a, SCROLL b) {
@@ -53,14 +59,10 @@ void apply(PLAYER &you, const SCROLL &s) {
     add_to(you.buff[t], 1);
     add_to(you.buff[t + 1], s.effect[t + 1]);
     add_to(you.buff[t + 2], s.effect[t + 2]);
-    say(scrollname[t + 1]);
-    say(" increased by ");
-    say_double(ttop(s.effect[t + 1]));
-    say("%, ");
-    say(scrollname[t + 2]);
-    say(" increased by ");
-    say_double(ttop(s.effect[t + 2]));
-    say("%.\n");
+    say_value(s, t + 1, " increased by ");
+    say(", ");
+    say_value(s, t + 2, " increased by ");
+    say(".\n");
 }
 
 void award_set_bonuses(PLAYER &you) {
