@@ -108,8 +108,21 @@ TEST(LinuxTerminal, PlaysAWholeFightWithRealPausesAndClears) {
                             "Press 'd' for drugs, 's' to configure scrolls, and 'x' to exit"}),
               "");
     EXPECT_NE(pane.screen(true).find(coloured(33, "VORTEX", false)), std::string::npos);
-    // Enter is no answer here in this build: the screen waits for a visible key.
+    // Enter is no answer here in this build: the screen waits for a visible key, and d opens
+    // the drug bag (had Enter left, d would have been a step on the map).
     pane.press("Enter");
+    pane.type("d");
+    std::vector<std::string> bag = {"DRUG BAG"};
+    for (int k = 1; k <= hero.drug_num; ++k) bag.push_back(std::to_string(k) + "." + hero.bag[k].name);
+    ASSERT_TRUE(pane.wait_until(
+        [&](const std::string &s) { return compare_rows(split_lines(s), 0, bag).empty(); }, 10))
+        << pane.screen();
+    EXPECT_EQ(pane.rows()[bag.size()], "") << "nothing more in the bag";
+    // x shows the status screen again, and x there goes back to the map.
+    pane.type("x");
+    ASSERT_TRUE(
+        pane.wait_until([](const std::string &s) { return s.rfind("VORTEX\nYOUR WEAPON:", 0) == 0; }, 10))
+        << pane.screen();
     pane.type("x");
     ASSERT_TRUE(map_shown(hero)) << pane.screen();
 
@@ -126,7 +139,7 @@ TEST(LinuxTerminal, PlaysAWholeFightWithRealPausesAndClears) {
     }
     const Supplies found = open_supplies(hero);
     ASSERT_FALSE(found.asks);
-    pane.type(to_supplies.substr(to_supplies.size() - 1));
+    pane.type((to_supplies.size() == 1 ? walls : "") + to_supplies.substr(to_supplies.size() - 1));
     ASSERT_TRUE(pane.wait_for("You pick " + found.name + " !", 10)) << pane.screen();
     const auto picked = Clock::now();
     // The pick happens before the step: the map below the message still shows the hero before it.
@@ -166,11 +179,15 @@ TEST(LinuxTerminal, PlaysAWholeFightWithRealPausesAndClears) {
     enemy.arm.es = 0;
     enemy.real_es = 0;
     enemy.real_hp -= damage;
-    std::vector<std::string> blow = {"VORTEX , now is your turn!"};
+    // A blank and Enter are passed over in this build; the turn waits for a visible key. Every
+    // key shows where it was typed.
+    std::vector<std::string> blow = {"VORTEX , now is your turn!", " "};
     if (critical) blow.push_back("CRITICAL HIT!");
     blow.push_back("Done! And VORTEX's damage is " + std::to_string(damage) + "!");
-    blow[1] = "k" + blow[1];  // the key typed shows where it was typed
+    blow[2] = "k" + blow[2];
 
+    pane.type(" ");
+    pane.press("Enter");
     pane.type("k");
     const size_t turn_row = expected.size() - 1;
     ASSERT_TRUE(pane.wait_until(
