@@ -169,12 +169,4 @@ TEST_F(Catalogue, CharactersMadeBeforeTheCatalogueCarryEmptyItems) {
     EXPECT_EQ(hero.drug_num, 2);
     EXPECT_EQ(hero.bag[1].name, "");
     EXPECT_EQ(hero.bag[1].hp_add, 0);
-
-    FightItemINIT();
-    script_rolls({0, 0, 0, 0, 0, 2, 2, 0});
-    hero = SummonAI(1, true);
-    expect_weapon(hero.wea, "Iron Sword =|==> ", 90, 150, 250);
-    expect_armor(hero.arm, "Iron Armor (_)", 50, 20, 150.0, 10);
-    EXPECT_EQ(hero.bag[1].hp_add, 200);
-    EXPECT_EQ(hero.bag[2].hp_add, 100);
 }

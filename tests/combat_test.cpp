@@ -304,17 +304,7 @@ TEST_F(FightTest, BothFallingCountsAsComeThroughAtHalfHitPoints) {
     expect_keys_used();
 }
 
-TEST_F(FightTest, LossReportsTheLargestInt) {
-    _P_.real_hp = 5;
-    type("x#");
-    script_rolls({999, 999});
-    EXPECT_EQ(Fight(_P_, fighter("AI", 5, 10)), FightResult(false, INT_MAX));
-    EXPECT_EQ(turns(output()).back(), "YOU LOSE!\n<sleep 1>");
-    EXPECT_EQ(turns(output())[0], "Hero , now is your turn!\n<sleep 2>");
-    expect_keys_used();
-}
-
-TEST_F(FightTest, FallenEnemyDrinksBackAboveZero) {
+TEST_F(FightTest, FallenEnemyDrinksBackAboveZeroThenTheHeroLoses) {
     _P_.base_atk = 10;
     _P_.real_hp = 5;
     PLAYER ai = fighter("AI", 5, 100);
@@ -327,7 +317,9 @@ TEST_F(FightTest, FallenEnemyDrinksBackAboveZero) {
     const std::vector<std::string> t = turns(output());
     ASSERT_EQ(t.size(), 5u);
     EXPECT_EQ(t[1], "AI , now is your turn!\nduluduluduludulu\nAI's hp now is 100!\n<sleep 2>");
+    EXPECT_EQ(t[2], "Hero , now is your turn!\n<sleep 2>");  // any other key spends the turn
     EXPECT_EQ(t[3], "AI , now is your turn!\nAI attacks you !\nDone! And AI's damage is 5!\n<sleep 2>");
+    EXPECT_EQ(t[4], "YOU LOSE!\n<sleep 1>");
     expect_keys_used();
 }
 

@@ -2,6 +2,7 @@
 // three kinds of input with their end-of-input exit.
 #include <climits>
 #include <cmath>
+#include <initializer_list>
 
 #include "console/console.h"
 #include "support/in_memory_console.h"
@@ -39,16 +40,11 @@ TEST_F(Console, ChancesAndRangesDrawOnceEach) {
 }
 
 TEST_F(Console, PercentsPadsColoursAndTheBanner) {
-    say_double(ttop(125));
-    say("|");
-    say_double(ttop(-50));
-    say("|");
-    say_double(ttop(0));
-    say("|");
-    say_double(ttop(3));
-    say("|");
-    say_double(ttop(100));
-    EXPECT_EQ(take_output(), "12.5|-5|0|0.3|10");
+    for (int per_mille : {125, -50, 0, 3, 100}) {
+        say_double(ttop(per_mille));
+        say("|");
+    }
+    EXPECT_EQ(take_output(), "12.5|-5|0|0.3|10|");
 
     Space("abc", 5);
     say("|");
@@ -135,29 +131,17 @@ TEST_F(Console, LineAnswersSkipBlanksAndLeaveTheRest) {
 }
 
 TEST_F(Console, NumbersArePinnedToTheirRange) {
+    auto expect_read = [](long long low, long long high, std::initializer_list<long long> want) {
+        for (long long w : want) EXPECT_EQ(read_number(low, high), w) << low << " to " << high;
+    };
     type("2147483647 2147483648 -2147483648 -2147483649 99999999999999999999999 -99999999999999999999999");
-    EXPECT_EQ(read_number(INT_MIN, INT_MAX), INT_MAX);
-    EXPECT_EQ(read_number(INT_MIN, INT_MAX), INT_MAX);
-    EXPECT_EQ(read_number(INT_MIN, INT_MAX), INT_MIN);
-    EXPECT_EQ(read_number(INT_MIN, INT_MAX), INT_MIN);
-    EXPECT_EQ(read_number(INT_MIN, INT_MAX), INT_MAX);
-    EXPECT_EQ(read_number(INT_MIN, INT_MAX), INT_MIN);
-
+    expect_read(INT_MIN, INT_MAX, {INT_MAX, INT_MAX, INT_MIN, INT_MIN, INT_MAX, INT_MIN});
     type("9223372036854775807 -9223372036854775808 9223372036854775808 -9223372036854775809");
-    EXPECT_EQ(read_number(LLONG_MIN, LLONG_MAX), LLONG_MAX);
-    EXPECT_EQ(read_number(LLONG_MIN, LLONG_MAX), LLONG_MIN);
-    EXPECT_EQ(read_number(LLONG_MIN, LLONG_MAX), LLONG_MAX);
-    EXPECT_EQ(read_number(LLONG_MIN, LLONG_MAX), LLONG_MIN);
-
+    expect_read(LLONG_MIN, LLONG_MAX, {LLONG_MAX, LLONG_MIN, LLONG_MAX, LLONG_MIN});
     type("9 -9 -5 0 5 -0 3 -20");
-    EXPECT_EQ(read_number(-5, 5), 5);
-    EXPECT_EQ(read_number(-5, 5), -5);
-    EXPECT_EQ(read_number(1, 10), 1);
-    EXPECT_EQ(read_number(1, 10), 1);
-    EXPECT_EQ(read_number(-10, -1), -1);
-    EXPECT_EQ(read_number(-10, -1), -1);
-    EXPECT_EQ(read_number(-10, -1), -1);
-    EXPECT_EQ(read_number(-10, -1), -10);
+    expect_read(-5, 5, {5, -5});
+    expect_read(1, 10, {1, 1});
+    expect_read(-10, -1, {-1, -1, -1, -10});
 }
 
 TEST_F(Console, EveryReadEndsTheGameWhenInputRunsOut) {

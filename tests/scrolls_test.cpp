@@ -41,8 +41,19 @@ std::string took_tactics(const std::string &chance, const std::string &dodge) {
     return "crit_chance increased by " + chance + "%, dodge_chance increased by " + dodge + "%.\n";
 }
 
+// The closing summary of the configuration: each kind's count and its bonus lines.
+std::string summary(int str, const std::string &str_bonus, int tac, const std::string &tac_bonus = "") {
+    return "special effects:\nStrength:(" + std::to_string(str) + ")\n" + str_bonus + "Tactics:(" +
+           std::to_string(tac) + ")\n" + tac_bonus + kDone + "\n";
+}
+
 class Scrolls : public GameTest {
   protected:
+    // What the configuration printed after its prompt.
+    std::string after_prompt() {
+        const std::string all = take_output();
+        return all.substr(all.find(kPrompt) + kPrompt.size());
+    }
     void expect_buff(std::vector<int> want) {
         want.resize(12, 0);
         for (int i = 0; i < 12; ++i) EXPECT_EQ(_P_.buff[i], want[i]) << "buff " << i;
@@ -116,8 +127,7 @@ TEST_F(Scrolls, ManualChoiceListsSortedAndIgnoresRepeats) {
         const std::string took = tactics_build
                                      ? took_tactics("15", "10") + "\n\n" + took_strength("12", "19")
                                      : took_strength("12", "20") + "\n\n" + took_tactics("15", "10");
-        EXPECT_EQ(take_output(), "<clear>" + list + kPrompt + "\n" + took + "\n" +
-                                     "special effects:\nStrength:(1)\nTactics:(1)\n" + kDone + "\n");
+        EXPECT_EQ(take_output(), "<clear>" + list + kPrompt + "\n" + took + "\n" + summary(1, "", 1));
         expect_buff({0, 1, 120, tactics_build ? 190 : 200, 1, 150, 100});
         EXPECT_EQ(_P_.scrolls[0].type, tactics_build ? 4 : 1);
         EXPECT_EQ(_P_.scrolls[tactics_build ? 2 : 1].effect[3], 190);  // the list stays sorted
@@ -134,11 +144,9 @@ TEST_F(Scrolls, AFifthOfOneTypeFindsNoSlotAndStaysMarked) {
     std::string want = "\n" + took_strength("20", "10") + "\n" + took_strength("19", "10") + "\n" +
                        took_strength("18", "10") + "\n" + took_strength("17", "10") + "\nno slots left\n" +
                        "\n" + "\nno slots left\n" + "\n" + took_tactics("5", "4") + "\n" +
-                       took_tactics("3", "2") +
-                       "\nspecial effects:\nStrength:(4)\natk +15%\ncrit dmg +15%\nTactics:(2)\n" +
-                       "crit chance +10%\n" + kDone + "\n";
-    const std::string all = output();
-    EXPECT_EQ(all.substr(all.find(kPrompt) + kPrompt.size()), want);
+                       took_tactics("3", "2") + "\n" +
+                       summary(4, "atk +15%\ncrit dmg +15%\n", 2, "crit chance +10%\n");
+    EXPECT_EQ(after_prompt(), want);
     expect_buff({0, 4, 200 + 190 + 180 + 170 + 150, 400 + 150, 2, 80 + 100, 60});
 }
 
@@ -151,14 +159,12 @@ TEST_F(Scrolls, AutoSelectionTakesTheFirstEightUnmarked) {
     ConfigScroll(_P_);
     std::string want = "\n" + took_strength("10", "10") + "\n";
     for (int i = 0; i < 8; ++i) want += took_strength(std::to_string(19 - i), "10");
-    want += "special effects:\nStrength:(9)\natk +15%\ncrit dmg +15%\nTactics:(0)\n" + kDone + "\n";
-    const std::string all = output();
-    EXPECT_EQ(all.substr(all.find(kPrompt) + kPrompt.size()), want);
+    want += summary(9, "atk +15%\ncrit dmg +15%\n", 0);
+    EXPECT_EQ(after_prompt(), want);
     expect_buff({0, 9, 100 + (190 + 180 + 170 + 160 + 150 + 140 + 130 + 120) + 150, 900 + 150});
 
     // A Tactics build with three chosen by hand: the rest of the first eight come on top.
     _P_ = PLAYER{};
-    take_output();
     pref = true;
     for (int i = 0; i < 6; ++i) _P_.scrolls.push_back(tactics(10 * (i + 1), 10));
     _P_.scrolls.push_back(strength(100, 100));
@@ -166,37 +172,27 @@ TEST_F(Scrolls, AutoSelectionTakesTheFirstEightUnmarked) {
     ConfigScroll(_P_);
     const std::string again = take_output();
     const std::string tail = again.substr(again.find("special effects:"));
-    EXPECT_EQ(tail, "special effects:\nStrength:(1)\nTactics:(6)\ncrit chance +10%\ncrit chance +15%\n" +
-                        kDone + "\n");
+    EXPECT_EQ(tail, summary(1, "", 6, "crit chance +10%\ncrit chance +15%\n"));
     expect_buff({0, 1, 100, 100, 6, 210 + 250, 60});
 }
 
 TEST_F(Scrolls, LeavingAtOnceOrWithNothingToChoose) {
     _P_.scrolls = {strength(100, 100), tactics(30, 30), strength(110, 100)};
-    for (int i = 0; i < 12; ++i) _P_.buff[i] = 77;
-    type("0 k");
-    ConfigScroll(_P_);
-    EXPECT_EQ(output().substr(output().find(kPrompt) + kPrompt.size()),
-              "\nspecial effects:\nStrength:(0)\nTactics:(0)\n" + kDone + "\n");
-    expect_buff({});
-
-    // Numbers past either end of the list end it too.
-    for (const char *ending : {"4 k", "-2 k", "99999999999 k"}) {
-        take_output();
+    // 0 and numbers past either end of the list end the choice; the bonuses start from nothing.
+    for (const char *ending : {"0 k", "4 k", "-2 k", "99999999999 k"}) {
+        for (int i = 0; i < 12; ++i) _P_.buff[i] = 77;
         type(ending);
         ConfigScroll(_P_);
-        EXPECT_NE(take_output().find(kPrompt + "\nspecial effects:\nStrength:(0)"), std::string::npos)
-            << ending;
+        EXPECT_EQ(after_prompt(), "\n" + summary(0, "", 0)) << ending;
+        expect_buff({});
     }
 
     EXPECT_EQ(draws, 0);
     _P_.scrolls.clear();
     for (const char *answer : {"-1 k", "1 k", "0 k"}) {
-        take_output();
         type(answer);
         ConfigScroll(_P_);
-        EXPECT_EQ(take_output(),
-                  "<clear>" + kPrompt + "\nspecial effects:\nStrength:(0)\nTactics:(0)\n" + kDone + "\n");
+        EXPECT_EQ(take_output(), "<clear>" + kPrompt + "\n" + summary(0, "", 0));
         expect_buff({});
     }
 }
@@ -205,10 +201,8 @@ TEST_F(Scrolls, AnswerThatIsNoNumberEndsTheChoiceAndIsDropped) {
     _P_.scrolls = {strength(100, 100), strength(90, 90), tactics(30, 30)};
     type("1 2 abc3 q y");
     ConfigScroll(_P_);
-    const std::string all = output();
-    EXPECT_EQ(all.substr(all.find(kPrompt) + kPrompt.size()),
-              "\n" + took_strength("10", "10") + "\n" + took_strength("9", "9") +
-                  "\nspecial effects:\nStrength:(2)\natk +15%\nTactics:(0)\n" + kDone + "\n");
+    EXPECT_EQ(after_prompt(), "\n" + took_strength("10", "10") + "\n" + took_strength("9", "9") + "\n" +
+                                  summary(2, "atk +15%\n", 0));
     expect_buff({0, 2, 190 + 150, 190});
     EXPECT_EQ(single_key(), 'y');  // the key wait took the q
 
