@@ -1,15 +1,8 @@
 #include "fuzz/play.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
+
+#include "support/run_game.h"
 
 namespace {
 constexpr std::size_t KEEP = 64 * 1024;  // bytes kept of the head, the tail and standard error
@@ -39,113 +32,25 @@ class Scanner {
 Play play(const std::string &program, const std::string &input, double seconds, std::uint64_t max_output,
           const std::vector<std::string> &look_for) {
     Play run;
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-        run.errors = "could not make pipes";
-        return run;
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        setenv("LD_PRELOAD", FAST_CONSOLE_LIBRARY, 1);
-        // The sanitizers want their runtime first among the loaded libraries; the marks library
-        // only replaces two functions and is safe ahead of it.
-        setenv("ASAN_OPTIONS", "verify_asan_link_order=0:abort_on_error=0:exitcode=99", 1);
-        setenv("UBSAN_OPTIONS", "halt_on_error=1:exitcode=98:print_stacktrace=1", 1);
-        execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    signal(SIGPIPE, SIG_IGN);
-    fcntl(in[1], F_SETFL, O_NONBLOCK);
-    if (input.empty()) {
-        close(in[1]);
-        in[1] = -1;
-    }
-
     Scanner scanner(look_for);
-    std::size_t written = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    bool out_open = true, err_open = true;
-    static char buffer[1 << 16];
-    while (out_open || err_open) {
-        pollfd fds[3];
-        nfds_t n = 0;
-        int out_at = -1, err_at = -1, in_at = -1;
-        if (out_open) {
-            fds[n] = {out[0], POLLIN, 0};
-            out_at = static_cast<int>(n++);
-        }
-        if (err_open) {
-            fds[n] = {err[0], POLLIN, 0};
-            err_at = static_cast<int>(n++);
-        }
-        if (in[1] >= 0) {
-            fds[n] = {in[1], POLLOUT, 0};
-            in_at = static_cast<int>(n++);
-        }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                .count();
-        if (left <= 0) {
-            run.timed_out = true;
-            break;
-        }
-        if (poll(fds, n, static_cast<int>(std::min<long long>(left, 1000))) < 0) continue;
-        if (out_at >= 0 && fds[out_at].revents) {
-            const ssize_t got = read(out[0], buffer, sizeof buffer);
-            if (got > 0) {
-                const auto size = static_cast<std::size_t>(got);
-                run.output += size;
-                if (run.head.size() < KEEP) run.head.append(buffer, std::min(size, KEEP - run.head.size()));
-                run.tail.append(buffer, size);
-                if (run.tail.size() > 2 * KEEP) run.tail.erase(0, run.tail.size() - KEEP);
-                scanner.feed(buffer, size);
-                if (run.output > max_output) {
-                    run.runaway = true;
-                    break;
-                }
-            } else {
-                out_open = false;
-            }
-        }
-        if (err_at >= 0 && fds[err_at].revents) {
-            const ssize_t got = read(err[0], buffer, sizeof buffer);
-            if (got > 0) {
-                if (run.errors.size() < KEEP) run.errors.append(buffer, static_cast<std::size_t>(got));
-            } else {
-                err_open = false;
-            }
-        }
-        if (in_at >= 0 && fds[in_at].revents) {
-            const ssize_t put = (fds[in_at].revents & POLLOUT)
-                                    ? write(in[1], input.data() + written, input.size() - written)
-                                    : -1;
-            if (put > 0) written += static_cast<std::size_t>(put);
-            if (put < 0 || written == input.size()) {
-                close(in[1]);
-                in[1] = -1;
-            }
-        }
-    }
-    if (run.timed_out || run.runaway) kill(pid, SIGKILL);
-    if (in[1] >= 0) close(in[1]);
-    close(out[0]);
-    close(err[0]);
+    const GameRun end = run_streaming(
+        program, input, seconds,
+        [&](const char *data, std::size_t size) {
+            run.output += size;
+            if (run.head.size() < KEEP) run.head.append(data, std::min(size, KEEP - run.head.size()));
+            run.tail.append(data, size);
+            if (run.tail.size() > 2 * KEEP) run.tail.erase(0, run.tail.size() - KEEP);
+            scanner.feed(data, size);
+            return run.output <= max_output;
+        },
+        KEEP);
     if (run.tail.size() > KEEP) run.tail.erase(0, run.tail.size() - KEEP);
     run.found = scanner.found();
-
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFEXITED(status)) {
-        run.exited = !run.timed_out && !run.runaway;
-        run.exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        run.signal = WTERMSIG(status);
-    }
+    run.errors = end.errors;
+    run.exited = end.exited;
+    run.exit_code = end.exit_code;
+    run.signal = end.signal;
+    run.timed_out = end.timed_out;
+    run.runaway = end.stopped;
     return run;
 }

@@ -3,17 +3,26 @@
 // a small library loaded into the program, so a game with fights takes a moment, not minutes.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 struct GameRun {
-    std::string output;   // everything the program wrote to standard output
-    std::string errors;   // everything it wrote to standard error
-    bool exited = false;  // ended by itself (not by a signal or the time limit)
+    std::string output;   // everything the program wrote to standard output (run_program only)
+    std::string errors;   // what it wrote to standard error
+    bool exited = false;  // ended by itself (not by a signal, the time limit or the taker)
     int exit_code = -1;   // its status when it exited
     int signal = 0;       // the signal that ended it, if any
     bool timed_out = false;
+    bool stopped = false;  // the taker of its output asked to stop it
 };
 
 // Feeds `input` and closes standard input; gives the program `seconds` to end.
 GameRun run_game(const std::string &input, double seconds = 60.0);
 GameRun run_program(const std::string &program, const std::string &input, double seconds = 60.0);
+
+// The same for runs by the thousand: each piece of standard output goes to `take` as it arrives
+// instead of being kept (a false answer kills the game), and at most `errors_kept` bytes of
+// standard error are kept.
+GameRun run_streaming(const std::string &program, const std::string &input, double seconds,
+                      const std::function<bool(const char *, std::size_t)> &take, std::size_t errors_kept);

@@ -148,3 +148,15 @@ std::vector<std::string> enemy_acts(PLAYER &enemy, PLAYER &hero) {
     for (auto &line : strike(enemy, hero)) lines.push_back(line);
     return lines;
 }
+
+const std::vector<std::string> cheat_hero_status = {
+    "VORTEX",
+    "YOUR WEAPON:",
+    "YOUR ARMOR:",
+    "DAMAGE:10000",
+    "CRIT_CHANCE:0.0%",
+    "CRIT_DMG:0.0%",
+    "DODGE_CHANCE:0.0%",
+    "DEFENCE: 0",
+    "LIFE: 1919810",
+    "Press 'd' for drugs, 's' to configure scrolls, and 'x' to exit"};

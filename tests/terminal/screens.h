@@ -23,6 +23,9 @@ std::vector<std::string> fight_screen(const PLAYER &left, const PLAYER &right);
 std::string map_screen_report(const std::vector<std::string> &shown, size_t first, const PLAYER &hero,
                               long long seed, const std::vector<std::string> &map);
 
+// The status screen of the cheat-mode hero "VORTEX" at the start: no items, base attack 10000.
+extern const std::vector<std::string> cheat_hero_status;
+
 // A per-mille bonus applied to a base, in double precision, truncated.
 int with_bonus(int base, int per_mille);
 
