@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <regex>
 
 #include "console/console.h"
 #include "terminal/tmux_pane.h"
@@ -160,3 +161,14 @@ const std::vector<std::string> cheat_hero_status = {
     "DEFENCE: 0",
     "LIFE: 1919810",
     "Press 'd' for drugs, 's' to configure scrolls, and 'x' to exit"};
+
+std::string cheat_hero_lines_report(const std::vector<std::string> &rows, const PLAYER &hero) {
+    if (rows.size() < 8) return "the map screen is too short";
+    std::string report;
+    if (!std::regex_match(rows[6],
+                          std::regex(R"( {11}VORTEX LV:[0-9]+ HP:[0-9]+/1919810 ES:-?[0-9]+/[0-9]+)")))
+        report += "status line: " + rows[6] + "\n";
+    const std::string items = rtrim("           WEAPON:" + hero.wea.name + " ARMOR:" + hero.arm.name);
+    if (rtrim(rows[7]) != items) report += "items line: " + rows[7] + " (expected " + items + ")\n";
+    return report;
+}

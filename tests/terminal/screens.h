@@ -26,6 +26,10 @@ std::string map_screen_report(const std::vector<std::string> &shown, size_t firs
 // The status screen of the cheat-mode hero "VORTEX" at the start: no items, base attack 10000.
 extern const std::vector<std::string> cheat_hero_status;
 
+// Checks the cheat-mode hero's two status lines on the map (rows 6 and 7) after a fight, when
+// the level, hit points and shield are whatever the fight left. Empty when they match.
+std::string cheat_hero_lines_report(const std::vector<std::string> &rows, const PLAYER &hero);
+
 // A per-mille bonus applied to a base, in double precision, truncated.
 int with_bonus(int base, int per_mille);
 
