@@ -7,6 +7,8 @@
 //   marrowdeep_fuzz --streams 100000        a long run
 //   marrowdeep_fuzz --first 1234 --streams 1   one stream again, by its number
 //   marrowdeep_fuzz --replay FILE|DIR ...   saved streams (a directory: every file in it)
+//   marrowdeep_fuzz --program A --same-as B each game played by both programs must give
+//                                           the same bytes (a packaged program against a built one)
 //
 // Streams come from a fixed family seed (--family) and their number, so a failure reproduces.
 // A failing stream is also saved to a file, and the message says how to keep it as a
@@ -45,6 +47,7 @@ struct Options {
     // A game writes a few MiB at most; far beyond that it is caught in a loop.
     std::uint64_t max_output = 256ull << 20;
     std::string program = MARROWDEEP_PROGRAM;
+    std::string same_as;  // a second program that must write the very same bytes
     std::string save_dir = FUZZ_FAILURE_DIR;
     std::vector<std::string> replay;
     bool require_coverage = false;
@@ -207,7 +210,14 @@ Tally work(const Options &opt, const std::vector<Item> &items, int worker) {
             t.slowest = took;
             t.slowest_item = i;
         }
-        const std::string why = fault(stream, run, opt);
+        std::string why = fault(stream, run, opt);
+        if (why.empty() && !opt.same_as.empty()) {
+            const Play other = play(opt.same_as, stream.bytes, opt.timeout, opt.max_output, texts);
+            if (other.output != run.output || other.digest != run.digest || other.exit_code != run.exit_code)
+                why = "wrote other bytes than " + opt.same_as + " (" + std::to_string(run.output) +
+                      " against " + std::to_string(other.output) +
+                      ", which ends: " + printable(tail(other.tail, 300)) + ")";
+        }
         if (!why.empty()) {
             t.failures += 1;
             report_failure(opt, item, stream, run, why);
@@ -278,7 +288,8 @@ Tally run_all(const Options &opt, const std::vector<Item> &items) {
     std::fprintf(stderr,
                  "usage: marrowdeep_fuzz [--streams N] [--first N] [--family N] [--jobs N] [--timeout S]\n"
                  "                       [--max-output MiB]\n"
-                 "                       [--program PATH] [--save-dir DIR] [--require-coverage]\n"
+                 "                       [--program PATH] [--same-as PATH] [--save-dir DIR]\n"
+                 "                       [--require-coverage]\n"
                  "                       [--replay FILE|DIR ...] [--print]\n"
                  "--print writes the input streams to standard output instead of playing them.\n");
     std::exit(2);
@@ -306,6 +317,8 @@ Options parse(int argc, char **argv) {
             opt.max_output = std::stoull(value()) << 20;
         else if (a == "--program")
             opt.program = value();
+        else if (a == "--same-as")
+            opt.same_as = value();
         else if (a == "--save-dir")
             opt.save_dir = value();
         else if (a == "--require-coverage")

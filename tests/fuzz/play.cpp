@@ -33,10 +33,13 @@ Play play(const std::string &program, const std::string &input, double seconds, 
           const std::vector<std::string> &look_for) {
     Play run;
     Scanner scanner(look_for);
+    run.digest = 14695981039346656037ull;  // FNV-1a, 64 bits
     const GameRun end = run_streaming(
         program, input, seconds,
         [&](const char *data, std::size_t size) {
             run.output += size;
+            for (std::size_t i = 0; i < size; ++i)
+                run.digest = (run.digest ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
             if (run.head.size() < KEEP) run.head.append(data, std::min(size, KEEP - run.head.size()));
             run.tail.append(data, size);
             if (run.tail.size() > 2 * KEEP) run.tail.erase(0, run.tail.size() - KEEP);

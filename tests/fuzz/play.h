@@ -17,6 +17,7 @@ struct Play {
     std::string head;          // the first bytes of standard output
     std::string tail;          // the last bytes of standard output
     std::uint64_t output = 0;  // bytes written to standard output in all
+    std::uint64_t digest = 0;  // a hash of all of standard output, to tell two games' bytes apart
     std::string errors;        // standard error (its first 64 KiB)
     std::vector<bool> found;   // for each text looked for: whether the output held it
 };

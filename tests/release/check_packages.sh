@@ -1,0 +1,71 @@
+#!/bin/sh
+# Checks the two release packages as a distribution would: the Debian package's files, owners,
+# modes and control fields, lintian's verdict, the manual page, and what the Windows zip holds.
+#   check_packages.sh DEB ZIP SOURCE_DIR
+set -u
+deb=$1 zip=$2 source=$3
+failed=0
+fail() {
+    echo "FAIL: $*"
+    failed=1
+}
+same() { # what, expected, got
+    if [ "$2" != "$3" ]; then
+        fail "$1"
+        printf 'expected:\n%s\ngot:\n%s\n' "$2" "$3"
+    fi
+}
+
+# The files, with their modes and owners.
+expected_files='drwxr-xr-x root/root ./usr/
+drwxr-xr-x root/root ./usr/games/
+-rwxr-xr-x root/root ./usr/games/marrowdeep
+drwxr-xr-x root/root ./usr/share/
+drwxr-xr-x root/root ./usr/share/doc/
+drwxr-xr-x root/root ./usr/share/doc/marrowdeep/
+-rw-r--r-- root/root ./usr/share/doc/marrowdeep/changelog.Debian.gz
+-rw-r--r-- root/root ./usr/share/doc/marrowdeep/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/marrowdeep/copyright
+drwxr-xr-x root/root ./usr/share/lintian/
+drwxr-xr-x root/root ./usr/share/lintian/overrides/
+-rw-r--r-- root/root ./usr/share/lintian/overrides/marrowdeep
+drwxr-xr-x root/root ./usr/share/man/
+drwxr-xr-x root/root ./usr/share/man/man6/
+-rw-r--r-- root/root ./usr/share/man/man6/marrowdeep.6.gz'
+same "the package's files" "$expected_files" "$(dpkg-deb --contents "$deb" | awk '{print $1, $2, $6}' | sort -k3)"
+
+# The control fields.
+field() { dpkg-deb --field "$deb" "$1"; }
+same "Package" marrowdeep "$(field Package)"
+same "Version" 2.3-1 "$(field Version)"
+same "Architecture" amd64 "$(field Architecture)"
+same "Section" games "$(field Section)"
+same "Priority" optional "$(field Priority)"
+same "Maintainer" "The Marrowdeep team <team@marrowdeep.example>" "$(field Maintainer)"
+same "the one-line description" "turn-based dungeon crawler for the text terminal" \
+    "$(field Description | head -n 1)"
+[ "$(field Description | wc -l)" -ge 3 ] || fail "no longer description"
+# Depends comes from dpkg-shlibdeps: the program needs the C library only.
+field Depends | grep -Eq '^libc6 \(>= [0-9.]+\)$' || fail "Depends is '$(field Depends)'"
+
+# Lintian: no error and no warning.
+if ! lintian --allow-root --fail-on error,warning "$deb"; then
+    fail "lintian reports errors or warnings"
+fi
+
+# The manual page: no warning from groff or man, and the package carries the page as written.
+page=$source/doc/marrowdeep.6
+same "groff's warnings" "" "$(groff -man -ww -z "$page" 2>&1)"
+same "man's warnings" "" "$(man --warnings -l "$page" 2>&1 >/dev/null)"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+dpkg-deb --fsys-tarfile "$deb" | tar -xf - -C "$scratch" ./usr/share/man/man6/marrowdeep.6.gz
+zcat "$scratch/usr/share/man/man6/marrowdeep.6.gz" | cmp -s - "$page" || fail "the packaged manual page differs"
+
+# The zip: the Windows program and its two documents, nothing else.
+same "the zip's files" "LICENSE.txt
+README.txt
+marrowdeep-win.exe" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
+
+[ $failed -eq 0 ] && echo "the packages are as they should be"
+exit $failed
