@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "combat/combat.h"
 #include "console/console.h"
+#include "maze/maze.h"
 #include "support/in_memory_console.h"
 
 namespace {
@@ -85,6 +87,14 @@ TEST_F(AttackTest, ArmourThenBothShieldsThenHitPoints) {
     Attack(a, t, K);
     EXPECT_EQ(t.arm.es, 19);
     EXPECT_EQ(t.real_hp, 4150);
+
+    // 51 - 50 leaves 1, of which 85% truncates to exactly 0: raised to 1 as well.
+    a.base_atk = 51;
+    take_output();
+    script_rolls({999, 999});
+    Attack(a, t, K);
+    EXPECT_EQ(t.arm.es, 18);
+    EXPECT_EQ(take_output(), "Done! And A's damage is 1!\n");
 }
 
 TEST_F(AttackTest, EachAbsorptionCase) {
@@ -289,6 +299,27 @@ TEST_F(FightTest, ExperienceAwardUsesTheEnemyLevel) {
     EXPECT_NE(output().find("|    LV:1000000000(0/2147483647)   AI\n"), std::string::npos);
     EXPECT_NE(output().find("YOU WIN!\nYou don't have enough place for more drugs :(\n<sleep 1><sleep 1>"),
               std::string::npos);
+
+    // A monster on the map stands at the hero's level plus the draw % 5, minus 2: for a hero at
+    // level 5, draw 5 gives 3 and draw 9 gives 7. All its own draws are 0: no drugs, Strength
+    // scrolls, and an award of exactly its level.
+    _P_.lv = 5;
+    _P_.real_hp = 1000;
+    for (auto [draw, lv] : {std::pair{5, 3}, std::pair{9, 7}}) {
+        _P_.exp = 0;
+        maze[2][3] = '&';
+        int x = 2, y = 2;
+        FightResult dead;
+        std::vector<int> rolls(1 + 6 + 3 * lv, 0);
+        rolls[0] = draw;
+        rolls.insert(rolls.end(), {999, 999, 999, 999, 0, 0});
+        script_rolls(rolls);
+        type("k#");
+        Operation('d', x, y, dead);
+        EXPECT_EQ(_P_.exp, lv) << draw;
+        EXPECT_EQ(rolls_left(), 0u) << draw;
+        expect_keys_used();
+    }
 }
 
 TEST_F(FightTest, BothFallingCountsAsComeThroughAtHalfHitPoints) {

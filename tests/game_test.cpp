@@ -368,6 +368,34 @@ TEST(Map, TheBossAndTheCheatersBoss) {
               std::string::npos);
     EXPECT_EQ(summ.output.find("Morvak_"), std::string::npos);
     EXPECT_TRUE(summ.output.ends_with("\nYOU LOSE!\n<sleep 1>"));
+
+    // Won: a hero who walks over bare floor to supplies holding the Strange Sword (kind 0, item
+    // 6), then on to the boss, whose first blow after the boss's four draws is critical (below
+    // the sword's 100) and not dodged (not below the Gold Armor's 20).
+    long long ws = 0;
+    Spot sword;
+    for (long long t = 1; t <= 200000 && ws == 0; ++t) {
+        const Grid at = generate(t);
+        int r[8];
+        for (int &d : r) d = std::rand();
+        if (r[0] % 3 != 0 || r[1] % 7 != 6 || r[6] % 1000 >= 100 || r[7] % 1000 < 20) continue;
+        for (int i = 2; i < 17 && ws == 0; ++i)
+            for (int j = 2; j < 31 && ws == 0; ++j) {
+                const std::string there = at.m[i][j] == '*' ? path(at, 2, 2, i, j) : "";
+                const std::string on = there.empty() ? "" : path(at, i, j, 16, 30);
+                if (!on.empty()) sword = {i, j, there + on}, ws = t;
+            }
+    }
+    ASSERT_NE(ws, 0) << "no seed up to 200000 has the sword on a bare way to the boss";
+    const GameRun won = run_game("Hero\nn\n" + std::to_string(ws) + "\n1\n" + sword.keys + "kq");
+    expect_clean_exit(won);
+    Grid cleared = generate(ws);
+    cleared.m[sword.x][sword.y] = cleared.m[16][30] = ' ';
+    EXPECT_NE(
+        won.output.find(
+            "<sleep 1>YOU HAVE WON THE GAME!!! YOU CAN EXIT BY q OR EXPLORE !!!\n<sleep 2><clear>" + BANNER),
+        std::string::npos);
+    EXPECT_TRUE(won.output.ends_with("Seed: " + std::to_string(ws) + "\n" + rows(cleared, 16, 30)));
 }
 
 TEST(Map, StatusScreenShowingsEndWithOneKey) {

@@ -148,6 +148,13 @@ TEST_F(Scrolls, AFifthOfOneTypeFindsNoSlotAndStaysMarked) {
                        summary(4, "atk +15%\ncrit dmg +15%\n", 2, "crit chance +10%\n");
     EXPECT_EQ(after_prompt(), want);
     expect_buff({0, 4, 200 + 190 + 180 + 170 + 150, 400 + 150, 2, 80 + 100, 60});
+
+    // Three of one type earn only the first of its bonuses.
+    type("1 2 3 0 k");
+    ConfigScroll(_P_);
+    EXPECT_EQ(after_prompt(), "\n" + took_strength("20", "10") + "\n" + took_strength("19", "10") + "\n" +
+                                  took_strength("18", "10") + "\n" + summary(3, "atk +15%\n", 0));
+    expect_buff({0, 3, 200 + 190 + 180 + 150, 300});
 }
 
 TEST_F(Scrolls, AutoSelectionTakesTheFirstEightUnmarked) {
