@@ -1,6 +1,7 @@
 // The console services both builds share: arithmetic, output, the banner and the line answers.
 #include "console/console.h"
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
@@ -100,6 +101,19 @@ void CLEAR() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Input
+
+// A read that a stop or a resume of the game cut short is no end of input: it is made again.
+// errno is cleared first, so that an old EINTR is never taken for this read's.
+int next_byte() {
+    for (;;) {
+        errno = 0;
+        const int c = std::getc(con.in);
+        if (c != EOF || !std::ferror(con.in) || errno != EINTR) return c;
+        std::clearerr(con.in);
+    }
+}
+
 // Line answers: formatted reads of a word, a character or a number. Blanks and line ends before
 // the item are skipped; whatever follows the item stays in the input for the next read.
 
@@ -113,7 +127,7 @@ int first_visible() {
     std::fflush(con.out);
     int c;
     do {
-        c = std::getc(con.in);
+        c = next_byte();
         if (c == EOF) leave_game();
     } while (is_blank(c));
     return c;
@@ -127,10 +141,10 @@ void put_back(int c) {
 
 std::string read_word() {
     std::string word(1, static_cast<char>(first_visible()));
-    int c = std::getc(con.in);
+    int c = next_byte();
     while (c != EOF && !is_blank(c)) {
         word.push_back(static_cast<char>(c));
-        c = std::getc(con.in);
+        c = next_byte();
     }
     put_back(c);
     return word;
@@ -143,11 +157,11 @@ long long read_number(long long low, long long high) {
     bool negative = false;
     if (c == '+' || c == '-') {
         negative = c == '-';
-        c = std::getc(con.in);
+        c = next_byte();
     }
     if (!is_digit(c)) {
         // Not a number: the answer counts as 0 and the rest of the word is thrown away.
-        while (c != EOF && !is_blank(c)) c = std::getc(con.in);
+        while (c != EOF && !is_blank(c)) c = next_byte();
         put_back(c);
         return 0;
     }
@@ -160,7 +174,7 @@ long long read_number(long long low, long long high) {
             huge = true;
         else
             magnitude = magnitude * 10 + digit;
-        c = std::getc(con.in);
+        c = next_byte();
     }
     put_back(c);
     // First what a long long holds, then the range asked for, whichever side of zero it lies.

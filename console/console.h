@@ -64,6 +64,7 @@ void PAUSE(double s);
 
 // ---------------------------------------------------------------------------------------------
 // Input. When standard input has ended, every read ends the game at once with status 0.
+int next_byte();                                       // the next byte of con.in, or EOF at its true end
 char inchar();                                         // the raw key: every key counts
 char read_raw_key();                                   // the main loop's raw key, read the same way as inchar
 char single_key();                                     // the single-key prompt

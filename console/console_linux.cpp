@@ -67,7 +67,7 @@ void PAUSE(double s) {
 // The next byte of standard input, blanks and line ends included.
 char read_raw_key() {
     std::fflush(con.out);
-    int c = std::getc(con.in);
+    int c = next_byte();
     if (c == EOF) leave_game();
     return static_cast<char>(c);
 }

@@ -1,8 +1,11 @@
 // The console services: per-mille arithmetic, draws, column padding, the banner, colours, and the
 // three kinds of input with their end-of-input exit.
+#include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <initializer_list>
+#include <string>
 
 #include "console/console.h"
 #include "support/in_memory_console.h"
@@ -155,4 +158,39 @@ TEST_F(Console, EveryReadEndsTheGameWhenInputRunsOut) {
     type("");
     EXPECT_GAME_ENDS(inchar());
     EXPECT_GAME_ENDS(read_raw_key());
+}
+
+TEST_F(Console, AReadCutShortBySignalIsNoEndOfInput) {
+    // Input whose every byte comes only at the second try: the first is cut short by a signal,
+    // as a stop or a resume of the game may cut a read.
+    struct Interrupted {
+        std::string text;
+        size_t at = 0;
+        bool cut = false;
+    } input{"  first 42 -7 x\ny"};
+    cookie_io_functions_t io{};
+    io.read = [](void *cookie, char *buffer, size_t) -> ssize_t {
+        auto &in = *static_cast<Interrupted *>(cookie);
+        in.cut = !in.cut;
+        if (in.cut) {
+            errno = EINTR;
+            return -1;
+        }
+        if (in.at == in.text.size()) return 0;
+        buffer[0] = in.text[in.at++];
+        return 1;
+    };
+    FILE *stream = fopencookie(&input, "r", io);
+    ASSERT_NE(stream, nullptr);
+    con.in = stream;
+    EXPECT_EQ(read_word(), "first");
+    EXPECT_EQ(inchar(), ' ');
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), 42);
+    EXPECT_EQ(read_number(INT_MIN, INT_MAX), -7);
+    EXPECT_EQ(single_key(), 'x');
+    EXPECT_EQ(read_raw_key(), '\n');
+    EXPECT_EQ(read_answer(), 'y');
+    // The true end still ends the game.
+    EXPECT_GAME_ENDS(read_raw_key());
+    std::fclose(stream);
 }
