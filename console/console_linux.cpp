@@ -1,8 +1,16 @@
 // The Linux terminal: "clear" through the shell, pauses in whole seconds, keys from standard
 // input with the terminal's own echo, and the terminal taken out of line mode after the name.
+//
+// The terminal is the player's, lent to the game only while the game is in its foreground. When
+// the player stops the game (Ctrl-Z) the terminal gets its line mode back; when the game comes
+// back to the foreground the keys arrive as typed again. The signals that end the game put the
+// line mode back first.
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,20 +23,102 @@ void run_clear() {
     if (std::system("clear") == -1) return;
 }
 
-void sleep_seconds(long long ms) {
-    if (ms >= 1000) sleep(static_cast<unsigned>(ms / 1000));
+// How long the game has stayed stopped in all, in nanoseconds. The stop handler adds to it.
+std::atomic<long long> stopped_ns{0};
+static_assert(std::atomic<long long>::is_always_lock_free, "a signal handler adds to it");
+
+long long now_ns() {
+    struct timespec t {};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000000000LL + t.tv_nsec;
 }
 
-// The terminal's mode as the game found it, put back on every way out.
-struct termios saved_mode;
-volatile sig_atomic_t mode_changed = 0;
+void sleep_seconds(long long ms) {
+    if (ms < 1000) return;
+    const long long pause_ns = ms / 1000 * 1000000000LL;
+    const long long start = now_ns();
+    const long long stopped_before = stopped_ns;
+    sleep(static_cast<unsigned>(ms / 1000));
+    // A stop cuts the sleep short, and sleep() tells only the whole seconds left. The time the
+    // game ran is measured instead, and the rest of the pause is slept now: the time stopped
+    // does not count. Without a stop this was the one sleep of the pause.
+    while (stopped_ns != stopped_before) {
+        const long long left = pause_ns - (now_ns() - start - (stopped_ns - stopped_before));
+        if (left <= 0) return;
+        struct timespec rest {};
+        rest.tv_sec = left / 1000000000LL;
+        rest.tv_nsec = left % 1000000000LL;
+        nanosleep(&rest, nullptr);
+    }
+}
+
+// The terminal's mode as the game found it, and the game's own: keys as typed, echo on.
+struct termios found_mode;
+struct termios key_mode;
+volatile sig_atomic_t keys_wanted = 0;  // the game wants its key mode (from the name to the end)
+volatile sig_atomic_t keys_held = 0;    // the terminal holds the game's key mode
+
+// Sets the terminal's mode, but only while the game is in the terminal's foreground: in the
+// background the terminal belongs to the shell or to another job. SIGTTOU stays blocked meanwhile,
+// so that a shell taking the terminal back at that moment can never stop the game here. Safe in
+// a signal handler.
+bool set_mode(const struct termios &mode) {
+    sigset_t ttou, before;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    sigprocmask(SIG_BLOCK, &ttou, &before);
+    const bool done = tcgetpgrp(STDIN_FILENO) == getpgrp() && tcsetattr(STDIN_FILENO, TCSANOW, &mode) == 0;
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    return done;
+}
+
+// Puts the found mode back if the terminal holds the game's.
+void give_back() {
+    if (keys_held && set_mode(found_mode)) keys_held = 0;
+}
+
+void install(int sig, void (*handler)(int), int flags) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | flags;
+    sigaction(sig, &action, nullptr);
+}
 
 void restore_at_exit() { terminal_restore(); }
 
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE: the terminal first, then the signal ends the
+// program as it would have (the handler was installed to run once).
 void restore_on_signal(int sig) {
-    if (mode_changed) tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
-    // The handler was installed to run once; the signal now ends the program as it would have.
+    give_back();
     std::raise(sig);
+}
+
+// SIGTSTP: the terminal goes back to the shell in its line mode, then the game stops as it would
+// have without the handler. It goes on from here when it is continued.
+void stop_on_signal(int sig) {
+    const int saved_errno = errno;
+    const long long began = now_ns();
+    give_back();
+    install(sig, SIG_DFL, 0);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, sig);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    std::raise(sig);
+    // Continued: the next stop is handled the same way.
+    stopped_ns += now_ns() - began;
+    install(sig, stop_on_signal, 0);
+    errno = saved_errno;
+}
+
+// SIGCONT: back in the foreground, the keys arrive as typed again. A game continued in the
+// background leaves the terminal alone; its next read stops it, and the continue that brings it
+// to the foreground sets the key mode then.
+void resume_on_signal(int) {
+    const int saved_errno = errno;
+    if (keys_wanted && set_mode(key_mode)) keys_held = 1;
+    errno = saved_errno;
 }
 }  // namespace
 
@@ -37,26 +127,24 @@ CONSOLE con{stdin, stdout, run_clear, sleep_seconds};
 void console_start() {}
 
 void terminal_setup() {
-    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_mode) != 0) return;
-    struct termios keys = saved_mode;
-    keys.c_lflag &= ~static_cast<tcflag_t>(ICANON);  // echo stays on
-    keys.c_cc[VMIN] = 1;
-    keys.c_cc[VTIME] = 0;
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &found_mode) != 0) return;
+    key_mode = found_mode;
+    key_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON);  // echo stays on
+    key_mode.c_cc[VMIN] = 1;
+    key_mode.c_cc[VTIME] = 0;
 
-    struct sigaction action {};
-    action.sa_handler = restore_on_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) install(sig, restore_on_signal, SA_RESETHAND);
+    install(SIGTSTP, stop_on_signal, 0);
+    install(SIGCONT, resume_on_signal, 0);
     std::atexit(restore_at_exit);
 
-    if (tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0) mode_changed = 1;
+    keys_wanted = 1;
+    if (set_mode(key_mode)) keys_held = 1;
 }
 
 void terminal_restore() {
-    if (!mode_changed) return;
-    tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
-    mode_changed = 0;
+    keys_wanted = 0;
+    give_back();
 }
 
 void PAUSE(double s) {

@@ -1,10 +1,13 @@
 // The Linux program takes the terminal out of line mode after the name (keys arrive as typed,
 // echo stays on) and must leave it as it found it however it ends: q, a lost fight, death by
-// the refresh cost, the end of input, and the signals that end a program from outside. Each
-// case runs the program from an interactive dash in a tmux pane and then asks `stty -a` in the
-// same pane; dash itself never touches the terminal's mode, so what stty shows is what the
-// program left. The cases with many fights' worth of pauses load the marks library, which turns
-// the clear command and the pauses into short marks.
+// the refresh cost, the end of input, a closed output pipe, and the signals that end a program
+// from outside. Stopped with Ctrl-Z it hands the shell the terminal in line mode, and brought
+// back with fg it takes its keys as typed again. Each case runs the program from an interactive
+// dash in a tmux pane and then asks `stty -a` in the same pane; dash itself never touches the
+// terminal's mode, so what stty shows is what the program left. The stop is also played under
+// bash, which puts its own mode back when a job stops and so hides nothing there but shows
+// whether the game takes its key mode back after fg. The cases with many fights' worth of pauses
+// load the marks library, which turns the clear command and the pauses into short marks.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -64,7 +67,7 @@ class TerminalRestored : public ::testing::Test {
         char dir_template[] = "/tmp/marrowdeep-terminal-XXXXXX";
         ASSERT_NE(mkdtemp(dir_template), nullptr);
         dir_ = dir_template;
-        ASSERT_TRUE(pane_.start("env -i PATH=/usr/bin:/bin TERM=screen HOME=/ PS1='$ ' dash -i"));
+        ASSERT_TRUE(pane_.start("env -i PATH=/usr/bin:/bin TERM=screen HOME=/ PS1='$ ' " + shell()));
         wait_for_shell();
         tty_ = pane_.pane_tty();
         ASSERT_FALSE(tty_.empty());
@@ -75,14 +78,22 @@ class TerminalRestored : public ::testing::Test {
 
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
+    // The interactive shell in the pane. It must read its lines in line mode, as dash does.
+    virtual std::string shell() const { return "dash -i"; }
+
     std::string pid_file() const { return dir_ + "/pid"; }
 
-    // Starts the program from the shell. Its process id lands in a file, for the signals.
-    void launch(bool marks, const std::string &redirect = "") {
+    // The command that starts the program. Its process id lands in a file, for the signals.
+    std::string launch_command(bool marks) {
         std::filesystem::remove(pid_file());
         std::string run = marks ? "env LD_PRELOAD=" + shell_quote(marks_library) + " " : "";
         run += shell_quote(program);
-        pane_.type("sh -c 'echo $$ > " + pid_file() + "; exec " + run + "'" + redirect);
+        return "sh -c 'echo $$ > " + pid_file() + "; exec " + run + "'";
+    }
+
+    // Starts the program from the shell.
+    void launch(bool marks, const std::string &redirect = "") {
+        pane_.type(launch_command(marks) + redirect);
         pane_.press("Enter");
     }
 
@@ -185,6 +196,12 @@ class TerminalRestored : public ::testing::Test {
     TmuxPane pane_;
     std::string tty_;
     std::string dir_;
+};
+
+// The same under each shell a player may stop the game from.
+class StoppedAndBack : public TerminalRestored, public ::testing::WithParamInterface<std::string> {
+  protected:
+    std::string shell() const override { return GetParam(); }
 };
 
 }  // namespace
@@ -304,6 +321,40 @@ TEST_F(TerminalRestored, AfterHangupSignal) {
     expect_restored(afterwards(), 128 + SIGHUP);
 }
 
+TEST_F(TerminalRestored, AfterTheQuitKey) {
+    // Ctrl-\ ends the program with a core dump where the shell allows one; this one does not.
+    pane_.type("ulimit -c 0");
+    pane_.press("Enter");
+    start_game("HERO", false);
+    pane_.press("C-\\");
+    wait_for_shell();
+    expect_restored(afterwards(), 128 + SIGQUIT);
+}
+
+TEST_F(TerminalRestored, AfterABrokenPipe) {
+    // The game's output goes through a reader that leaves once the seed question has come, when
+    // the keys already arrive as typed; the game's next write then finds the pipe closed. The
+    // reader says when it has let go of the pipe, and the game's status shows on the terminal.
+    const std::string reader = "sh -c 'sed \"/Random Seed/q\"; exec <&-; echo \"[reader gone]\" >&2'";
+    pane_.type("(" + launch_command(false) + "; echo \"[game $?]\" >&2) | " + reader);
+    pane_.press("Enter");
+    ASSERT_TRUE(pane_.wait_until([&](const std::string &) { return program_pid() > 0; }, 10))
+        << pane_.screen();
+    // The name question waits in the pipe for a whole line, so it does not show yet.
+    pane_.type("HERO");
+    pane_.press("Enter");
+    ASSERT_TRUE(pane_.wait_for("Please insert your name:Random Seed?(y/n)", 10)) << pane_.screen();
+    ASSERT_TRUE(pane_.wait_for("[reader gone]", 10)) << pane_.screen();
+    const auto mode = line_mode(tty_);
+    ASSERT_TRUE(mode);
+    ASSERT_FALSE(mode->canonical) << "the game should have its keys as typed by now";
+    pane_.type("n");  // the answer is taken at once, and "Input Seed:" has nowhere to go
+    wait_for_shell();
+    EXPECT_NE(pane_.history().find("[game " + std::to_string(128 + SIGPIPE) + "]"), std::string::npos)
+        << pane_.screen();
+    expect_restored(afterwards(), 0);
+}
+
 TEST_F(TerminalRestored, InTheMiddleOfAFightToo) {
     // A signal while the game pauses inside a fight.
     World w = world("HERO");
@@ -318,6 +369,37 @@ TEST_F(TerminalRestored, InTheMiddleOfAFightToo) {
         },
         10))
         << pane_.screen();
+    ASSERT_EQ(kill(program_pid(), SIGTERM), 0);
+    wait_for_shell();
+    expect_restored(afterwards(), 128 + SIGTERM);
+}
+
+TEST_F(TerminalRestored, APauseCutByAStopIsSleptToItsEnd) {
+    // Stopped in the two seconds after the hero's blow, the game sleeps what was left of them
+    // once it goes on, and only then does the enemy act.
+    World w = world("HERO");
+    const Square monster = nearest(w.grid, first_square, '&', " ");
+    start_game("HERO", false);
+    pane_.type(way(w.grid, first_square, monster, " "));
+    ASSERT_TRUE(pane_.wait_for("HERO , now is your turn!", 10)) << pane_.screen();
+    const auto pressed = Clock::now();
+    pane_.type("k");
+    ASSERT_TRUE(pane_.wait_until(
+        [](const std::string &s) {
+            return s.find("HERO's damage is") != std::string::npos || s.find("MISS!") != std::string::npos;
+        },
+        10))
+        << pane_.screen();
+    pane_.press("C-z");
+    const double before_stop = seconds_since(pressed);
+    wait_for_shell();
+    EXPECT_EQ(pane_.screen().find("AI , now is your turn!"), std::string::npos) << pane_.screen();
+    const auto resumed = Clock::now();
+    pane_.type("fg");
+    pane_.press("Enter");
+    ASSERT_TRUE(pane_.wait_for("AI , now is your turn!", 10)) << pane_.screen();
+    // Some slack for the time the stop takes to reach the game after the key.
+    EXPECT_GE(seconds_since(resumed), 2.0 - before_stop - 0.25) << "stopped " << before_stop << " s after k";
     ASSERT_EQ(kill(program_pid(), SIGTERM), 0);
     wait_for_shell();
     expect_restored(afterwards(), 128 + SIGTERM);
@@ -353,3 +435,37 @@ TEST_F(TerminalRestored, WhenInputIsNotATerminal) {
     ASSERT_TRUE(pane_.wait_for("Please insert your name:$", 10)) << pane_.screen();
     expect_restored(afterwards(), 0);
 }
+
+TEST_P(StoppedAndBack, CtrlZHandsTheShellLineModeAndFgTakesTheKeysBack) {
+    const World w = world("HERO");
+    const Square next = step(first_square, 'd');
+    ASSERT_EQ(w.grid[next.row][next.col], ' ');
+    start_game("HERO", false);
+    pane_.press("C-z");
+    wait_for_shell();
+    expect_restored(afterwards(), 128 + SIGTSTP);
+
+    pane_.type("fg");
+    pane_.press("Enter");
+    // One d, no Enter: the hero steps at once.
+    pane_.type("d");
+    ASSERT_TRUE(
+        pane_.wait_until([&](const std::string &s) { return ends_with_map(s, map_rows(w.grid, next)); }, 10))
+        << pane_.screen();
+    const auto mode = line_mode(tty_);
+    ASSERT_TRUE(mode);
+    EXPECT_FALSE(mode->canonical);
+    EXPECT_TRUE(mode->echo);
+
+    pane_.type("q");
+    wait_for_shell();
+    expect_restored(afterwards(), 0);
+}
+
+// bash without line editing reads its commands in line mode, as dash does, so the pane's mode
+// seen from outside at its prompt is the shell's.
+INSTANTIATE_TEST_SUITE_P(Shells, StoppedAndBack,
+                         ::testing::Values("dash -i", "bash --norc --noprofile --noediting -i"),
+                         [](const ::testing::TestParamInfo<std::string> &shell) {
+                             return shell.param.substr(0, shell.param.find(' '));
+                         });
