@@ -19,12 +19,37 @@ void sleep_milliseconds(long long ms) {
     if (ms > 0) Sleep(static_cast<DWORD>(ms));
 }
 
-// One key press from the console; the game ends if the console has no more keys to give.
+// One key press from the console; the game ends if the console has no more keys to give. The
+// console reports an arrow, a function key, Home, End, Page Up, Page Down, Insert or Delete as
+// two values, 0 or 224 and then the key's code. Such a key is read whole and reaches the game as
+// '\0', which no screen gives a meaning, so its code is never taken for a key of its own.
 char console_key() {
     std::fflush(con.out);
     int c = _getch();
     if (c == EOF) leave_game();
+    if (c == 0 || c == 224) {
+        if (_getch() == EOF) leave_game();
+        return '\0';
+    }
     return static_cast<char>(c);
+}
+
+// The console's output mode as the game found it, put back however the game ends.
+HANDLE console_out = INVALID_HANDLE_VALUE;
+DWORD found_output_mode = 0;
+bool output_mode_found = false;
+
+void restore_output_mode() {
+    // Whatever is still buffered goes out while the console still turns escape codes into colours.
+    std::fflush(con.out);
+    if (output_mode_found) SetConsoleMode(console_out, found_output_mode);
+}
+
+// Ctrl-C, Ctrl-Break and closing the console: the mode goes back, then the console's default
+// handling ends the program as before.
+BOOL WINAPI restore_on_close(DWORD) {
+    if (output_mode_found) SetConsoleMode(console_out, found_output_mode);
+    return FALSE;
 }
 }  // namespace
 
@@ -32,10 +57,13 @@ CONSOLE con{stdin, stdout, run_cls, sleep_milliseconds};
 
 void console_start() {
     // Without virtual-terminal processing the console prints the colour codes as text.
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    if (out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode))
-        SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    console_out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (console_out != INVALID_HANDLE_VALUE && GetConsoleMode(console_out, &found_output_mode)) {
+        output_mode_found = true;
+        std::atexit(restore_output_mode);
+        SetConsoleCtrlHandler(restore_on_close, TRUE);
+        SetConsoleMode(console_out, found_output_mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
     // A console's standard output is unbuffered, and the runtime then hands the console one
     // character at a time; some consoles (wine's among them) cut an escape code written in
     // pieces and show the rest of it as text. With a full buffer each screen goes out whole:
@@ -45,7 +73,7 @@ void console_start() {
 
 void terminal_setup() {}
 
-void terminal_restore() {}
+void terminal_restore() { restore_output_mode(); }
 
 void PAUSE(double s) {
     std::fflush(con.out);
@@ -70,5 +98,6 @@ void drink_animation() {
 
 void leave_game() {
     std::fflush(con.out);
+    terminal_restore();
     std::exit(0);
 }

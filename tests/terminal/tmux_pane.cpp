@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 int run_command(const std::vector<std::string> &argv, std::string *output, double seconds) {
@@ -120,6 +123,7 @@ TmuxPane::TmuxPane(int width, int height)
 
 TmuxPane::~TmuxPane() {
     if (started_) run_command({"tmux", "-L", socket_, "kill-server"}, nullptr, 10.0);
+    if (!record_file_.empty()) std::remove(record_file_.c_str());
 }
 
 std::vector<std::string> TmuxPane::tmux(std::vector<std::string> args) const {
@@ -194,6 +198,22 @@ bool TmuxPane::wait_for_count(const std::string &text, size_t times, double seco
         if (seconds_since(start) > seconds) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
     }
+}
+
+bool TmuxPane::record_output() {
+    record_file_ = "/tmp/" + socket_ + ".out";
+    std::ofstream(record_file_).close();
+    const std::string status = "[recording]";
+    auto out = tmux({"pipe-pane", "-t", "game", "-o", "cat >> " + shell_quote(record_file_), ";",
+                     "display-message", "-p", status});
+    return !out.empty() && out.back() == status;
+}
+
+std::string TmuxPane::recorded() const {
+    std::ifstream in(record_file_, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 std::string TmuxPane::pane_tty() const {

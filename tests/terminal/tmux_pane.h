@@ -46,12 +46,18 @@ class TmuxPane {
     // Until `text` occurs more than `times` times in the whole history.
     bool wait_for_count(const std::string &text, size_t times, double seconds);
 
+    // From now on everything the pane's program writes to the terminal is kept, escape codes
+    // and all, even where the screen ends up the same (a screen cleared and drawn again).
+    bool record_output();
+    std::string recorded() const;  // what was written since record_output
+
     std::string pane_tty() const;  // the pane's terminal device, e.g. /dev/pts/3
     pid_t pane_pid() const;        // the process tmux started in the pane
 
   private:
     std::vector<std::string> tmux(std::vector<std::string> args) const;
     std::string socket_;
+    std::string record_file_;
     int width_, height_;
     bool started_ = false;
 };
