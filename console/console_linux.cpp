@@ -23,9 +23,11 @@ void run_clear() {
     if (std::system("clear") == -1) return;
 }
 
-// How long the game has stayed stopped in all, in nanoseconds. The stop handler adds to it.
+// How long the game has stayed stopped in all, in nanoseconds, and how often it was continued.
+// The stop and continue handlers count them.
 std::atomic<long long> stopped_ns{0};
 static_assert(std::atomic<long long>::is_always_lock_free, "a signal handler adds to it");
+volatile sig_atomic_t continues = 0;
 
 long long now_ns() {
     struct timespec t {};
@@ -38,11 +40,12 @@ void sleep_seconds(long long ms) {
     const long long pause_ns = ms / 1000 * 1000000000LL;
     const long long start = now_ns();
     const long long stopped_before = stopped_ns;
+    const sig_atomic_t continues_before = continues;
     sleep(static_cast<unsigned>(ms / 1000));
-    // A stop cuts the sleep short, and sleep() tells only the whole seconds left. The time the
-    // game ran is measured instead, and the rest of the pause is slept now: the time stopped
-    // does not count. Without a stop this was the one sleep of the pause.
-    while (stopped_ns != stopped_before) {
+    // A stop or a continue cuts the sleep short, and sleep() tells only the whole seconds left.
+    // The time the game ran is measured instead, and the rest of the pause is slept now: the
+    // time stopped does not count. Without them this was the one sleep of the pause.
+    while (stopped_ns != stopped_before || continues != continues_before) {
         const long long left = pause_ns - (now_ns() - start - (stopped_ns - stopped_before));
         if (left <= 0) return;
         struct timespec rest {};
@@ -90,8 +93,10 @@ void restore_at_exit() { terminal_restore(); }
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE: the terminal first, then the signal ends the
 // program as it would have (the handler was installed to run once).
 void restore_on_signal(int sig) {
+    const int saved_errno = errno;
     give_back();
     std::raise(sig);
+    errno = saved_errno;
 }
 
 // SIGTSTP: the terminal goes back to the shell in its line mode, then the game stops as it would
@@ -117,6 +122,7 @@ void stop_on_signal(int sig) {
 // to the foreground sets the key mode then.
 void resume_on_signal(int) {
     const int saved_errno = errno;
+    continues = continues + 1;
     if (keys_wanted && set_mode(key_mode)) keys_held = 1;
     errno = saved_errno;
 }
