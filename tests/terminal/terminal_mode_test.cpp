@@ -140,6 +140,25 @@ class TerminalRestored : public ::testing::Test {
         EXPECT_TRUE(mode->echo);
     }
 
+    // Starts a game, walks to the nearest monster and strikes the first blow. Returns once the
+    // blow shows, while the game pauses after it; `pressed` is when k was typed.
+    void strike_first_blow(Clock::time_point &pressed) {
+        const World w = world("HERO");
+        const Square monster = nearest(w.grid, first_square, '&', " ");
+        start_game("HERO", false);
+        pane_.type(way(w.grid, first_square, monster, " "));
+        ASSERT_TRUE(pane_.wait_for("HERO , now is your turn!", 10)) << pane_.screen();
+        pressed = Clock::now();
+        pane_.type("k");
+        ASSERT_TRUE(pane_.wait_until(
+            [](const std::string &s) {
+                return s.find("HERO's damage is") != std::string::npos ||
+                       s.find("MISS!") != std::string::npos;
+            },
+            10))
+            << pane_.screen();
+    }
+
     // Waits for the shell to be back, then asks it for the status and stty for the modes.
     Afterwards afterwards() {
         Afterwards after;
@@ -357,18 +376,8 @@ TEST_F(TerminalRestored, AfterABrokenPipe) {
 
 TEST_F(TerminalRestored, InTheMiddleOfAFightToo) {
     // A signal while the game pauses inside a fight.
-    World w = world("HERO");
-    const Square monster = nearest(w.grid, first_square, '&', " ");
-    start_game("HERO", false);
-    pane_.type(way(w.grid, first_square, monster, " "));
-    ASSERT_TRUE(pane_.wait_for("HERO , now is your turn!", 10)) << pane_.screen();
-    pane_.type("k");
-    ASSERT_TRUE(pane_.wait_until(
-        [](const std::string &s) {
-            return s.find("HERO's damage is") != std::string::npos || s.find("MISS!") != std::string::npos;
-        },
-        10))
-        << pane_.screen();
+    Clock::time_point pressed;
+    ASSERT_NO_FATAL_FAILURE(strike_first_blow(pressed));
     ASSERT_EQ(kill(program_pid(), SIGTERM), 0);
     wait_for_shell();
     expect_restored(afterwards(), 128 + SIGTERM);
@@ -377,19 +386,8 @@ TEST_F(TerminalRestored, InTheMiddleOfAFightToo) {
 TEST_F(TerminalRestored, APauseCutByAStopIsSleptToItsEnd) {
     // Stopped in the two seconds after the hero's blow, the game sleeps what was left of them
     // once it goes on, and only then does the enemy act.
-    World w = world("HERO");
-    const Square monster = nearest(w.grid, first_square, '&', " ");
-    start_game("HERO", false);
-    pane_.type(way(w.grid, first_square, monster, " "));
-    ASSERT_TRUE(pane_.wait_for("HERO , now is your turn!", 10)) << pane_.screen();
-    const auto pressed = Clock::now();
-    pane_.type("k");
-    ASSERT_TRUE(pane_.wait_until(
-        [](const std::string &s) {
-            return s.find("HERO's damage is") != std::string::npos || s.find("MISS!") != std::string::npos;
-        },
-        10))
-        << pane_.screen();
+    Clock::time_point pressed;
+    ASSERT_NO_FATAL_FAILURE(strike_first_blow(pressed));
     pane_.press("C-z");
     const double before_stop = seconds_since(pressed);
     wait_for_shell();
