@@ -1,4 +1,5 @@
-// The console services both builds share: arithmetic, output, the banner and the line answers.
+// The console services every build shares: arithmetic, output, the banner, the line answers and
+// leaving the game.
 #include "console/console.h"
 
 #include <cerrno>
@@ -6,8 +7,6 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
-
-int (*rand_source)() = &std::rand;
 
 // ---------------------------------------------------------------------------------------------
 // Arithmetic
@@ -190,4 +189,15 @@ long long read_number(long long low, long long high) {
     if (value < low) return low;
     if (value > high) return high;
     return value;
+}
+
+char inchar() { return read_raw_key(); }
+
+// ---------------------------------------------------------------------------------------------
+// Leaving
+
+void leave_game() {
+    std::fflush(con.out);
+    terminal_restore();
+    std::exit(0);
 }

@@ -1,9 +1,11 @@
 // Console and random services: everything the game uses to talk to the player's terminal, the
 // per-mille arithmetic every chance and bonus rests on, and the one source of random numbers.
 //
-// What differs between the Linux terminal and the Windows console (clearing, pausing, reading a
-// key, the drinking animation, the terminal mode) lives in one platform source each:
-// console_linux.cpp and console_windows.cpp. Everything else in the game calls these names only.
+// What differs between the Linux terminal, the Windows console and the web page's terminal
+// (clearing, pausing, reading a key, the drinking animation, the terminal mode) lives in one
+// platform source each: console_linux.cpp, console_windows.cpp and console_web.cpp. The Linux
+// terminal and the web page read keys and pause alike, from console_terminal.cpp. Everything else
+// in the game calls these names only.
 #pragma once
 
 #include <cstdio>
@@ -24,10 +26,19 @@ struct CONSOLE {
 extern CONSOLE con;
 
 // ---------------------------------------------------------------------------------------------
-// Random numbers. Every draw of the game goes through roll(), which is the runtime library's
-// rand() unless a test has put another generator in its place.
+// Random numbers. Every draw of the game goes through roll() and the one seeding through
+// plant_seed(). They are the runtime library's rand() and srand() in the Linux and the Windows
+// program, and the Linux generator written out (below) in the web page, unless a test has put
+// another generator in their place.
 extern int (*rand_source)();
+extern void (*seed_source)(unsigned);
 inline int roll() { return rand_source(); }
+inline void plant_seed(unsigned start) { seed_source(start); }
+
+// The Linux runtime library's rand() and srand(), draw for draw, for a build whose runtime
+// library has another generator.
+int additive_rand();
+void additive_srand(unsigned start);
 
 int l_r_rand(int l, int r);     // uniform in l..r, one draw
 int getval(int base, int mag);  // base with a per-mille bonus applied, truncated
@@ -45,7 +56,14 @@ int trunc_int(double v);  // truncates toward zero, then pins to the int range
 // and clear, so the player sees a message while its pause runs.
 void say(const std::string &s);
 void say(const char *s);
-void sayf(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+// The format is checked by GNU's printf rules: gcc (Linux, and Windows with mingw-w64) names them
+// gnu_printf, clang (the web build) printf.
+#if defined(__clang__)
+#define SAYF_FORMAT printf
+#else
+#define SAYF_FORMAT gnu_printf
+#endif
+void sayf(const char *format, ...) __attribute__((format(SAYF_FORMAT, 1, 2)));
 void say_double(double v);  // the stream's default format: six significant digits
 
 void black(std::string x);
@@ -65,8 +83,8 @@ void PAUSE(double s);
 // ---------------------------------------------------------------------------------------------
 // Input. When standard input has ended, every read ends the game at once with status 0.
 int next_byte();                                       // the next byte of con.in, or EOF at its true end
-char inchar();                                         // the raw key: every key counts
-char read_raw_key();                                   // the main loop's raw key, read the same way as inchar
+char inchar();                                         // the raw key: every key counts (read_raw_key)
+char read_raw_key();                                   // the main loop's raw key
 char single_key();                                     // the single-key prompt
 std::string read_word();                               // line answer: one word
 char read_answer();                                    // line answer: one character

@@ -1,5 +1,6 @@
-// The Linux terminal: "clear" through the shell, pauses in whole seconds, keys from standard
-// input with the terminal's own echo, and the terminal taken out of line mode after the name.
+// The Linux terminal: "clear" through the shell, pauses slept in whole seconds, keys from standard
+// input with the terminal's own echo (console_terminal.cpp), and the terminal taken out of line
+// mode after the name.
 //
 // The terminal is the player's, lent to the game only while the game is in its foreground. When
 // the player stops the game (Ctrl-Z) the terminal gets its line mode back; when the game comes
@@ -129,6 +130,8 @@ void resume_on_signal(int) {
 }  // namespace
 
 CONSOLE con{stdin, stdout, run_clear, sleep_seconds};
+int (*rand_source)() = &std::rand;
+void (*seed_source)(unsigned) = &std::srand;
 
 void console_start() {}
 
@@ -151,30 +154,4 @@ void terminal_setup() {
 void terminal_restore() {
     keys_wanted = 0;
     give_back();
-}
-
-void PAUSE(double s) {
-    std::fflush(con.out);
-    con.wait(static_cast<long long>(s) * 1000);  // 1.5 seconds become 1
-}
-
-// The next byte of standard input, blanks and line ends included.
-char read_raw_key() {
-    std::fflush(con.out);
-    int c = next_byte();
-    if (c == EOF) leave_game();
-    return static_cast<char>(c);
-}
-
-char inchar() { return read_raw_key(); }
-
-// The next visible character: blanks, tabs and line ends are passed over.
-char single_key() { return read_answer(); }
-
-void drink_animation() {}
-
-void leave_game() {
-    std::fflush(con.out);
-    terminal_restore();
-    std::exit(0);
 }

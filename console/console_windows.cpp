@@ -54,6 +54,8 @@ BOOL WINAPI restore_on_close(DWORD) {
 }  // namespace
 
 CONSOLE con{stdin, stdout, run_cls, sleep_milliseconds};
+int (*rand_source)() = &std::rand;
+void (*seed_source)(unsigned) = &std::srand;
 
 void console_start() {
     // Without virtual-terminal processing the console prints the colour codes as text.
@@ -82,8 +84,6 @@ void PAUSE(double s) {
 
 char read_raw_key() { return console_key(); }
 
-char inchar() { return console_key(); }
-
 char single_key() { return console_key(); }
 
 void drink_animation() {
@@ -94,10 +94,4 @@ void drink_animation() {
         con.wait(500);
     }
     say("\n");
-}
-
-void leave_game() {
-    std::fflush(con.out);
-    terminal_restore();
-    std::exit(0);
 }

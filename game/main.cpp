@@ -46,7 +46,7 @@ int main() {
     pref = x != 1;
 
     CLEAR();
-    std::srand(static_cast<unsigned>(seed));
+    plant_seed(static_cast<unsigned>(seed));
     std::memset(maze, '#', sizeof maze);
     FightItemINIT();
     kruskal();

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
 #include <string>
 
@@ -40,6 +41,20 @@ TEST_F(Console, ChancesAndRangesDrawOnceEach) {
     EXPECT_EQ(l_r_rand(INT_MIN, INT_MAX), INT_MIN + 7);
     EXPECT_EQ(rolls_left(), 0u);
     EXPECT_EQ(draws, 9);
+}
+
+// The generator written out for the web page gives the Linux runtime library's numbers, draw for
+// draw, from every kind of seed: 0 (taken as 1), 1, seeds that are negative as 32-bit words,
+// and the largest; reseeding starts the sequence again.
+TEST_F(Console, TheWrittenOutGeneratorDrawsAsTheRuntimeLibrary) {
+    for (unsigned seed : {0u, 1u, static_cast<unsigned>(-5), 2147483648u, 4294967295u, 123456789u}) {
+        std::srand(seed);
+        additive_srand(seed);
+        long parted = -1;
+        for (long i = 0; i < 1000000 && parted < 0; ++i)
+            if (additive_rand() != std::rand()) parted = i;
+        EXPECT_EQ(parted, -1) << "seed " << seed << ": the draws part at draw " << parted;
+    }
 }
 
 TEST_F(Console, PercentsPadsColoursAndTheBanner) {

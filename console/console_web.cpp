@@ -1,0 +1,60 @@
+// The web page: the game runs in the browser, and the page (web/page.js) plays the part of the
+// Linux terminal. What the game writes goes to the page whenever the game flushes, that is before
+// every key it waits for, every pause and every clear; the keys come from the page, a line at a
+// time until the name is read and then each key as it is typed, with the page's own echo. Pauses
+// and key reads wait for the page without holding up the browser.
+#include <emscripten.h>
+
+#include <climits>
+#include <cstdio>
+
+#include "console/console.h"
+
+namespace {
+// The page's side of the console, reached through the game's module object.
+EM_JS(void, page_write, (const char *bytes, int size),
+      { Module.page.write(HEAPU8.slice(bytes, bytes + size)); });
+EM_JS(void, page_clear, (), { Module.page.clear(); });
+EM_JS(void, page_key_mode, (int on), { Module.page.keyMode(on != = 0); });
+// The page hands over at least one byte, or none at the end of the input.
+EM_ASYNC_JS(int, page_read, (char *buffer, int size), {
+    const bytes = await Module.page.read(size);
+    HEAPU8.set(bytes, buffer);
+    return bytes.length;
+});
+EM_ASYNC_JS(void, page_pause, (int seconds), { await Module.page.pause(seconds); });
+
+ssize_t read_page(void *, char *buffer, size_t size) {
+    return page_read(buffer, size > INT_MAX ? INT_MAX : static_cast<int>(size));
+}
+
+ssize_t write_page(void *, const char *bytes, size_t size) {
+    for (size_t done = 0; done < size;) {
+        const int part = size - done > INT_MAX ? INT_MAX : static_cast<int>(size - done);
+        page_write(bytes + done, part);
+        done += static_cast<size_t>(part);
+    }
+    return static_cast<ssize_t>(size);
+}
+
+void clear_page() { page_clear(); }
+
+void pause_page(long long ms) {
+    if (ms >= 1000) page_pause(static_cast<int>(ms / 1000));
+}
+}  // namespace
+
+// The input and the output are opened when the game starts.
+CONSOLE con{nullptr, nullptr, clear_page, pause_page};
+// The browser's runtime library has a generator of its own; the game takes the Linux one.
+int (*rand_source)() = &additive_rand;
+void (*seed_source)(unsigned) = &additive_srand;
+
+void console_start() {
+    con.in = fopencookie(nullptr, "r", cookie_io_functions_t{read_page, nullptr, nullptr, nullptr});
+    con.out = fopencookie(nullptr, "w", cookie_io_functions_t{nullptr, write_page, nullptr, nullptr});
+}
+
+void terminal_setup() { page_key_mode(1); }
+
+void terminal_restore() { page_key_mode(0); }
