@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <string>
 
-// The banner's version text.
-inline const char *const version = "RELEASE v2.3";
+// The banner's version text. MARROWDEEP_VERSION comes with the core library, from the build.
+inline const char *const version = "RELEASE v" MARROWDEEP_VERSION;
 
 // ---------------------------------------------------------------------------------------------
 // The console the game talks to. The platform source points it at the real terminal; the tests

@@ -190,13 +190,74 @@ void expect_clean_exit(const GameRun &run) {
 
 TEST(StartUp, FirstScreensAndKeysThatMoveNothing) {
     // Walls above and to the left of the start; capitals and unknown keys do nothing either.
-    const GameRun run = run_game("Hero\nn\n7\n1\nwaWASDQxq");
+    const std::string keys = "Hero\nn\n7\n1\nwaWASDQxq";
+    const GameRun run = run_game(keys);
     expect_clean_exit(run);
     const Hero h = starting_hero();
     std::string again = "<clear>" + screen(status("Hero", 1, h.hp, h.hp, h.es, h.es), 7, generate(7), 2, 2);
     std::string expected = opening("Hero", 7, 7);
     for (int i = 0; i < 8; ++i) expected += again;
     EXPECT_EQ(run.output, expected);
+
+    // Arguments other than a first --help or --version change nothing: the screen is cleared,
+    // the name is asked for, and the game is the same.
+    const std::vector<std::vector<std::string>> ignored = {
+        {"-h"},         {"-v"}, {"help"}, {"--Help"},         {"--VERSION"},    {"--version=1"}, {"--help "},
+        {" --version"}, {""},   {"--"},   {"x", "--version"}, {"--", "--help"}, {"7", "q"}};
+    for (const auto &arguments : ignored) {
+        std::string line;
+        for (const std::string &a : arguments) line += "[" + a + "]";
+        const GameRun with = run_game_with(arguments, keys);
+        expect_clean_exit(with);
+        EXPECT_TRUE(with.output.starts_with("<clear>Please insert your name:")) << line;
+        EXPECT_EQ(with.output, expected) << line;
+    }
+}
+
+TEST(StartUp, HelpAndVersionAnswerWithoutPlaying) {
+    const std::string version_line = "marrowdeep 2.3\n";
+    const std::string help =
+        "Usage: marrowdeep [--help | --version]\n"
+        "       marrowdeep-win.exe [--help | --version]\n"
+        "\n"
+        "A turn-based dungeon crawl in a text terminal. The game asks for a hero's\n"
+        "name, a seed and a build, then shows the maze.\n"
+        "\n"
+        "Options (only the first argument counts):\n"
+        "  --help      show this help and exit\n"
+        "  --version   show the version and exit\n"
+        "Any other argument is ignored, and the game starts as without one.\n"
+        "\n"
+        "Keys on the map:\n"
+        "  w a s d     walk up, left, down and right\n"
+        "  b           the status screen, the drugs and the scrolls\n"
+        "  p           the tier, twelve layers of rooms\n"
+        "  q           leave the game\n"
+        "\n"
+        "The manual: man marrowdeep (the Windows zip has README.txt instead)\n";
+    // Nothing is cleared and nothing is read: the keys waiting in the input are not played, and
+    // what follows the first argument does not matter.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--version"}, version_line},      {{"--version", "--help"}, version_line},
+        {{"--version", "x"}, version_line}, {{"--help"}, help},
+        {{"--help", "--version"}, help},    {{"--help", ""}, help}};
+    for (const auto &[arguments, answer] : cases) {
+        for (const std::string keys : {"", "Hero\nn\n7\n1\nq"}) {
+            const GameRun run = run_game_with(arguments, keys);
+            expect_clean_exit(run);
+            EXPECT_EQ(run.output, answer) << arguments[0] << " " << arguments.size() << " " << keys.size();
+        }
+    }
+
+    // The help fits a terminal of 24 rows and 80 columns.
+    const std::string shown = run_game_with({"--help"}, "").output;
+    ASSERT_TRUE(shown.ends_with("\n"));
+    size_t rows = 0;
+    for (size_t at = 0, end; (end = shown.find('\n', at)) != std::string::npos; at = end + 1) {
+        ++rows;
+        EXPECT_LE(end - at, 80u) << shown.substr(at, end - at);
+    }
+    EXPECT_LE(rows, 24u);
 }
 
 TEST(StartUp, EndOfInputAtEachQuestionEndsQuietly) {

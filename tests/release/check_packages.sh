@@ -1,9 +1,11 @@
 #!/bin/sh
 # Checks the two release packages as a distribution would: the Debian package's files, owners,
-# modes and control fields, lintian's verdict, the manual page, and what the Windows zip holds.
-#   check_packages.sh DEB ZIP SOURCE_DIR
+# modes and control fields, the Debian changelog's newest entry, lintian's verdict, the manual
+# page, what the packaged program says its version is, and what the Windows zip holds.
+#   check_packages.sh DEB ZIP PAGE VERSION
+# PAGE is the manual page the build made; VERSION is the project's, as the build has it.
 set -u
-deb=$1 zip=$2 source=$3
+deb=$1 zip=$2 page=$3 version=$4
 failed=0
 fail() {
     echo "FAIL: $*"
@@ -37,7 +39,7 @@ same "the package's files" "$expected_files" "$(dpkg-deb --contents "$deb" | awk
 # The control fields.
 field() { dpkg-deb --field "$deb" "$1"; }
 same "Package" marrowdeep "$(field Package)"
-same "Version" 2.3-1 "$(field Version)"
+same "Version" "$version-1" "$(field Version)"
 same "Architecture" amd64 "$(field Architecture)"
 same "Section" games "$(field Section)"
 same "Priority" optional "$(field Priority)"
@@ -53,14 +55,30 @@ if ! lintian --allow-root --fail-on error,warning "$deb"; then
     fail "lintian reports errors or warnings"
 fi
 
-# The manual page: no warning from groff or man, and the package carries the page as written.
-page=$source/doc/marrowdeep.6
+# The manual page: no warning from groff or man, and the package carries the page as the build
+# made it.
 same "groff's warnings" "" "$(groff -man -ww -z "$page" 2>&1)"
 same "man's warnings" "" "$(man --warnings -l "$page" 2>&1 >/dev/null)"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-dpkg-deb --fsys-tarfile "$deb" | tar -xf - -C "$scratch" ./usr/share/man/man6/marrowdeep.6.gz
+dpkg-deb --fsys-tarfile "$deb" | tar -xf - -C "$scratch" ./usr/share/man/man6/marrowdeep.6.gz \
+    ./usr/share/doc/marrowdeep/changelog.Debian.gz ./usr/games/marrowdeep
 zcat "$scratch/usr/share/man/man6/marrowdeep.6.gz" | cmp -s - "$page" || fail "the packaged manual page differs"
+
+# The Debian changelog is written by hand: its newest entry must be this version's package.
+zcat "$scratch/usr/share/doc/marrowdeep/changelog.Debian.gz" >"$scratch/changelog"
+same "the Debian changelog's newest version" "$version-1" \
+    "$(dpkg-parsechangelog -l "$scratch/changelog" -S Version 2>&1)"
+
+# The packaged program names its version: one line, status 0.
+printf 'marrowdeep %s\n' "$version" >"$scratch/expected-version"
+"$scratch/usr/games/marrowdeep" --version >"$scratch/version" 2>&1
+status=$?
+same "the status of marrowdeep --version" 0 "$status"
+if ! cmp -s "$scratch/expected-version" "$scratch/version"; then
+    fail "marrowdeep --version does not print 'marrowdeep $version' and a line end; it prints:"
+    od -c "$scratch/version"
+fi
 
 # The zip: the Windows program and its two documents, nothing else.
 same "the zip's files" "LICENSE.txt

@@ -3,9 +3,11 @@
 # tree in different folders, in different time zones and locales and with different umasks,
 # one after the other, and checks that the two builds give the very same bytes. On a
 # difference it lists each package's members with their sums, both builds side by side.
-#   reproducible.sh SOURCE_DIR SCRATCH_DIR
+#   reproducible.sh SOURCE_DIR SCRATCH_DIR PACKAGE...
+# The PACKAGEs are the file names the package command gives the packages.
 set -u
 source=$1 scratch=$2
+shift 2
 rm -rf "$scratch"
 mkdir -p "$scratch"
 
@@ -57,7 +59,7 @@ members() { # package file
 }
 
 failed=0
-for package in marrowdeep_2.3-1_amd64.deb marrowdeep-2.3-win64.zip; do
+for package in "$@"; do
     a=$first/out/package/$package b=$second/out/package/$package
     if [ ! -f "$a" ] || [ ! -f "$b" ]; then
         echo "FAIL: $package was not made by both builds"

@@ -10,12 +10,18 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 GameRun run_game(const std::string &input, double seconds) {
     return run_program(MARROWDEEP_PROGRAM, input, seconds);
 }
 
-GameRun run_program(const std::string &program, const std::string &input, double seconds) {
+GameRun run_game_with(const std::vector<std::string> &arguments, const std::string &input) {
+    return run_program(MARROWDEEP_PROGRAM, input, 60.0, arguments);
+}
+
+GameRun run_program(const std::string &program, const std::string &input, double seconds,
+                    const std::vector<std::string> &arguments) {
     std::string output;
     GameRun run = run_streaming(
         program, input, seconds,
@@ -23,14 +29,18 @@ GameRun run_program(const std::string &program, const std::string &input, double
             output.append(data, size);
             return true;
         },
-        std::string::npos);
+        std::string::npos, arguments);
     run.output = std::move(output);
     return run;
 }
 
 GameRun run_streaming(const std::string &program, const std::string &input, double seconds,
-                      const std::function<bool(const char *, std::size_t)> &take, std::size_t errors_kept) {
+                      const std::function<bool(const char *, std::size_t)> &take, std::size_t errors_kept,
+                      const std::vector<std::string> &arguments) {
     GameRun run;
+    std::vector<char *> argv = {const_cast<char *>(program.c_str())};
+    for (const std::string &a : arguments) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
         run.errors = "could not make pipes";
@@ -48,7 +58,7 @@ GameRun run_streaming(const std::string &program, const std::string &input, doub
         // statuses of their own.
         setenv("ASAN_OPTIONS", "verify_asan_link_order=0:abort_on_error=0:exitcode=99", 1);
         setenv("UBSAN_OPTIONS", "halt_on_error=1:exitcode=98:print_stacktrace=1", 1);
-        execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
+        execv(program.c_str(), argv.data());
         _exit(127);
     }
     close(in[0]);

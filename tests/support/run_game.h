@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 struct GameRun {
     std::string output;   // everything the program wrote to standard output (run_program only)
@@ -17,12 +18,16 @@ struct GameRun {
     bool stopped = false;  // the taker of its output asked to stop it
 };
 
-// Feeds `input` and closes standard input; gives the program `seconds` to end.
+// Feeds `input` and closes standard input; gives the program `seconds` to end. The program's
+// command line is its name and then the `arguments`.
 GameRun run_game(const std::string &input, double seconds = 60.0);
-GameRun run_program(const std::string &program, const std::string &input, double seconds = 60.0);
+GameRun run_game_with(const std::vector<std::string> &arguments, const std::string &input);
+GameRun run_program(const std::string &program, const std::string &input, double seconds = 60.0,
+                    const std::vector<std::string> &arguments = {});
 
 // The same for runs by the thousand: each piece of standard output goes to `take` as it arrives
 // instead of being kept (a false answer kills the game), and at most `errors_kept` bytes of
 // standard error are kept.
 GameRun run_streaming(const std::string &program, const std::string &input, double seconds,
-                      const std::function<bool(const char *, std::size_t)> &take, std::size_t errors_kept);
+                      const std::function<bool(const char *, std::size_t)> &take, std::size_t errors_kept,
+                      const std::vector<std::string> &arguments = {});

@@ -136,6 +136,28 @@ bool rows_from(const std::string &screen, size_t first, const std::vector<std::s
 }
 }  // namespace
 
+// --version and --help answer on standard output, here a pipe, and the program ends: its
+// runtime writes each line end as a carriage return and a line feed.
+TEST_F(WindowsConsole, VersionAndHelpAnswerWithoutAConsole) {
+    const auto answer = [](const std::string &option, std::string &output) {
+        return run_command(
+            {"sh", "-c", wine_env() + " wine " + shell_quote(exe) + " " + option + " 2>/dev/null"}, &output,
+            120);
+    };
+    std::string version_line;
+    EXPECT_EQ(answer("--version", version_line), 0);
+    EXPECT_EQ(version_line, "marrowdeep 2.3\r\n");
+
+    // The help is the Linux program's, line for line.
+    std::string help, linux_help;
+    EXPECT_EQ(answer("--help ignored", help), 0);
+    ASSERT_EQ(run_command({MARROWDEEP_PROGRAM, "--help"}, &linux_help), 0);
+    ASSERT_TRUE(linux_help.starts_with("Usage: marrowdeep [--help | --version]\n")) << linux_help;
+    std::string expected;
+    for (char c : linux_help) expected += c == '\n' ? "\r\n" : std::string(1, c);
+    EXPECT_EQ(help, expected);
+}
+
 TEST_F(WindowsConsole, MapsAreTheWindowsRuntimesMazes) {
     const PLAYER hero0 = starting_hero(Runtime::msvcrt);
     for (long long seed_value : {7LL, 2024LL, -5LL}) {
