@@ -11,18 +11,28 @@
 #include "console/console.h"
 
 namespace {
-// The page's side of the console, reached through the game's module object.
-EM_JS(void, page_write, (const char *bytes, int size),
-      { Module.page.write(HEAPU8.slice(bytes, bytes + size)); });
-EM_JS(void, page_clear, (), { Module.page.clear(); });
-EM_JS(void, page_key_mode, (int on), { Module.page.keyMode(on != = 0); });
+// The page's side of the console, reached through the game's module object. The bodies are
+// the page's JavaScript, which the C++ formatter must leave as written.
+// clang-format off
+EM_JS(void, page_write, (const char *bytes, int size), {
+    Module.page.write(HEAPU8.slice(bytes, bytes + size));
+});
+EM_JS(void, page_clear, (), {
+    Module.page.clear();
+});
+EM_JS(void, page_key_mode, (int on), {
+    Module.page.keyMode(on !== 0);
+});
 // The page hands over at least one byte, or none at the end of the input.
 EM_ASYNC_JS(int, page_read, (char *buffer, int size), {
     const bytes = await Module.page.read(size);
     HEAPU8.set(bytes, buffer);
     return bytes.length;
 });
-EM_ASYNC_JS(void, page_pause, (int seconds), { await Module.page.pause(seconds); });
+EM_ASYNC_JS(void, page_pause, (int seconds), {
+    await Module.page.pause(seconds);
+});
+// clang-format on
 
 ssize_t read_page(void *, char *buffer, size_t size) {
     return page_read(buffer, size > INT_MAX ? INT_MAX : static_cast<int>(size));

@@ -1,0 +1,157 @@
+// Plays whole games on the web page in headless Chromium, typed key by key on the page's
+// keyboard, and holds what the page's game wrote (its transcript, clears and pauses marked)
+// against what the Linux program writes for the same keys with the marks library loaded.
+//
+//   node page_test.mjs --page DIR --program LINUX_PROGRAM --marks MARKS_LIBRARY --fuzz FUZZ_DRIVER
+//                      --regressions DIR [--chromium PATH]
+//
+// The games: a saved one that goes into the tier, reads every scroll and quits, its name typed
+// with a slip mended by Backspace; a generated tour with fights, level-ups, the status screen, a refresh
+// and tier rooms; and one lost in a fight, after which Enter starts a new game. Only keys a
+// player types on the page's keyboard are used: printable characters and Enter.
+import { spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import { parseArgs } from 'node:util';
+import { launch, serve, waitInPage, watch } from './browser.mjs';
+
+const { values: opt } = parseArgs({
+    options: {
+        page: { type: 'string' },
+        program: { type: 'string' },
+        marks: { type: 'string' },
+        fuzz: { type: 'string' },
+        regressions: { type: 'string' },
+        chromium: { type: 'string', default: '/usr/bin/chromium' },
+    },
+});
+for (const name of ['page', 'program', 'marks', 'fuzz', 'regressions']) {
+    if (!opt[name]) throw new Error(`--${name} is missing`);
+}
+
+// Places a game reached, told by the text the Linux program wrote there.
+const PLACES = {
+    'a won fight': 'YOU WIN!',
+    'a lost fight': 'YOU LOSE!',
+    'a level-up': 'Level UP to',
+    'the status screen': 'YOUR WEAPON:',
+    'a refresh': 'refresh the map at the cost',
+    'a tier room': 'TIER LAYER:',
+};
+
+// What the Linux program writes for `keys`, one character per byte.
+function linuxBytes(keys) {
+    const run = spawnSync(opt.program, [], {
+        input: Buffer.from(keys, 'latin1'),
+        env: { ...process.env, LD_PRELOAD: path.resolve(opt.marks) },
+        maxBuffer: 1 << 28,
+        timeout: 120000,
+    });
+    if (run.error) throw run.error;
+    if (run.status !== 0) throw new Error(`the Linux program ended with ${run.status ?? run.signal}`);
+    return run.stdout.toString('latin1');
+}
+
+// A generated input stream with only the keys a player types: printable characters and Enter.
+function typeableStream(number) {
+    const run = spawnSync(opt.fuzz, ['--first', String(number), '--streams', '1', '--print'], { maxBuffer: 1 << 26 });
+    if (run.status !== 0) throw new Error(`the fuzz driver could not make stream ${number}`);
+    return Array.from(run.stdout.toString('latin1'))
+        .filter((c) => c === '\n' || (c >= ' ' && c <= '~'))
+        .join('');
+}
+
+// The shortest beginning of `keys` with which the Linux program loses a fight.
+function cutAtLoss(keys) {
+    let low = 0;
+    let high = keys.length;
+    if (!linuxBytes(keys).includes(PLACES['a lost fight'])) throw new Error('these keys lose no fight');
+    while (low < high) {
+        const middle = (low + high) >> 1;
+        if (linuxBytes(keys.slice(0, middle)).includes(PLACES['a lost fight'])) high = middle;
+        else low = middle + 1;
+    }
+    return keys.slice(0, low);
+}
+
+function printable(s) {
+    return JSON.stringify(s).slice(1, -1);
+}
+
+// Where two transcripts part, with some of each around it.
+function difference(got, want) {
+    let at = 0;
+    while (at < got.length && at < want.length && got[at] === want[at]) ++at;
+    return (
+        `the page wrote ${got.length} bytes, the Linux program ${want.length}; they part at byte ${at}\n` +
+        `  page:  ...${printable(got.slice(Math.max(0, at - 120), at + 120))}\n` +
+        `  Linux: ...${printable(want.slice(Math.max(0, at - 120), at + 120))}`
+    );
+}
+
+const games = [
+    {
+        what: 'the saved tier game with every scroll, its name typed with a slip',
+        keys: fs.readFileSync(path.join(opt.regressions, 'tier-then-every-scroll.bin'), 'latin1'),
+        slip: true,
+        ends: 'q',
+    },
+    { what: 'generated tour 244', keys: typeableStream(244) },
+    { what: 'generated tour 10, up to its lost fight', keys: cutAtLoss(typeableStream(10)), ends: 'lost' },
+];
+
+const failures = [];
+const reached = new Set();
+const server = await serve(path.resolve(opt.page));
+const chromium = await launch(opt.chromium);
+try {
+    for (const game of games) {
+        const want = linuxBytes(game.keys);
+        if (!want.includes('Input Seed:')) throw new Error(`${game.what} takes its seed from the clock`);
+        for (const [place, text] of Object.entries(PLACES)) if (want.includes(text)) reached.add(place);
+
+        const page = await chromium.browser.newPage();
+        const problems = await watch(page, server.origin);
+        await page.goto(`${server.origin}/?pauses=0`);
+        await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question');
+
+        let keys = game.keys;
+        if (game.slip) {
+            // The name's last letter is typed twice and the second erased.
+            const end = keys.indexOf('\n');
+            await page.keyboard.type(keys.slice(0, end) + 'x');
+            await page.keyboard.press('Backspace');
+            keys = keys.slice(end);
+        }
+        await page.keyboard.type(keys);
+        await waitInPage(page, () => window.marrowdeep.reading || window.marrowdeep.ended, 120, 'the end of the keys');
+
+        const got = await page.evaluate(() => window.marrowdeep.transcript);
+        const ended = await page.evaluate(() => window.marrowdeep.ended);
+        if (got !== want) failures.push(`${game.what}: ${difference(got, want)}`);
+        if (ended !== Boolean(game.ends)) failures.push(`${game.what}: the page says the game ${ended ? 'is' : 'is not'} over`);
+
+        if (game.ends === 'lost' && ended) {
+            // Enter after the end starts a new game, which asks for a name again.
+            await page.keyboard.press('Enter');
+            await waitInPage(page, () => window.marrowdeep.games === 2 && window.marrowdeep.reading, 30, 'a new game');
+            const again = await page.evaluate(() => window.marrowdeep.transcript);
+            const fresh = linuxBytes('');
+            if (again !== fresh) failures.push(`the new game after the end: ${difference(again, fresh)}`);
+        }
+        if (problems.length) failures.push(`${game.what}: the browser reported\n  ${problems.join('\n  ')}`);
+        await page.close();
+        console.log(`${game.what}: ${game.keys.length} keys, ${want.length} bytes`);
+    }
+} finally {
+    await chromium.close();
+    await server.close();
+}
+
+const missed = Object.keys(PLACES).filter((place) => !reached.has(place));
+if (missed.length) failures.push(`no game reached ${missed.join(', ')}`);
+if (failures.length) {
+    console.log(`FAIL:\n${failures.join('\n')}`);
+    process.exit(1);
+}
+console.log(`PASS: ${games.length} games played on the page as the Linux program plays them`);
