@@ -62,11 +62,33 @@ std::string wine_env() {
     return result;
 }
 
+// The first line of a file, or nothing when it cannot be read.
+std::string first_line(const std::string &path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// Whether the program comes from the sources of this build, by the sums the two builds recorded.
+// The release build runs the program of its own zip and checks nothing.
+::testing::AssertionResult built_from_these_sources() {
+    const std::string recorded = WINDOWS_PROGRAM_SOURCES, own = OWN_SOURCES;
+    if (recorded.empty()) return ::testing::AssertionSuccess();
+    const std::string theirs = first_line(recorded), ours = first_line(own);
+    if (ours.empty()) return ::testing::AssertionFailure() << own << " is missing: build this build again";
+    if (theirs == ours) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << exe << " was not built from these sources (" << recorded
+                                         << (theirs.empty() ? " is missing" : " differs from " + own)
+                                         << "): build it again with cmake --workflow --preset windows";
+}
+
 class WindowsConsole : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(std::filesystem::exists(exe))
             << exe << " is missing: build it first with cmake --workflow --preset windows";
+        ASSERT_TRUE(built_from_these_sources());
         ASSERT_TRUE(prepare_wine());
     }
 
