@@ -43,11 +43,13 @@ std::string wine_env() {
     ::testing::AssertionResult result = ::testing::AssertionSuccess();
     if (!std::filesystem::exists(marker)) {
         const std::string log = prefix + ".log";
-        // The registry files are written when the wine server ends, so wait for it.
+        // The registry files are written when the wine server ends, so wait for it. A new prefix
+        // takes some 8 s on a 2-core machine; the limit leaves room for a slow one and stays
+        // inside the test's own time limit, so a wineboot that hangs shows its log.
         const int status = run_command({"sh", "-c",
                                         "(" + wine_env() + " wineboot -i && " + wine_env() +
                                             " wineserver -w) > " + shell_quote(log) + " 2>&1"},
-                                       nullptr, 600);
+                                       nullptr, 120);
         if (status != 0 || !std::filesystem::exists(prefix + "/system.reg")) {
             std::ifstream in(log);
             std::stringstream text;
@@ -103,7 +105,7 @@ class WindowsConsole : public ::testing::Test {
             pane = std::make_unique<TmuxPane>();
             EXPECT_TRUE(pane->start(wine_env() + " wine " + shell_quote(exe) +
                                     "; echo \"[exit $?]\"; exec sleep 600"));
-            EXPECT_TRUE(pane->wait_for("Please insert your name:", 120)) << pane->screen();
+            EXPECT_TRUE(pane->wait_for("Please insert your name:", 60)) << pane->screen();
             const std::string tty = pane->pane_tty();
             const auto start_time = Clock::now();
             bool taken_over = false;
