@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <queue>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "game/state.h"
 #include "maze/maze.h"
 
+#include "support/draw_limit.h"
 #include "support/run_game.h"
 
 namespace {
@@ -39,7 +39,7 @@ Grid generate(long long s) {
     for (auto &list : g) list.clear();
     FightItemINIT();
     std::srand(static_cast<unsigned>(s));
-    kruskal();
+    with_draw_limit("the maze of seed " + std::to_string(s), kruskal);
     Grid grid;
     std::memcpy(grid.m, maze, sizeof maze);
     return grid;
@@ -308,15 +308,9 @@ TEST(StartUp, SeedAnswers) {
     // Words where numbers belong count as 0; the build then is Tactics. Any build answer is taken.
     EXPECT_EQ(run_game("Hero\nn\nabc\nzz\nq").output, opening("Hero", 0, 0));
 
-    const long long before = std::time(nullptr);
+    // y takes the seed from the clock, which the tests hold still at PINNED_CLOCK.
     const GameRun run = run_game("Hero\ny\n1\nq");
-    const long long after = std::time(nullptr);
-    const size_t at = run.output.find("Seed: ");
-    ASSERT_NE(at, std::string::npos);
-    const long long shown = std::atoll(run.output.c_str() + at + 6);
-    EXPECT_GE(shown, before);
-    EXPECT_LE(shown, after);
-    const std::string typed = opening("Hero", shown, shown);
+    const std::string typed = opening("Hero", PINNED_CLOCK, PINNED_CLOCK);
     EXPECT_EQ(run.output, "<clear>Please insert your name:Random Seed?(y/n)\nStrength(1)/Tactics(2)?\n" +
                               typed.substr(START.size()));
 }
@@ -432,7 +426,8 @@ TEST(Map, TheBossAndTheCheatersBoss) {
 
     // Won: a hero who walks over bare floor to supplies holding the Strange Sword (kind 0, item
     // 6), then on to the boss, whose first blow after the boss's four draws is critical (below
-    // the sword's 100) and not dodged (not below the Gold Armor's 20).
+    // the sword's 100) and not dodged (not below the Gold Armor's 20). The first such seed is
+    // 22177; the search gives up at 200000, and a maze that never ends stops it at once.
     long long ws = 0;
     Spot sword;
     for (long long t = 1; t <= 200000 && ws == 0; ++t) {

@@ -30,7 +30,7 @@ class Scanner {
 }  // namespace
 
 Play play(const std::string &program, const std::string &input, double seconds, std::uint64_t max_output,
-          const std::vector<std::string> &look_for) {
+          const std::vector<std::string> &look_for, bool real_clock) {
     Play run;
     Scanner scanner(look_for);
     run.digest = 14695981039346656037ull;  // FNV-1a, 64 bits
@@ -46,7 +46,7 @@ Play play(const std::string &program, const std::string &input, double seconds, 
             scanner.feed(data, size);
             return run.output <= max_output;
         },
-        KEEP);
+        KEEP, real_clock);
     if (run.tail.size() > KEEP) run.tail.erase(0, run.tail.size() - KEEP);
     run.found = scanner.found();
     run.errors = end.errors;

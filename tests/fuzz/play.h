@@ -22,7 +22,8 @@ struct Play {
     std::vector<bool> found;   // for each text looked for: whether the output held it
 };
 
-// Runs `program` with the marks library preloaded (clears and pauses become marks) and the
-// sanitizers set to report with statuses 99 and 98, feeds it `input` and closes its input.
+// Runs `program` with the marks library preloaded (clears and pauses become marks, the clock
+// answers PINNED_CLOCK unless `real_clock`) and the sanitizers set to report with statuses 99
+// and 98, feeds it `input` and closes its input.
 Play play(const std::string &program, const std::string &input, double seconds, std::uint64_t max_output,
-          const std::vector<std::string> &look_for);
+          const std::vector<std::string> &look_for, bool real_clock = false);

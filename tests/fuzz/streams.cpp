@@ -4,10 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "maze/maze.h"
+#include "support/draw_limit.h"
 
 namespace {
 
@@ -353,7 +356,7 @@ void generate_maze(unsigned seed, char grid[20][40]) {
     for (auto &list : g) list.clear();
     std::memset(maze, '#', sizeof maze);
     std::srand(seed);
-    kruskal();
+    with_draw_limit("the maze of seed " + std::to_string(seed), kruskal);
     std::memcpy(grid, maze, sizeof maze);
 }
 
@@ -407,6 +410,9 @@ Stream tour(Rng &r) {
 
     Square at{2, 2};
     const std::size_t end = s.size() + 200 + r.below(4000);
+    // In a sound maze every square is on a way from every other; a maze that leaves the hero
+    // walled in would have this loop look for a way without end.
+    int misses = 0;
     while (s.size() < end) {
         // The cheat hero seeks the boss; the others, who lose most fights, pay for refreshes
         // until one costs their life, and mostly keep away from the dead ends' monsters.
@@ -421,7 +427,14 @@ Stream tour(Rng &r) {
             if (!shape.vortex && grid[to.first][to.second] == '&' && r.chance(4, 5)) continue;
         }
         const std::string keys = path(grid, at, to);
-        if (keys.empty()) continue;
+        if (keys.empty()) {
+            if (++misses == 1000)
+                throw std::runtime_error("the maze of seed " + std::to_string(seed) + " has no way from (" +
+                                         std::to_string(at.first) + ", " + std::to_string(at.second) +
+                                         ") in 1000 tries");
+            continue;
+        }
+        misses = 0;
         const bool to_refresh = to == Square{16, 2};
         for (std::size_t k = 0; k < keys.size(); ++k) {
             s.push_back(keys[k]);

@@ -1,11 +1,19 @@
 /* Loaded into the real marrowdeep by the tests: the clear command and the pauses leave a short
  * mark in the output instead of running a shell or sleeping, so a whole game with fights plays
  * in a moment and the marks show where each clear and pause came. Any other shell command runs
- * as usual. */
+ * as usual.
+ *
+ * The clock is an input of the test like the keys: with FAST_CONSOLE_TIME set, time() answers
+ * that number of seconds, so a seed taken from the clock (the answer y) gives the same game in
+ * every run and in every program that is given the same number. Without it time() reads the
+ * real clock, FAST_CONSOLE_CLOCK_AHEAD seconds ahead when that is set: a program that reads
+ * its clock a second later than another one, every time. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 static void mark(const char *text) {
@@ -34,4 +42,20 @@ unsigned int sleep(unsigned int seconds) {
     snprintf(text, sizeof text, "<sleep %u>", seconds);
     mark(text);
     return 0;
+}
+
+time_t time(time_t *answer) {
+    const char *held = getenv("FAST_CONSOLE_TIME");
+    time_t now;
+    if (held != NULL) {
+        now = (time_t)strtoll(held, NULL, 10);
+    } else {
+        time_t (*real_time)(time_t *);
+        void *found = dlsym(RTLD_NEXT, "time");
+        memcpy(&real_time, &found, sizeof real_time);
+        const char *ahead = getenv("FAST_CONSOLE_CLOCK_AHEAD");
+        now = real_time(NULL) + (ahead != NULL ? (time_t)strtoll(ahead, NULL, 10) : 0);
+    }
+    if (answer != NULL) *answer = now;
+    return now;
 }

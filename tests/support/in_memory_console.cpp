@@ -9,11 +9,19 @@
 #include "console/console.h"
 #include "game/state.h"
 #include "maze/maze.h"
+#include "support/draw_limit.h"
 
 long long draws = 0;
 
+namespace {
+// Every draw a test serves is counted; a run that goes on drawing without end is stopped.
+void count_draw() {
+    if (++draws > DRAW_LIMIT) throw TooManyDraws("the game's code in this test");
+}
+}  // namespace
+
 int counted_rand() {
-    ++draws;
+    count_draw();
     return std::rand();
 }
 
@@ -51,7 +59,7 @@ void script_rolls(const std::vector<int> &rolls) { script.assign(rolls.begin(), 
 size_t rolls_left() { return script.size(); }
 
 int scripted_rand() {
-    ++draws;
+    count_draw();
     if (script.empty()) {
         ADD_FAILURE() << "the game drew more numbers than the test scripted";
         return 0;

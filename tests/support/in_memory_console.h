@@ -1,7 +1,8 @@
 // The game's console pointed at memory for the in-process tests: input comes from a string,
 // output is kept, the clear command leaves "<clear>" and a pause leaves "<sleep N>" (whole
 // seconds, as the Linux build sleeps) instead of waiting. Random draws are counted, or served
-// from a script when a test needs particular rolls.
+// from a script when a test needs particular rolls; either way a run that goes on drawing past
+// DRAW_LIMIT is stopped with an exception (support/draw_limit.h).
 #pragma once
 
 #include <gtest/gtest.h>

@@ -29,14 +29,14 @@ GameRun run_program(const std::string &program, const std::string &input, double
             output.append(data, size);
             return true;
         },
-        std::string::npos, arguments);
+        std::string::npos, false, arguments);
     run.output = std::move(output);
     return run;
 }
 
 GameRun run_streaming(const std::string &program, const std::string &input, double seconds,
                       const std::function<bool(const char *, std::size_t)> &take, std::size_t errors_kept,
-                      const std::vector<std::string> &arguments) {
+                      bool real_clock, const std::vector<std::string> &arguments) {
     GameRun run;
     std::vector<char *> argv = {const_cast<char *>(program.c_str())};
     for (const std::string &a : arguments) argv.push_back(const_cast<char *>(a.c_str()));
@@ -47,15 +47,20 @@ GameRun run_streaming(const std::string &program, const std::string &input, doub
         return run;
     }
 
+    const std::string clock = std::to_string(PINNED_CLOCK);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
         setenv("LD_PRELOAD", FAST_CONSOLE_LIBRARY, 1);
+        if (real_clock)
+            unsetenv("FAST_CONSOLE_TIME");
+        else
+            setenv("FAST_CONSOLE_TIME", clock.c_str(), 1);
         // The sanitizers want their runtime first among the loaded libraries; the marks library
-        // only replaces two functions and is safe ahead of it. Their reports end the game with
-        // statuses of their own.
+        // only replaces three functions of the C library and is safe ahead of it. Their reports end the game
+        // with statuses of their own.
         setenv("ASAN_OPTIONS", "verify_asan_link_order=0:abort_on_error=0:exitcode=99", 1);
         setenv("UBSAN_OPTIONS", "halt_on_error=1:exitcode=98:print_stacktrace=1", 1);
         execv(program.c_str(), argv.data());

@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "game/state.h"
 #include "maze/maze.h"
+#include "support/draw_limit.h"
 
 namespace {
 std::uint32_t msvcrt_state = 1;
@@ -50,7 +51,7 @@ Grid generate_maze(Runtime runtime, long long seed_value) {
     std::memset(maze, '#', sizeof maze);
     use_generator(runtime, static_cast<unsigned>(seed_value));
     FightItemINIT();
-    kruskal();
+    with_draw_limit("the maze of seed " + std::to_string(seed_value), kruskal);
     return current_maze();
 }
 

@@ -177,7 +177,8 @@ std::string TmuxPane::history() const {
 bool TmuxPane::wait_until(const std::function<bool(const std::string &)> &done, double seconds) {
     const auto start = Clock::now();
     for (;;) {
-        if (done(screen())) return true;
+        seen_ = screen();
+        if (done(seen_)) return true;
         if (seconds_since(start) > seconds) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
     }

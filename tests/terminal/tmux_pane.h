@@ -41,6 +41,10 @@ class TmuxPane {
 
     // Polls the screen until `done` holds or `seconds` have passed. Returns whether it held.
     bool wait_until(const std::function<bool(const std::string &screen)> &done, double seconds);
+    // The screen the last wait looked at last: when the wait held, the very screen that made it
+    // hold. What shows only during a pause is checked on it, not on a later look that may come
+    // after the pause.
+    const std::string &seen() const { return seen_; }
     bool wait_for(const std::string &text, double seconds);
     bool wait_while(const std::string &text, double seconds);  // until the text is gone
     // Until `text` occurs more than `times` times in the whole history.
@@ -58,6 +62,7 @@ class TmuxPane {
     std::vector<std::string> tmux(std::vector<std::string> args) const;
     std::string socket_;
     std::string record_file_;
+    std::string seen_;
     int width_, height_;
     bool started_ = false;
 };
