@@ -15,7 +15,13 @@ endif()
 set(ENV{TZ} UTC)
 set(ENV{LC_ALL} C)
 
-if(CPACK_GENERATOR STREQUAL "ZIP")
+if(CPACK_GENERATOR STREQUAL "ZIP" AND CPACK_MARROWDEEP_WEB)
+  set(CPACK_INSTALL_CMAKE_PROJECTS "${CPACK_MARROWDEEP_WEB_BUILD};marrowdeep;ALL;/")
+  set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-web")
+  # The page's files lie at the top of the zip, ready to serve; nothing in it is for strip.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_STRIP_FILES OFF)
+elseif(CPACK_GENERATOR STREQUAL "ZIP")
   set(CPACK_INSTALL_CMAKE_PROJECTS "${CPACK_MARROWDEEP_WINDOWS_BUILD};marrowdeep;ALL;/")
   set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-win64")
   # The three files lie at the top of the zip; the program is stripped as it is linked.

@@ -1,11 +1,12 @@
 #!/bin/sh
-# Checks the two release packages as a distribution would: the Debian package's files, owners,
+# Checks the three release packages as a distribution would: the Debian package's files, owners,
 # modes and control fields, the Debian changelog's newest entry, lintian's verdict, the manual
-# page, what the packaged program says its version is, and what the Windows zip holds.
-#   check_packages.sh DEB ZIP PAGE VERSION
+# page, what the packaged program says its version is, and what the Windows zip and the web zip
+# hold.
+#   check_packages.sh DEB ZIP WEBZIP PAGE VERSION
 # PAGE is the manual page the build made; VERSION is the project's, as the build has it.
 set -u
-deb=$1 zip=$2 page=$3 version=$4
+deb=$1 zip=$2 web=$3 page=$4 version=$5
 failed=0
 fail() {
     echo "FAIL: $*"
@@ -84,6 +85,18 @@ fi
 same "the zip's files" "LICENSE.txt
 README.txt
 marrowdeep-win.exe" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
+
+# The web zip: the page, the game, the terminal widget with its licence, and ours, all at the
+# top, so the unpacked folder is the site.
+same "the web zip's files" "LICENSE.txt
+index.html
+marrowdeep.js
+marrowdeep.wasm
+page.css
+page.js
+xterm-LICENSE.txt
+xterm.css
+xterm.js" "$(unzip -Z1 "$web" | LC_ALL=C sort)"
 
 [ $failed -eq 0 ] && echo "the packages are as they should be"
 exit $failed

@@ -91,10 +91,11 @@ export async function watch(page, origin) {
     return problems;
 }
 
-// Waits until `test` (a function run in the page) answers true, for at most `seconds`.
-export async function waitInPage(page, test, seconds, what) {
+// Waits until `test` (a function run in the page, given `args`) answers true, for at most
+// `seconds`.
+export async function waitInPage(page, test, seconds, what, ...args) {
     try {
-        await page.waitForFunction(test, { timeout: seconds * 1000, polling: 20 });
+        await page.waitForFunction(test, { timeout: seconds * 1000, polling: 20 }, ...args);
     } catch {
         throw new Error(`the page did not get to ${what} within ${seconds} s`);
     }
