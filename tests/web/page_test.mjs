@@ -78,6 +78,24 @@ function printable(s) {
     return JSON.stringify(s).slice(1, -1);
 }
 
+// Waits until a row the terminal shows ends with `ending` (trailing blanks cut), for at most
+// 10 s; answers whether one did.
+async function screenShows(page, ending) {
+    try {
+        await page.waitForFunction(
+            (end) =>
+                Array.from(document.querySelectorAll('.xterm-rows > div')).some((row) =>
+                    row.textContent.trimEnd().endsWith(end),
+                ),
+            { timeout: 10000, polling: 20 },
+            ending,
+        );
+        return true;
+    } catch {
+        return false;
+    }
+}
+
 // Where two transcripts part, with some of each around it.
 function difference(got, want) {
     let at = 0;
@@ -121,6 +139,9 @@ try {
             const end = keys.indexOf('\n');
             await page.keyboard.type(keys.slice(0, end) + 'x');
             await page.keyboard.press('Backspace');
+            // The terminal shows the name as mended, right after the question.
+            const shows = `Please insert your name:${keys.slice(0, end)}`;
+            if (!(await screenShows(page, shows))) failures.push(`${game.what}: the screen does not show "${shows}"`);
             keys = keys.slice(end);
         }
         await page.keyboard.type(keys);
@@ -130,6 +151,9 @@ try {
         const ended = await page.evaluate(() => window.marrowdeep.ended);
         if (got !== want) failures.push(`${game.what}: ${difference(got, want)}`);
         if (ended !== Boolean(game.ends)) failures.push(`${game.what}: the page says the game ${ended ? 'is' : 'is not'} over`);
+        if (ended && !(await screenShows(page, 'The game is over. Press Enter for a new game.'))) {
+            failures.push(`${game.what}: the screen does not say the game is over`);
+        }
 
         if (game.ends === 'lost' && ended) {
             // Enter after the end starts a new game, which asks for a name again.
