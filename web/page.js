@@ -135,7 +135,6 @@
                 ready: [], // bytes the game may read
                 endOfInput: false, // Ctrl-D at the start of a line, not yet read
                 waiting: null, // the game's read that waits for a key: {size, resolve}
-                resumed: false, // a key has let the game go on, and the game shows its output itself
             };
 
             function answer() {
@@ -153,7 +152,6 @@
                 shown.reading = false;
                 const resolve = g.waiting.resolve;
                 g.waiting = null;
-                g.resumed = true;
                 resolve(bytes);
             }
 
@@ -309,11 +307,12 @@
             if (bytes.length === 1 && bytes[0] === 0x1a) return; // no shell here to stop it for
             // Keys pasted or sent together (an arrow key's ESC [ A) arrive as one piece: the game
             // takes it whole, and a line takes it a character at a time, as each may be erased.
-            g.resumed = false;
+            const waited = g.waiting !== null;
             if (g.keyMode) g.type(bytes);
             else for (const ch of data) g.type(encoder.encode(ch));
-            // The echo waits for the game's answer when the game goes on, and shows now otherwise.
-            if (!g.resumed) showNow();
+            // The echo waits for the game's answer when the key let the game go on (the game
+            // shows it when it next waits), and shows now otherwise.
+            if (!waited || g.waiting !== null) showNow();
         });
 
         play();
