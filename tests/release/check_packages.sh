@@ -89,11 +89,16 @@ marrowdeep-win.exe" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
 # The web zip: the page, the game, the terminal widget with its licence, and ours, all at the
 # top, so the unpacked folder is the site.
 same "the web zip's files" "LICENSE.txt
+game-session.js
 index.html
+line-discipline.js
 marrowdeep.js
 marrowdeep.wasm
 page.css
 page.js
+screen.js
+terminal-view.js
+transcript.js
 xterm-LICENSE.txt
 xterm.css
 xterm.js" "$(unzip -Z1 "$web" | LC_ALL=C sort)"
