@@ -2,10 +2,10 @@
 // per-mille arithmetic every chance and bonus rests on, and the one source of random numbers.
 //
 // What differs between the Linux terminal, the Windows console and the web page's terminal
-// (clearing, pausing, reading a key, the drinking animation, the terminal mode) lives in one
-// platform source each: console_linux.cpp, console_windows.cpp and console_web.cpp. The Linux
-// terminal and the web page read keys and pause alike, from console_terminal.cpp. Everything else
-// in the game calls these names only.
+// (clearing, pausing, reading a key, the clock, the drinking animation, the terminal mode) lives
+// in one platform source each: console_linux.cpp, console_windows.cpp and console_web.cpp. The
+// Linux terminal and the web page read keys and pause alike, from console_terminal.cpp.
+// Everything else in the game calls these names only.
 #pragma once
 
 #include <cstdio>
@@ -39,6 +39,11 @@ inline void plant_seed(unsigned start) { seed_source(start); }
 // library has another generator.
 int additive_rand();
 void additive_srand(unsigned start);
+
+// The clock, in seconds since 1970, read once a game, for a seed taken from the clock (the answer
+// y). It is the runtime library's time() in the Linux and the Windows program, and the page's
+// clock in the web page, which can then give a game it plays again the second it first read.
+long long clock_now();
 
 int l_r_rand(int l, int r);     // uniform in l..r, one draw
 int getval(int base, int mag);  // base with a per-mille bonus applied, truncated

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "console/console.h"
 
@@ -132,6 +133,8 @@ void resume_on_signal(int) {
 CONSOLE con{stdin, stdout, run_clear, sleep_seconds};
 int (*rand_source)() = &std::rand;
 void (*seed_source)(unsigned) = &std::srand;
+
+long long clock_now() { return std::time(nullptr); }
 
 void console_start() {}
 

@@ -17,6 +17,10 @@ namespace {
 EM_JS(void, page_write, (const char *bytes, int size), {
     Module.page.write(HEAPU8.slice(bytes, bytes + size));
 });
+// The game's version, told to the page as the game starts, for the runs the page records.
+EM_JS(void, page_started, (const char *text, int size), {
+    Module.page.started(HEAPU8.slice(text, text + size));
+});
 EM_JS(void, page_clear, (), {
     Module.page.clear();
 });
@@ -28,6 +32,11 @@ EM_ASYNC_JS(int, page_read, (char *buffer, int size), {
     const bytes = await Module.page.read(size);
     HEAPU8.set(bytes, buffer);
     return bytes.length;
+});
+// The page's clock, in whole seconds since 1970: the same second again when the page plays a
+// recorded game.
+EM_JS(double, page_clock, (), {
+    return Module.page.clock();
 });
 EM_ASYNC_JS(void, page_pause, (int seconds), {
     await Module.page.pause(seconds);
@@ -60,7 +69,10 @@ CONSOLE con{nullptr, nullptr, clear_page, pause_page};
 int (*rand_source)() = &additive_rand;
 void (*seed_source)(unsigned) = &additive_srand;
 
+long long clock_now() { return static_cast<long long>(page_clock()); }
+
 void console_start() {
+    page_started(MARROWDEEP_VERSION, static_cast<int>(sizeof MARROWDEEP_VERSION - 1));
     con.in = fopencookie(nullptr, "r", cookie_io_functions_t{read_page, nullptr, nullptr, nullptr});
     con.out = fopencookie(nullptr, "w", cookie_io_functions_t{nullptr, write_page, nullptr, nullptr});
 }

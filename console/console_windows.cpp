@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "console/console.h"
 
@@ -56,6 +57,8 @@ BOOL WINAPI restore_on_close(DWORD) {
 CONSOLE con{stdin, stdout, run_cls, sleep_milliseconds};
 int (*rand_source)() = &std::rand;
 void (*seed_source)(unsigned) = &std::srand;
+
+long long clock_now() { return std::time(nullptr); }
 
 void console_start() {
     // Without virtual-terminal processing the console prints the colour codes as text.

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "character/character.h"
 #include "console/console.h"
@@ -74,7 +73,7 @@ int main(int argc, char **argv) {
     say("Random Seed?(y/n)\n");
     char op = read_answer();
     if (op == 'y') {
-        seed = std::time(nullptr);
+        seed = clock_now();
     } else {
         say("\nInput Seed:");
         seed = read_number(LLONG_MIN, LLONG_MAX);

@@ -1,8 +1,7 @@
 #include "game/state.h"
 
-#include <ctime>
-
 bool CheatMode = false;
 bool pref = false;
-long long seed = std::time(nullptr);
+// The seed question always sets it, from the answer or from the clock, before it is planted.
+long long seed = 0;
 PLAYER _P_;

@@ -8,7 +8,7 @@
 
 extern bool CheatMode;  // the hidden mode with fixed huge stats
 extern bool pref;       // false for the Strength build, true for Tactics
-extern long long seed;  // as typed, or the time at load
+extern long long seed;  // as typed, or the clock's second at the answer y
 extern PLAYER _P_;      // the hero
 
 // The hero's start square (row, column) and the four directions: right, left, down, up.
