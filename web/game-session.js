@@ -1,21 +1,30 @@
 // One game: the game's code (marrowdeep.js and marrowdeep.wasm) started afresh, and the page's
 // side of the console it talks to. What the game writes is kept for the transcript and shown,
 // each clear and pause as the terminal would have it; what it reads comes from the page's line
-// discipline, a byte at a time as the page hands it over.
+// discipline, a byte at a time as the page hands it over, or from a recorded run (replay.js).
 
 import { lineDiscipline } from './line-discipline.js';
 
-const CLEAR = '\x1b[H\x1b[2J\x1b[3J'; // what clear writes for an xterm
+const CLEAR = new TextEncoder().encode('\x1b[H\x1b[2J\x1b[3J'); // what clear writes for an xterm
 
 // `compiled` is the game's compiled module; `screen` where it is drawn (screen.js); `transcript`
 // keeps what the game wrote (transcript.js); `pausesTake` whether a pause waits its seconds.
-export function newGame({ compiled, screen, transcript, pausesTake }) {
+// The rest is for the page's record of the game: `clock()` answers the game's clock read, in
+// whole seconds; `read(bytes)` hears every byte the game reads, as it reads it; `started(text)`
+// hears the game's version; `pauseTime(seconds)` may say how long a pause lasts, in ms, or null
+// for no time at all, or undefined to leave it to `pausesTake`.
+export function newGame({ compiled, screen, transcript, pausesTake, clock, read, started, pauseTime }) {
     const g = {
         alive: true,
         ended: false,
         ready: [], // bytes the game may read
         endOfInput: false, // Ctrl-D at the start of a line, not yet read
         waiting: null, // the game's read that waits for a key: {size, resolve}
+        onWait: null, // called when the game waits for a key and none is ready
+        onStop: null, // called when the game ends, given endedBy
+        onKeyMode: null, // called when the game switches between a kept line and single keys
+        endedBy: null, // 'end' when the game came to its own end, 'error', or 'stop' from the page
+        afterEnd: 'Press Enter for a new game.', // what the end's word says Enter does
         get reading() {
             return this.alive && this.waiting !== null && !this.ready.length && !this.endOfInput;
         },
@@ -34,15 +43,19 @@ export function newGame({ compiled, screen, transcript, pausesTake }) {
         }
         const resolve = g.waiting.resolve;
         g.waiting = null;
+        if (bytes.length && read) read(bytes);
         resolve(bytes);
     }
 
+    // Gives the game bytes it may read, as the line discipline or a replay hands them over.
+    g.give = (bytes) => {
+        for (const b of bytes) g.ready.push(b);
+        answer();
+    };
+
     const line = lineDiscipline({
         show: screen.show,
-        handOver(bytes) {
-            for (const b of bytes) g.ready.push(b);
-            answer();
-        },
+        handOver: g.give,
         endInput() {
             g.endOfInput = true;
             answer();
@@ -59,14 +72,20 @@ export function newGame({ compiled, screen, transcript, pausesTake }) {
         clear() {
             if (!g.alive) return;
             transcript.mark('<clear>');
-            screen.show(CLEAR);
+            screen.clear(CLEAR);
         },
         pause(seconds) {
             transcript.mark('<sleep ' + seconds + '>');
             screen.flush();
             // A game ended by Ctrl-C in a pause never goes on.
+            let ms = pauseTime ? pauseTime(seconds) : undefined;
+            if (ms === undefined) ms = pausesTake ? seconds * 1000 : 0;
             return new Promise((resolve) => {
-                setTimeout(() => g.alive && resolve(), pausesTake ? seconds * 1000 : 0);
+                if (ms === null) {
+                    if (g.alive) resolve();
+                } else {
+                    setTimeout(() => g.alive && resolve(), ms);
+                }
             });
         },
         read(size) {
@@ -75,20 +94,31 @@ export function newGame({ compiled, screen, transcript, pausesTake }) {
                 if (!g.alive) return;
                 g.waiting = { size, resolve };
                 answer();
+                if (g.reading && g.onWait) g.onWait();
             });
+        },
+        clock() {
+            return clock ? clock() : Math.floor(Date.now() / 1000);
+        },
+        started(bytes) {
+            if (started) started(new TextDecoder().decode(bytes));
         },
         keyMode(on) {
             line.setKeyMode(on);
+            if (g.onKeyMode) g.onKeyMode(on);
         },
     };
 
-    // Ends the game, if it still runs, with a word of how.
-    g.stop = (how) => {
+    // Ends the game, if it still runs, with a word of how and of what Enter does next.
+    g.stop = (how, next = g.afterEnd) => {
         if (!g.alive) return;
         g.alive = false;
         g.ended = true;
-        screen.show('\r\n\x1b[7m ' + how + ' Press Enter for a new game. \x1b[0m');
+        g.endedBy ??= 'stop';
+        screen.show('\r\n\x1b[7m ' + how + ' ' + next + ' \x1b[0m');
+        screen.quiet = false;
         screen.flush();
+        if (g.onStop) g.onStop(g.endedBy);
     };
 
     // Runs the game to its end.
@@ -112,8 +142,10 @@ export function newGame({ compiled, screen, transcript, pausesTake }) {
                 // leave_game ends the game through exit(), which the runtime reports this way.
                 if (!(e && e.name === 'ExitStatus')) throw e;
             }
+            if (g.alive) g.endedBy = 'end';
             g.stop('The game is over.');
         } catch (e) {
+            if (g.alive) g.endedBy = 'error';
             g.stop('The game stopped on an error.');
             throw e;
         }

@@ -16,7 +16,7 @@ export function echoOf(byte) {
 }
 
 // The echo of a key's bytes, a line end shown as CR LF.
-function echoBytes(bytes) {
+export function echoBytes(bytes) {
     const out = [];
     for (const b of bytes) {
         const echo = echoOf(b);

@@ -2,6 +2,9 @@
 // pauses, or a key is done with, and then goes to the terminal in one piece. The terminal draws
 // the first write after a key at once and any later one on its next turn, so a key's echo and the
 // game's answer to it go together.
+//
+// In quiet mode nothing is drawn: only what came after the latest clear is kept, and it shows
+// when the quiet ends. A game played again silently then shows the screen the player left.
 
 const encoder = new TextEncoder();
 
@@ -19,6 +22,7 @@ function joined(pieces) {
 // `view` is the terminal view (terminal-view.js).
 export function screen(view) {
     let unshown = [];
+    let quiet = false;
     const state = {
         writing: 0, // writes the terminal has not yet taken
         lastWritten: 0, // when the terminal took the latest, in performance.now() time
@@ -29,9 +33,14 @@ export function screen(view) {
         show(data) {
             unshown.push(typeof data === 'string' ? encoder.encode(data) : data);
         },
-        // Hands everything waiting to the terminal.
+        // A clear, given as the bytes it writes: in quiet mode what waits before it is wiped.
+        clear(bytes) {
+            if (quiet) unshown = [];
+            unshown.push(bytes);
+        },
+        // Hands everything waiting to the terminal, unless the screen is quiet.
         flush() {
-            if (!unshown.length) return;
+            if (quiet || !unshown.length) return;
             const data = joined(unshown);
             unshown = [];
             state.writing += 1;
@@ -39,6 +48,13 @@ export function screen(view) {
                 state.writing -= 1;
                 state.lastWritten = performance.now();
             });
+        },
+        get quiet() {
+            return quiet;
+        },
+        set quiet(on) {
+            quiet = on;
+            if (!on) this.flush();
         },
     };
 }
