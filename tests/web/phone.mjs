@@ -1,0 +1,297 @@
+// The page on a phone and in windows of every size: a game played by taps alone, the screens
+// whole at five sizes and after a turn of the phone, and the screen reader switch. Each scenario
+// takes the browser, the page's origin and `linuxBytes(keys)` (what the Linux program writes for
+// the keys, clears and pauses marked), and answers with a list of failures.
+import { waitInPage, watch } from './browser.mjs';
+
+const PHONE = { width: 390, height: 844, isMobile: true, hasTouch: true, deviceScaleFactor: 2 };
+const SIDEWAYS = { ...PHONE, width: 844, height: 390, isLandscape: true };
+const SIZES = [
+    { what: 'a 360 x 640 phone', viewport: { ...PHONE, width: 360, height: 640 } },
+    { what: 'a 390 x 844 phone', viewport: PHONE, turns: true },
+    { what: 'a 844 x 390 phone held sideways', viewport: SIDEWAYS, unwrapped: true },
+    { what: 'a 1280 x 800 window', viewport: { width: 1280, height: 800 }, unwrapped: true, asBefore: true },
+    { what: 'a 700 x 800 window', viewport: { width: 700, height: 800 }, unwrapped: true },
+];
+const READABLE_FONT = 9; // at 390 px wide; 72 columns fit 360 px only below it
+const TOUCH_TARGET = 44;
+
+// The shortest beginning of `keys` with which the Linux program has written every one of `texts`.
+export function cutAt(linuxBytes, keys, ...texts) {
+    const has = (bytes) => texts.every((text) => bytes.includes(text));
+    if (!has(linuxBytes(keys))) throw new Error(`these keys never show ${texts.join(', ')}`);
+    let low = 0;
+    let high = keys.length;
+    while (low < high) {
+        const middle = (low + high) >> 1;
+        if (has(linuxBytes(keys.slice(0, middle)))) high = middle;
+        else low = middle + 1;
+    }
+    return keys.slice(0, low);
+}
+
+// The lines of the last screen the Linux program shows: what it wrote after its last clear,
+// without colours, trailing blanks cut.
+function lastScreen(bytes) {
+    const text = bytes.slice(bytes.lastIndexOf('<clear>') + '<clear>'.length);
+    const lines = text
+        .replace(/<sleep \d+>/g, '')
+        .replace(/\x1b\[[0-9;]*m/g, '')
+        .split('\n')
+        .map((line) => line.trimEnd());
+    if (lines[lines.length - 1] === '') lines.pop();
+    return lines;
+}
+
+// Whether the rows in view show `lines` one after another, each whole on a row of its own. A
+// screen taller than the terminal shows its last lines, above the row the cursor waits on.
+function showsWhole(rows, lines) {
+    const tail = lines.slice(-Math.min(lines.length, rows.length - 1));
+    for (let at = 0; at + tail.length <= rows.length; ++at) {
+        if (tail.every((line, i) => rows[at + i] === line)) return true;
+    }
+    return false;
+}
+
+async function open(browser, origin, viewport) {
+    const context = await browser.createBrowserContext();
+    const page = await context.newPage();
+    await page.setViewport(viewport);
+    const problems = await watch(page, origin);
+    await page.goto(`${origin}/?pauses=0`);
+    await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question');
+    return { page, problems, close: () => context.close() };
+}
+
+const settled = () => window.marrowdeep.reading && window.marrowdeep.writing === 0;
+
+// Types `keys` on the keyboard and checks that the last screen shows whole.
+async function typeAndLook(page, keys, want, what, failures) {
+    await page.keyboard.type(keys);
+    await waitInPage(page, settled, 60, what);
+    const rows = await page.evaluate(() => window.marrowdeep.rows().map((row) => row.trimEnd()));
+    if (!showsWhole(rows, lastScreen(want))) {
+        failures.push(`${what}: the screen's lines are not whole rows in view; the rows are\n    ${rows.join('\n    ')}`);
+    }
+}
+
+// Where the page's parts are, in CSS px.
+function measure() {
+    const box = (element) => {
+        const b = element.getBoundingClientRect();
+        return { left: b.left, right: b.right, top: b.top, bottom: b.bottom, width: b.width, height: b.height };
+    };
+    const panel = document.getElementById('touch-keys');
+    return {
+        width: window.innerWidth,
+        height: window.innerHeight,
+        pageWidth: document.documentElement.scrollWidth,
+        terminal: box(document.getElementById('terminal')),
+        panel: panel.hidden ? null : box(panel),
+        keys: Array.from(document.querySelectorAll('button[data-key]'), (b) => ({ key: b.dataset.key, ...box(b) })),
+        fontSize: window.marrowdeep.fontSize,
+        rows: window.marrowdeep.rows().length,
+    };
+}
+
+// What is wrong with the layout `m` at a size: anything wider than the window, the terminal out
+// of it or out of view, the touch keys shown when they should not be or the other way round, a
+// key too small; in portrait a small font, or the keys out of view.
+function layoutFaults(m, portrait, keysShown) {
+    const faults = [];
+    if (m.pageWidth > m.width) faults.push(`the page is ${m.pageWidth} px wide in a ${m.width} px window`);
+    if (m.terminal.left < 0 || m.terminal.right > m.width || m.terminal.top < 0 || m.terminal.bottom > m.height) {
+        const t = m.terminal;
+        faults.push(`the terminal spans ${t.left}..${t.right} x ${t.top}..${t.bottom} px of a ${m.width} x ${m.height} window`);
+    }
+    if (keysShown !== Boolean(m.panel)) faults.push(`the touch keys ${m.panel ? 'show' : 'do not show'}`);
+    if (portrait && m.width >= PHONE.width && m.fontSize < READABLE_FONT) faults.push(`the font is ${m.fontSize} px`);
+    if (portrait && m.panel && m.panel.bottom > m.height) faults.push(`the touch keys end at ${m.panel.bottom} px of ${m.height}`);
+    for (const key of m.panel ? m.keys : []) {
+        if (key.width < TOUCH_TARGET || key.height < TOUCH_TARGET) faults.push(`the key ${key.key} is ${key.width} x ${key.height} px`);
+    }
+    return faults;
+}
+
+// Waits until the terminal has fitted itself into the window, with the touch keys in view where
+// they show; answers whether it did.
+async function fitted(page) {
+    const inside = () => {
+        const terminal = document.getElementById('terminal').getBoundingClientRect();
+        const keys = document.getElementById('touch-keys');
+        const keysInView = keys.hidden || keys.getBoundingClientRect().bottom <= window.innerHeight;
+        return terminal.right <= window.innerWidth && terminal.bottom <= window.innerHeight && keysInView;
+    };
+    try {
+        await page.waitForFunction(inside, { timeout: 10000, polling: 20 });
+        return true;
+    } catch {
+        return false;
+    }
+}
+
+// The screens of the saved game at each size: the map, a fight, and where no line may wrap, the
+// tier's rules and the scroll list too; on the phone, the map again after the phone turned
+// sideways and back; with the touch keys shown, on a phone at once and in a window by the button.
+async function layoutAtEverySize({ browser, origin, linuxBytes, savedGame, toMap }) {
+    const failures = [];
+    const screens = [
+        ['the tier\'s rules', cutAt(linuxBytes, savedGame, 'Press Any Key to Continue'), true],
+        ['a fight', cutAt(linuxBytes, savedGame, 'Press k to attack'), false],
+        ['the scroll list', cutAt(linuxBytes, savedGame, 'Enter the scrolls you wish to use'), true],
+    ];
+    for (const { what, viewport, turns, unwrapped, asBefore } of SIZES) {
+        const { page, problems, close } = await open(browser, origin, viewport);
+        const touch = Boolean(viewport.hasTouch);
+        const portrait = viewport.height > viewport.width;
+        const fault = (text) => failures.push(`${what}: ${text}`);
+
+        await typeAndLook(page, toMap, linuxBytes(toMap), `${what}, the map`, failures);
+        const m = await page.evaluate(measure);
+        layoutFaults(m, portrait, touch).forEach(fault);
+        // A desktop window as large as this has the terminal the page always had.
+        if (asBefore && (m.fontSize !== 15 || m.rows !== 40)) fault(`the terminal has ${m.rows} rows at ${m.fontSize} px, not 40 at 15`);
+        if (turns) {
+            for (const [turned, size] of [['sideways', SIDEWAYS], ['back', viewport]]) {
+                await page.setViewport(size);
+                if (!(await fitted(page))) fault(`the terminal does not fit the phone turned ${turned}`);
+                const rows = await page.evaluate(() => window.marrowdeep.rows().map((row) => row.trimEnd()));
+                if (!showsWhole(rows, lastScreen(linuxBytes(toMap)))) fault(`the map is not whole after the phone turned ${turned}`);
+            }
+        }
+        if (!touch) {
+            await page.click('#keys-toggle');
+            if (!(await fitted(page))) fault('the terminal does not fit beside the touch keys');
+            layoutFaults(await page.evaluate(measure), portrait, true).forEach((text) => fault(`with the touch keys on, ${text}`));
+        }
+        let typed = toMap;
+        for (const [screen, keys, wide] of screens) {
+            if (wide && !unwrapped) continue;
+            await typeAndLook(page, keys.slice(typed.length), linuxBytes(keys), `${what}, ${screen}`, failures);
+            typed = keys;
+        }
+        if (problems.length) fault(`the browser reported\n  ${problems.join('\n  ')}`);
+        await close();
+    }
+    return failures;
+}
+
+// A game played on a phone by taps alone: the name in the line field, with a slip mended by the
+// panel's Backspace, every other key a tap on the panel. It must write the Linux program's bytes.
+async function tapsAlone({ browser, origin, linuxBytes, keys }) {
+    const failures = [];
+    const want = linuxBytes(keys);
+    for (const text of ['Input Seed:', 'YOU WIN!', 'YOUR WEAPON:']) {
+        if (!want.includes(text)) failures.push(`the game played by taps never shows "${text}"`);
+    }
+    const { page, problems, close } = await open(browser, origin, PHONE);
+    const name = keys.slice(0, keys.indexOf('\n'));
+    await page.tap('input[data-line]');
+    await page.type('input[data-line]', name + 'z');
+    await page.tap('button[data-key="Backspace"]');
+    const echo = `Please insert your name:${name}`;
+    try {
+        await page.waitForFunction((e) => window.marrowdeep.rows()[0].trimEnd() === e, { timeout: 10000, polling: 20 }, echo);
+    } catch {
+        failures.push(`after the name typed in the field, the terminal does not show "${echo}"`);
+    }
+    await page.keyboard.press('Enter');
+    const fieldGone = () => window.marrowdeep.reading && !document.querySelector('input[data-line]').offsetParent;
+    await waitInPage(page, fieldGone, 30, 'the seed question');
+    // Where each key is, once the page has settled without the field (a frame for the terminal to
+    // fit again, and one more).
+    await page.evaluate(() => new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done))));
+    const at = await page.evaluate(() => {
+        const middle = (b) => [b.getBoundingClientRect().x + b.offsetWidth / 2, b.getBoundingClientRect().y + b.offsetHeight / 2];
+        return Object.fromEntries(Array.from(document.querySelectorAll('button[data-key]'), (b) => [b.dataset.key, middle(b)]));
+    });
+    for (const key of keys.slice(name.length + 1)) await page.touchscreen.tap(...at[key === '\n' ? 'Enter' : key]);
+    // A tap's click follows its touch, so the game may still be on its way to the bytes it wrote last.
+    try {
+        const done = (size) => window.marrowdeep.transcript.length >= size && (window.marrowdeep.reading || window.marrowdeep.ended);
+        await page.waitForFunction(done, { timeout: 60000, polling: 20 }, want.length);
+    } catch {
+        // the transcripts differ, as told below
+    }
+    const got = await page.evaluate(() => window.marrowdeep.transcript);
+    if (got !== want) failures.push(`the game played by taps wrote ${got.length} bytes, the Linux program ${want.length}`);
+    const focused = await page.evaluate(() => document.activeElement.getAttribute('inputmode') ?? document.activeElement.tagName);
+    if (focused !== 'none') failures.push(`after the taps the focus is on ${focused}, which would raise the phone's keyboard`);
+    if (problems.length) failures.push(`the game played by taps: the browser reported\n  ${problems.join('\n  ')}`);
+    await close();
+    return failures;
+}
+
+// The names in the page's accessibility tree, each with its blanks run together.
+async function accessibleText(page) {
+    const names = [];
+    const walk = (node) => {
+        if (node.name) names.push(node.name.replace(/\s+/g, ' ').trim());
+        for (const child of node.children ?? []) walk(child);
+    };
+    walk(await page.accessibility.snapshot({ interestingOnly: false }));
+    return names;
+}
+
+// The screen reader switch: off at first, with the map not in the accessibility tree; on, with
+// the map in it; and still on when the page is opened again.
+async function screenReader({ browser, origin, linuxBytes, toMap }) {
+    const failures = [];
+    const line = lastScreen(linuxBytes(toMap))
+        .find((l) => l.includes('Seed:'))
+        .replace(/\s+/g, ' ')
+        .trim();
+    // The widget fills in its tree of the screen's rows on its next turn; then the tree must hold the line.
+    const inTree = async (page) => {
+        try {
+            await page.waitForFunction(
+                (l) => document.querySelector('.xterm-accessibility-tree')?.textContent.replace(/\s+/g, ' ').includes(l),
+                { timeout: 10000, polling: 20 },
+                line,
+            );
+        } catch {
+            // the tree will not have it either
+        }
+        return (await accessibleText(page)).some((name) => name.includes(line));
+    };
+
+    const { page, problems, close } = await open(browser, origin, { width: 1280, height: 800 });
+    await page.keyboard.type(toMap);
+    await waitInPage(page, settled, 30, 'the map');
+    if ((await accessibleText(page)).some((name) => name.includes(line))) {
+        failures.push('with the screen reader switch off, the map is in the accessibility tree');
+    }
+    await page.click('#screen-reader');
+    if (!(await inTree(page))) failures.push(`with the screen reader switch on, "${line}" is not in the accessibility tree`);
+
+    await page.reload();
+    await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question again');
+    if (!(await page.$eval('#screen-reader', (box) => box.checked))) failures.push('the screen reader switch is not remembered');
+    await page.keyboard.type(toMap);
+    await waitInPage(page, settled, 30, 'the map again');
+    if (!(await inTree(page))) failures.push('the page opened again does not put the map in the accessibility tree');
+    if (problems.length) failures.push(`the screen reader switch: the browser reported\n  ${problems.join('\n  ')}`);
+    await close();
+    return failures;
+}
+
+// The keys a player can tap: the first line (the name, typed in the line field) as it is, then
+// only the keys the panel has.
+function tappable(keys) {
+    const name = keys.indexOf('\n') + 1;
+    return keys.slice(0, name) + Array.from(keys.slice(name)).filter((key) => PANEL_KEYS.includes(key)).join('');
+}
+const PANEL_KEYS = 'wasdkKbpqxyn0123456789-\n';
+
+// Every scenario of this module. `typeableStream(n)` is the n-th generated game as a player
+// types it; `savedGame` the keys of the saved game that reads every scroll.
+export async function onPhones({ browser, origin, linuxBytes, typeableStream, savedGame }) {
+    const taps = cutAt(linuxBytes, tappable(typeableStream(18)), 'YOU WIN!', 'YOUR WEAPON:');
+    // The saved game's name, seed and build: its keys up to the first map.
+    const toMap = savedGame.split('\n', 4).join('\n') + '\n';
+    return [
+        ...(await tapsAlone({ browser, origin, linuxBytes, keys: taps })),
+        ...(await layoutAtEverySize({ browser, origin, linuxBytes, savedGame, toMap })),
+        ...(await screenReader({ browser, origin, linuxBytes, toMap })),
+    ];
+}
