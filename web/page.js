@@ -10,9 +10,14 @@
 // in the address, pauses take no time.
 
 import { newGame } from './game-session.js';
+import './install.js';
+import { layout as makeLayout } from './layout.js';
 import { echoOf } from './line-discipline.js';
+import { readerSwitch } from './reader-switch.js';
+import { openRuns } from './runs.js';
 import { screen as makeScreen } from './screen.js';
 import { openView } from './terminal-view.js';
+import { touchKeys } from './touch-keys.js';
 import { transcript as makeTranscript } from './transcript.js';
 
 // The game's code is fetched and compiled while the terminal widget's script loads and runs:
@@ -22,7 +27,27 @@ const compiled = WebAssembly.compileStreaming(fetch('marrowdeep.wasm'));
 document.addEventListener('DOMContentLoaded', () => {
     const pausesTake = new URLSearchParams(window.location.search).get('pauses') !== '0';
     const encoder = new TextEncoder();
-    const view = openView(document.getElementById('terminal'));
+    // The touch keys first, as the terminal's size depends on whether they show.
+    const panel = document.getElementById('touch-keys');
+    const keys = touchKeys({
+        panel,
+        toggle: document.getElementById('keys-toggle'),
+        send: (text) => view.input(text),
+        lineKept: () => game !== null && game.alive && !game.line.keyMode,
+        lineDone: () => view.focus(),
+    });
+    const layout = makeLayout({
+        main: document.querySelector('main'),
+        screen: document.querySelector('.screen'),
+        bar: document.querySelector('.bar'),
+        panel,
+    });
+    const view = openView(document.getElementById('terminal'), layout.space());
+    layout.watch((space) => view.fit(space));
+    if (window.matchMedia('(pointer: coarse)').matches) view.keepKeyboardDown();
+    readerSwitch(document.getElementById('screen-reader'), (on) => {
+        view.screenReader = on;
+    });
     const screen = makeScreen(view);
     const transcript = makeTranscript();
 
@@ -48,28 +73,53 @@ document.addEventListener('DOMContentLoaded', () => {
         get games() {
             return games;
         },
+        // The terminal's rows in view, as text (a line it wrapped is two rows), and its font size.
+        rows() {
+            return view.rows();
+        },
+        get fontSize() {
+            return view.fontSize;
+        },
+        // The link of the game on the page, as a whole address (null while it is being made);
+        // whether a replay still has recorded keys to hand over; the page's word to the player.
+        get link() {
+            return runs.link;
+        },
+        get replaying() {
+            return runs.replaying;
+        },
+        get said() {
+            return runs.said;
+        },
     };
 
-    function play() {
+    // Starts a game; `record` has what the page's record of it needs (runs.js).
+    function play(record) {
         transcript.clear();
         games += 1;
-        game = newGame({ compiled, screen, transcript, pausesTake });
+        game = newGame({ compiled, screen, transcript, pausesTake, ...record });
+        game.onKeyMode = keys.update;
+        keys.update();
         game.run();
+        return game;
     }
+    const runs = openRuns({ play, screen, transcript, pausesTake, parent: document.querySelector('main'), focus: view.focus });
 
     // A key from the keyboard, as the terminal widget gives it.
     function typed(data) {
         const g = game;
         if (!g || !g.alive) {
-            if (data.includes('\r') && g) play();
+            if (data.includes('\r') && g) runs.next();
             return;
         }
         if (data === '\x03' || data === '\x1c') {
             screen.show(echoOf(data.charCodeAt(0)));
             g.stop('The game was stopped.');
+            keys.update();
             return;
         }
         if (data === '\x1a') return; // no shell here to stop it for
+        if (!runs.keyAllowed()) return;
         const waited = g.waiting !== null;
         g.line.type(data, encoder);
         // The echo waits for the game's answer when the key let the game go on (the game shows
@@ -78,5 +128,5 @@ document.addEventListener('DOMContentLoaded', () => {
     }
 
     view.onData(typed);
-    play();
+    runs.open();
 });

@@ -86,18 +86,33 @@ same "the zip's files" "LICENSE.txt
 README.txt
 marrowdeep-win.exe" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
 
-# The web zip: the page, the game, the terminal widget with its licence, and ours, all at the
-# top, so the unpacked folder is the site.
+# The web zip: the page, the game, the terminal widget with its licence, and ours, the app's
+# manifest, icons and service worker, all at the top, so the unpacked folder is the site.
 same "the web zip's files" "LICENSE.txt
 game-session.js
+icon-192.png
+icon-512.png
+icon-maskable.png
+icon.svg
 index.html
+install.js
+layout.js
 line-discipline.js
+manifest.webmanifest
 marrowdeep.js
 marrowdeep.wasm
 page.css
 page.js
+reader-switch.js
+record.js
+replay.js
+run-link.js
+runs-panel.js
+runs.js
 screen.js
+service-worker.js
 terminal-view.js
+touch-keys.js
 transcript.js
 xterm-LICENSE.txt
 xterm.css

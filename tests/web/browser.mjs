@@ -14,13 +14,15 @@ const TYPES = {
     '.wasm': 'application/wasm',
     '.txt': 'text/plain; charset=utf-8',
     '.png': 'image/png',
+    '.svg': 'image/svg+xml',
+    '.webmanifest': 'application/manifest+json',
 };
 
 // Serves the files of `folder`, as any static server would; resolves to {origin, close}.
 export function serve(folder) {
     const server = http.createServer((request, response) => {
         const name = decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
-        const file = path.join(folder, name === '/' ? 'index.html' : name);
+        const file = path.join(folder, name.endsWith('/') ? `${name}index.html` : name);
         if (!file.startsWith(folder + path.sep) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
             response.writeHead(404);
             response.end();

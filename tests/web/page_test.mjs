@@ -8,12 +8,18 @@
 // The games: a saved one that goes into the tier, reads every scroll and quits, its name typed
 // with a slip mended by Backspace; a generated tour with fights, level-ups, the status screen, a refresh
 // and tier rooms; and one lost in a fight, after which Enter starts a new game. Only keys a
-// player types on the page's keyboard are used: printable characters and Enter.
+// player types on the page's keyboard are used: printable characters and Enter. Then the page on
+// phones and in windows of every size (phone.mjs): a game by taps alone, the screens whole at
+// each size, and the screen reader switch. And the page's runs (runs.mjs): games resumed after a
+// reload, replays from a link and a saved file, bad links, two tabs and storage refused.
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { parseArgs } from 'node:util';
 import { launch, serve, waitInPage, watch } from './browser.mjs';
+import { installable, newBuild, offlinePlay } from './install.mjs';
+import { cutAt, onPhones } from './phone.mjs';
+import { runScenarios } from './runs.mjs';
 
 const { values: opt } = parseArgs({
     options: {
@@ -39,11 +45,13 @@ const PLACES = {
     'a tier room': 'TIER LAYER:',
 };
 
-// What the Linux program writes for `keys`, one character per byte.
-function linuxBytes(keys) {
+// What the Linux program writes for `keys`, one character per byte; with `second`, its clock
+// stands at that second.
+function linuxBytes(keys, second) {
+    const clock = second === undefined ? {} : { FAST_CONSOLE_TIME: String(second) };
     const run = spawnSync(opt.program, [], {
         input: Buffer.from(keys, 'latin1'),
-        env: { ...process.env, LD_PRELOAD: path.resolve(opt.marks) },
+        env: { ...process.env, LD_PRELOAD: path.resolve(opt.marks), ...clock },
         maxBuffer: 1 << 28,
         timeout: 120000,
     });
@@ -59,19 +67,6 @@ function typeableStream(number) {
     return Array.from(run.stdout.toString('latin1'))
         .filter((c) => c === '\n' || (c >= ' ' && c <= '~'))
         .join('');
-}
-
-// The shortest beginning of `keys` with which the Linux program loses a fight.
-function cutAtLoss(keys) {
-    let low = 0;
-    let high = keys.length;
-    if (!linuxBytes(keys).includes(PLACES['a lost fight'])) throw new Error('these keys lose no fight');
-    while (low < high) {
-        const middle = (low + high) >> 1;
-        if (linuxBytes(keys.slice(0, middle)).includes(PLACES['a lost fight'])) high = middle;
-        else low = middle + 1;
-    }
-    return keys.slice(0, low);
 }
 
 function printable(s) {
@@ -115,7 +110,7 @@ const games = [
         ends: 'q',
     },
     { what: 'generated tour 244', keys: typeableStream(244) },
-    { what: 'generated tour 10, up to its lost fight', keys: cutAtLoss(typeableStream(10)), ends: 'lost' },
+    { what: 'generated tour 10, up to its lost fight', keys: cutAt(linuxBytes, typeableStream(10), PLACES['a lost fight']), ends: 'lost' },
 ];
 
 const failures = [];
@@ -128,7 +123,9 @@ try {
         if (!want.includes('Input Seed:')) throw new Error(`${game.what} takes its seed from the clock`);
         for (const [place, text] of Object.entries(PLACES)) if (want.includes(text)) reached.add(place);
 
-        const page = await chromium.browser.newPage();
+        // Each game in a browser context of its own, whose storage holds no game left unfinished.
+        const context = await chromium.browser.createBrowserContext();
+        const page = await context.newPage();
         const problems = await watch(page, server.origin);
         await page.goto(`${server.origin}/?pauses=0`);
         await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question');
@@ -156,6 +153,9 @@ try {
         }
 
         if (game.ends === 'lost' && ended) {
+            // The run is in the page's list, told as a hero fallen.
+            const told = await page.evaluate(() => document.querySelector('.run-list .about')?.textContent ?? '');
+            if (!told.includes(' fell in a fight ')) failures.push(`${game.what}: the list of runs tells it as "${told}"`);
             // Enter after the end starts a new game, which asks for a name again.
             await page.keyboard.press('Enter');
             await waitInPage(page, () => window.marrowdeep.games === 2 && window.marrowdeep.reading, 30, 'a new game');
@@ -164,9 +164,19 @@ try {
             if (again !== fresh) failures.push(`the new game after the end: ${difference(again, fresh)}`);
         }
         if (problems.length) failures.push(`${game.what}: the browser reported\n  ${problems.join('\n  ')}`);
-        await page.close();
+        await context.close();
         console.log(`${game.what}: ${game.keys.length} keys, ${want.length} bytes`);
     }
+    // The page's runs (runs.mjs): a game resumed after a reload, with a typed seed and with one
+    // from the clock; the saved game's link and file; bad links; two tabs; storage refused.
+    const runs = { browser: chromium.browser, origin: server.origin, linuxBytes, tour: games[1].keys, clockTour: typeableStream(53) };
+    failures.push(...(await runScenarios({ ...runs, finished: games[0].keys })));
+    // The page as an installed app: offline play, Chromium's install check and a new build.
+    for (const scenario of [offlinePlay, installable, newBuild]) {
+        failures.push(...(await scenario({ browser: chromium.browser, folder: path.resolve(opt.page), linuxBytes })));
+    }
+    const phones = { browser: chromium.browser, origin: server.origin, linuxBytes, typeableStream, savedGame: games[0].keys };
+    failures.push(...(await onPhones(phones)));
 } finally {
     await chromium.close();
     await server.close();

@@ -1,0 +1,183 @@
+// The page as an installed app: its service worker keeps the page's files, so that a reload with
+// the network off plays as the Linux program does; Chromium's own check finds nothing missing for
+// an install; and a new build's files take over only once no page of the old build is open.
+//
+// Each scenario serves the page folder on an origin of its own, so no worker of another scenario
+// is there before it, in the browser's own profile (an off-the-record one cannot install apps),
+// and answers a list of failures.
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { serve, waitInPage, watch } from './browser.mjs';
+
+// A short game with a typed seed: the name, no random seed, seed 1, Strength, and steps right
+// and back, a walk into the wall above and a key the map does not know, which meet no fight.
+const OFFLINE_KEYS = 'keeper\nn\n1\n1' + 'dawx'.repeat(8);
+const WORKER = 'service-worker.js';
+
+// The files the worker must keep: all of the folder's but the worker itself.
+function pageFiles(folder) {
+    return fs
+        .readdirSync(folder)
+        .filter((name) => name !== WORKER)
+        .sort();
+}
+
+// A first visit: the page asks for a name and its worker has the page in hand.
+async function firstVisit(browser, origin) {
+    const page = await browser.newPage();
+    const problems = await watch(page, origin);
+    await page.goto(`${origin}/?pauses=0`);
+    await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question');
+    await waitInPage(page, () => navigator.serviceWorker.controller?.state === 'activated', 30, 'a service worker in charge');
+    return { page, problems };
+}
+
+// What the worker's caches hold: {cache name: [file names, relative to the page's folder]}.
+function cached(page) {
+    return page.evaluate(async () => {
+        const held = {};
+        for (const name of await caches.keys()) {
+            const cache = await caches.open(name);
+            const base = new URL('./', location.href).href;
+            held[name] = (await cache.keys()).map((request) => request.url.slice(base.length)).sort();
+        }
+        return held;
+    });
+}
+
+export async function offlinePlay({ browser, folder, linuxBytes }) {
+    const failures = [];
+    const server = await serve(folder);
+    try {
+        const { page, problems } = await firstVisit(browser, server.origin);
+        const held = await cached(page);
+        const names = Object.keys(held);
+        if (names.length !== 1 || !new RegExp(`^marrowdeep ${server.origin}/ [0-9a-f]{16}$`).test(names[0])) {
+            failures.push(`offline: the worker keeps the caches ${JSON.stringify(names)}, not one named by the build`);
+        } else if (JSON.stringify(held[names[0]]) !== JSON.stringify(pageFiles(folder))) {
+            failures.push(`offline: the cache holds ${held[names[0]].join(' ')}\n  the page has ${pageFiles(folder).join(' ')}`);
+        }
+
+        const fromNetwork = [];
+        page.on('response', (response) => {
+            if (!response.fromServiceWorker()) fromNetwork.push(response.url());
+        });
+        await page.setOfflineMode(true);
+        await page.reload();
+        await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question, offline');
+        await page.keyboard.type(OFFLINE_KEYS);
+        await waitInPage(page, () => window.marrowdeep.reading || window.marrowdeep.ended, 60, 'the end of the keys, offline');
+        const got = await page.evaluate(() => window.marrowdeep.transcript);
+        const want = linuxBytes(OFFLINE_KEYS);
+        if (!want.includes('Seed: 1\n')) failures.push('offline: the Linux program did not take the typed seed');
+        if (got !== want) failures.push(`offline: the game wrote ${got.length} bytes, the Linux program ${want.length}`);
+
+        // The page's own file by name, with a fragment, comes from the worker too.
+        await page.goto(`${server.origin}/index.html?pauses=0#offline`);
+        await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question from index.html, offline');
+        if (fromNetwork.length) failures.push(`offline: not from the worker: ${fromNetwork.join(' ')}`);
+
+        // With the network off the browser cannot look for a newer worker, which it tells as a
+        // failed request for the worker's file: that one is expected, any other is a fault.
+        const expected = [`failed request: ${server.origin}/${WORKER}`];
+        const unexpected = problems.filter((problem) => !expected.includes(problem));
+        if (unexpected.length) failures.push(`offline: the browser reported\n  ${unexpected.join('\n  ')}`);
+        await page.close();
+    } finally {
+        await server.close();
+    }
+    return failures;
+}
+
+// The width and height a PNG file says it has.
+function pngSize(bytes) {
+    if (bytes.length < 24 || bytes.toString('latin1', 1, 4) !== 'PNG') return 'not a PNG';
+    return `${bytes.readUInt32BE(16)}x${bytes.readUInt32BE(20)}`;
+}
+
+export async function installable({ browser, folder }) {
+    const failures = [];
+    const server = await serve(folder);
+    try {
+        const { page, problems } = await firstVisit(browser, server.origin);
+        const session = await page.createCDPSession();
+        const { installabilityErrors } = await session.send('Page.getInstallabilityErrors');
+        for (const error of installabilityErrors) {
+            const details = error.errorArguments.map((a) => `${a.name}=${a.value}`).join(' ');
+            failures.push(`installable: Chromium says ${error.errorId} ${details}`);
+        }
+        const { errors, data } = await session.send('Page.getAppManifest');
+        for (const error of errors) failures.push(`installable: the manifest: ${error.message}`);
+        const manifest = JSON.parse(data ?? '{}');
+        if (manifest.display !== 'standalone' || manifest.background_color !== '#000000' || manifest.theme_color !== '#000000') {
+            failures.push(`installable: the manifest shows the app as ${manifest.display} on ${manifest.background_color}`);
+        }
+        // Each PNG icon is the size the manifest says: a wrong one is blurred or refused.
+        for (const icon of manifest.icons ?? []) {
+            if (icon.type !== 'image/png') continue;
+            const size = pngSize(fs.readFileSync(path.join(folder, icon.src)));
+            if (size !== icon.sizes) failures.push(`installable: ${icon.src} is ${size}, the manifest says ${icon.sizes}`);
+        }
+        if (!(manifest.icons ?? []).some((icon) => icon.purpose === 'maskable')) failures.push('installable: no maskable icon');
+        if (problems.length) failures.push(`installable: the browser reported\n  ${problems.join('\n  ')}`);
+        await session.detach();
+        await page.close();
+    } finally {
+        await server.close();
+    }
+    return failures;
+}
+
+// A new build served where the old one was: a page open before it keeps the old build's files;
+// once no page of the old build is open, the next page has the new build's, and the old cache is
+// gone. The new build here is the same page with a changed style sheet and a worker with a new
+// cache name, as the build makes it for any changed file.
+export async function newBuild({ browser, folder }) {
+    const failures = [];
+    const site = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-build-'));
+    fs.cpSync(folder, site, { recursive: true });
+    const server = await serve(site);
+    try {
+        const first = await firstVisit(browser, server.origin);
+        const [oldCache] = Object.keys(await cached(first.page));
+        const oldBuild = oldCache.split(' ').pop();
+        const style = () => fetch('page.css').then((response) => response.text());
+        const oldStyle = await first.page.evaluate(style);
+
+        const worker = fs.readFileSync(path.join(site, WORKER), 'utf8');
+        const nextBuild = '0123456789abcdef';
+        const newCache = `marrowdeep ${server.origin}/ ${nextBuild}`;
+        if (!worker.includes(`'${oldBuild}'`)) failures.push(`new build: the worker does not name its build ${oldBuild}`);
+        fs.writeFileSync(path.join(site, WORKER), worker.replace(`'${oldBuild}'`, `'${nextBuild}'`));
+        fs.appendFileSync(path.join(site, 'page.css'), '/* the new build */\n');
+
+        // The open page, reloaded, finds the new worker, which waits while the old one serves.
+        await first.page.reload();
+        await waitInPage(first.page, () => window.marrowdeep?.reading, 30, 'the name question after the new build');
+        await waitInPage(
+            first.page,
+            async () => (await navigator.serviceWorker.getRegistration())?.waiting !== null,
+            30,
+            'the new worker waiting',
+        );
+        if ((await first.page.evaluate(style)) !== oldStyle) failures.push('new build: an open page of the old build got a new file');
+        await first.page.close();
+
+        const second = await firstVisit(browser, server.origin);
+        const held = Object.keys(await cached(second.page));
+        if (JSON.stringify(held) !== JSON.stringify([newCache])) {
+            failures.push(`new build: after the old pages closed the caches are ${JSON.stringify(held)}, not ["${newCache}"]`);
+        }
+        if (!(await second.page.evaluate(style)).endsWith('/* the new build */\n')) {
+            failures.push('new build: the new page has the old style sheet');
+        }
+        const problems = [...first.problems, ...second.problems];
+        if (problems.length) failures.push(`new build: the browser reported\n  ${problems.join('\n  ')}`);
+        await second.page.close();
+    } finally {
+        await server.close();
+        fs.rmSync(site, { recursive: true, force: true });
+    }
+    return failures;
+}
