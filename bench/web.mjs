@@ -86,6 +86,18 @@ const server = await serve(site);
 // Waits until the game waits for a key and the terminal has taken all it wrote.
 const settled = () => window.marrowdeep?.reading && window.marrowdeep.writing === 0;
 
+// Waits until the game has written more than `length` bytes and waits again, with all it wrote
+// taken by the terminal: the answer to one key or tap.
+async function answered(page, length, what) {
+    await waitInPage(
+        page,
+        (before) => window.marrowdeep.transcript.length > before && window.marrowdeep.reading && window.marrowdeep.writing === 0,
+        30,
+        what,
+        length,
+    );
+}
+
 // The two pages: where each is, when it is there and when its text was shown, in ms from the
 // navigation.
 const OURS = {
@@ -231,13 +243,7 @@ async function mapKeys() {
         for (let i = 0; i < keyCount; ++i) {
             const before = await page.evaluate(() => window.marrowdeep.transcript.length);
             await page.keyboard.press(CYCLE[i % CYCLE.length]);
-            await waitInPage(
-                page,
-                (length) => window.marrowdeep.transcript.length > length && window.marrowdeep.reading && window.marrowdeep.writing === 0,
-                30,
-                `the map after key ${i + 1}`,
-                before,
-            );
+            await answered(page, before, `the map after key ${i + 1}`);
             const [redrawn, took] = await page.evaluate(
                 (length) => [
                     window.marrowdeep.transcript.slice(length),
@@ -292,13 +298,7 @@ async function panelTaps() {
         for (let i = 0; i < tapCount; ++i) {
             const before = await page.evaluate(() => window.marrowdeep.transcript.length);
             await tap(CYCLE[i % CYCLE.length]);
-            await waitInPage(
-                page,
-                (length) => window.marrowdeep.transcript.length > length && window.marrowdeep.reading && window.marrowdeep.writing === 0,
-                30,
-                `the map after tap ${i + 1}`,
-                before,
-            );
+            await answered(page, before, `the map after tap ${i + 1}`);
             const [redrawn, took, clicked] = await page.evaluate(
                 (length) => [
                     window.marrowdeep.transcript.slice(length),
