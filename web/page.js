@@ -9,6 +9,7 @@
 // over, whether it waits for a key, and when the terminal took its latest output. With ?pauses=0
 // in the address, pauses take no time.
 
+import { compiled } from './compile.js';
 import { newGame } from './game-session.js';
 import './install.js';
 import { layout as makeLayout } from './layout.js';
@@ -20,9 +21,6 @@ import { openView } from './terminal-view.js';
 import { touchKeys } from './touch-keys.js';
 import { transcript as makeTranscript } from './transcript.js';
 
-// The game's code is fetched and compiled while the terminal widget's script loads and runs:
-// this module runs first, and the rest of it waits for the others.
-const compiled = WebAssembly.compileStreaming(fetch('marrowdeep.wasm'));
 
 document.addEventListener('DOMContentLoaded', () => {
     const pausesTake = new URLSearchParams(window.location.search).get('pauses') !== '0';

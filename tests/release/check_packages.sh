@@ -89,6 +89,7 @@ marrowdeep-win.exe" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
 # The web zip: the page, the game, the terminal widget with its licence, and ours, the app's
 # manifest, icons and service worker, all at the top, so the unpacked folder is the site.
 same "the web zip's files" "LICENSE.txt
+compile.js
 game-session.js
 icon-192.png
 icon-512.png
