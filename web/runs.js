@@ -109,9 +109,13 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
         if (session.recording && !(session.replay && session.replay.replaying)) records.save(session.record);
     }
 
+    // The run a session's link holds: the recorded one while a replay hands its keys over, else
+    // what the game has read.
+    const linkedRun = (s) => (s.replay && s.replay.replaying ? s.run : s.record);
+
     // The link of the run on the page, made again whenever its keys grew; null while it is made.
     function refreshLink(s) {
-        const run = s.replay && s.replay.replaying ? s.run : s.record;
+        const run = linkedRun(s);
         if (s.linkKeys === run.keys.length || s.linkMaking) return;
         s.linkMaking = true;
         const keys = run.keys.length;
@@ -190,11 +194,17 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
             pauseTime: s.replay ? (seconds) => s.replay.pauseTime(seconds) : null,
         });
         if (s.replay) s.replay.attach(s.game);
-        s.game.afterEnd = 'Press Enter for a new game.';
         s.game.onStop = (endedBy) => ended(s, endedBy);
         panel.showReplay(kind === 'resume' ? null : s.replay);
         refreshLink(s);
         return s;
+    }
+
+    // Puts a game that ended into the list of runs, with its name and seed read from its keys.
+    function listRun(record, ending) {
+        const { name, seed } = nameAndSeed(record.keys, record.clock);
+        records.end({ ...record, id: `${record.started}-${Math.random()}`, name, seed, ending });
+        panel.showRuns(records.runs());
     }
 
     function ended(s, endedBy) {
@@ -208,10 +218,8 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
             const text = transcript.text;
             ending = text.indexOf(LOST, text.lastIndexOf(CLEAR_MARK)) !== -1 ? 'fell' : 'quit';
         }
-        const { name, seed } = nameAndSeed(s.record.keys, s.record.clock);
-        records.end({ ...s.record, id: `${s.record.started}-${Math.random()}`, name, seed, ending });
         s.recording = false;
-        panel.showRuns(records.runs());
+        listRun(s.record, ending);
     }
 
     // A game left unfinished (for a replay, or by another tab) ends, as stopped, before another
@@ -219,10 +227,8 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
     function endStored() {
         const stored = records.unfinished();
         if (!stored) return;
-        const { name, seed } = nameAndSeed(stored.keys, stored.clock);
         records.hold(stored);
-        records.end({ ...stored, id: `${stored.started}-${Math.random()}`, name, seed, ending: 'stopped' });
-        panel.showRuns(records.runs());
+        listRun(stored, 'stopped');
     }
 
     function newLive() {
@@ -324,8 +330,7 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
     return {
         get link() {
             if (!session) return null;
-            const run = session.replay && session.replay.replaying ? session.run : session.record;
-            return session.linkKeys === run.keys.length ? session.link : null;
+            return session.linkKeys === linkedRun(session).keys.length ? session.link : null;
         },
         get replaying() {
             return session !== null && session.replay !== null && session.replay.replaying;
