@@ -5,37 +5,98 @@ import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
+import zlib from 'node:zlib';
 import puppeteer from 'puppeteer-core';
 
 const TYPES = {
     '.html': 'text/html; charset=utf-8',
     '.js': 'text/javascript; charset=utf-8',
+    '.mjs': 'text/javascript; charset=utf-8',
     '.css': 'text/css; charset=utf-8',
     '.wasm': 'application/wasm',
     '.txt': 'text/plain; charset=utf-8',
+    '.json': 'application/json',
     '.png': 'image/png',
     '.svg': 'image/svg+xml',
     '.webmanifest': 'application/manifest+json',
+    '.woff2': 'font/woff2',
 };
 
-// Serves the files of `folder`, as any static server would; resolves to {origin, close}.
+// The kinds of file a host compresses: text and the game's code. Pictures and fonts are
+// compressed already.
+const COMPRESSIBLE = new Set(['.html', '.js', '.mjs', '.css', '.wasm', '.txt', '.json', '.svg', '.webmanifest']);
+
+// Whether an Accept-Encoding header takes gzip: named with a weight above 0, or not named and a
+// "*" with a weight above 0.
+export function takesGzip(header) {
+    const weights = new Map();
+    for (const part of (header ?? '').split(',')) {
+        const [name, ...parameters] = part.split(';').map((s) => s.trim().toLowerCase());
+        if (!name) continue;
+        const q = parameters.find((p) => /^q\s*=/.test(p));
+        weights.set(name, q === undefined ? 1 : Number(q.slice(q.indexOf('=') + 1)) || 0);
+    }
+    return (weights.get('gzip') ?? weights.get('x-gzip') ?? weights.get('*') ?? 0) > 0;
+}
+
+// Serves the files of `folder` as a usual static host does: compressible files gzipped for a
+// browser that takes gzip (each file compressed once, again only when it changes), every
+// response with its length, and connections kept open between requests. Resolves to
+// {origin, close}.
 export function serve(folder) {
-    const server = http.createServer((request, response) => {
-        const name = decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
-        const file = path.join(folder, name.endsWith('/') ? `${name}index.html` : name);
-        if (!file.startsWith(folder + path.sep) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
-            response.writeHead(404);
-            response.end();
-            return;
+    const files = new Map(); // path -> {stamp, bytes, gzipped}
+    const read = (file, stat) => {
+        const stamp = `${stat.ino}:${stat.size}:${stat.mtimeMs}:${stat.ctimeMs}`;
+        let entry = files.get(file);
+        if (entry?.stamp !== stamp) {
+            const bytes = fs.readFileSync(file);
+            const gzipped = COMPRESSIBLE.has(path.extname(file)) ? zlib.gzipSync(bytes, { level: 9 }) : null;
+            entry = { stamp, bytes, gzipped };
+            files.set(file, entry);
         }
-        response.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] ?? 'application/octet-stream' });
-        fs.createReadStream(file).pipe(response);
+        return entry;
+    };
+    const server = http.createServer((request, response) => {
+        const empty = (status, headers = {}) => {
+            response.writeHead(status, { 'Content-Length': 0, ...headers });
+            response.end();
+        };
+        if (request.method !== 'GET' && request.method !== 'HEAD') return empty(405, { Allow: 'GET, HEAD' });
+        let name;
+        try {
+            name = decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
+        } catch {
+            return empty(400);
+        }
+        const file = path.join(folder, name.endsWith('/') ? `${name}index.html` : name);
+        const stat = file.startsWith(folder + path.sep) ? fs.statSync(file, { throwIfNoEntry: false }) : undefined;
+        if (!stat?.isFile()) return empty(404);
+        const { bytes, gzipped } = read(file, stat);
+        const headers = { 'Content-Type': TYPES[path.extname(file)] ?? 'application/octet-stream' };
+        let body = bytes;
+        if (gzipped) {
+            headers.Vary = 'Accept-Encoding';
+            if (takesGzip(request.headers['accept-encoding'])) {
+                headers['Content-Encoding'] = 'gzip';
+                body = gzipped;
+            }
+        }
+        headers['Content-Length'] = body.length;
+        response.writeHead(200, headers);
+        response.end(request.method === 'HEAD' ? undefined : body);
     });
+    // A host keeps an idle connection open for a minute, longer than a page's pauses between
+    // requests.
+    server.keepAliveTimeout = 60000;
     return new Promise((resolve) => {
         server.listen(0, '127.0.0.1', () => {
             resolve({
                 origin: `http://127.0.0.1:${server.address().port}`,
-                close: () => new Promise((done) => server.close(done)),
+                close: () =>
+                    new Promise((done) => {
+                        server.close(done);
+                        server.closeAllConnections();
+                    }),
             });
         });
     });

@@ -20,6 +20,7 @@ import { launch, serve, waitInPage, watch } from './browser.mjs';
 import { installable, newBuild, offlinePlay } from './install.mjs';
 import { cutAt, onPhones } from './phone.mjs';
 import { runScenarios } from './runs.mjs';
+import { staticHost } from './static-host.mjs';
 
 const { values: opt } = parseArgs({
     options: {
@@ -113,7 +114,8 @@ const games = [
     { what: 'generated tour 10, up to its lost fight', keys: cutAt(linuxBytes, typeableStream(10), PLACES['a lost fight']), ends: 'lost' },
 ];
 
-const failures = [];
+// The server the games are played from, as a usual static host.
+const failures = await staticHost();
 const reached = new Set();
 const server = await serve(path.resolve(opt.page));
 const chromium = await launch(opt.chromium);
