@@ -1,0 +1,44 @@
+// The proof of a run: the game plays the run's keys again, in this process, on a console in
+// memory, from the same start-up as the program, and the record is read from the game's own
+// state when it ends. Nothing a player claims is taken: only the keys, the clock's second and
+// the version.
+//
+// The game's state is global, so one proof runs at a time in a process: prove() holds a mutex
+// for the whole game, and callers on other threads wait for it.
+#pragma once
+
+#include <string>
+
+#include "hall/run_link.h"
+
+struct RECORD {
+    std::string name;  // the bytes the game took as the hero's name
+    long long seed = 0;
+    bool clock = false;  // the seed came from the clock (the answer y)
+    std::string version;
+    // "quit" (q on the map), "fell" (a fight lost on the map, or the refresh's cost), or
+    // "unfinished" (the keys ran out while the game waited for more)
+    std::string ending;
+    int level = 0;  // the hero's, at the end
+    long long experience = 0;
+    bool boss = false;   // a boss fight was won
+    long long keys = 0;  // the bytes the game read; bytes after its end do not count
+    std::string mode;    // "plain", or the hidden mode's name: "QZRV" or "VORTEX"
+};
+
+// A proof: the record, or the HTTP status and one sentence: 422 for a run of another version of
+// the game, 400 for a run that reads the clock with no second in its link or that the game
+// cannot finish within the budget.
+struct PROOF {
+    bool ok = false;
+    RECORD record;
+    int status = 0;
+    std::string error;
+};
+
+// The budget of a proof, counted in the game's random draws and in the bytes it writes, never
+// in time, so the same run gets the same answer in every hall.
+inline constexpr long long PROOF_MOST_DRAWS = 20000000;
+inline constexpr long long PROOF_MOST_OUTPUT = 1LL << 31;
+
+PROOF prove(const RUN &run);
