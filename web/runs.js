@@ -1,62 +1,19 @@
 // The page's runs: every game played on the page is recorded as it goes (record.js), a game left
 // unfinished is played again silently when the page opens and goes on where it was left, a game
-// that ended joins the list of runs, and a run of the list or of a link (run-link.js) plays back
-// as a replay (replay.js), which the player may take over.
+// that ended joins the list of runs (runs-list.js), and a run of the list or of a link
+// (address-link.js) plays back as a replay (replay.js), which the player may take over. The game
+// lives in one tab at a time: a tab that lost it to another stops recording it.
 
-import { decodeRun, encodeRun } from './run-link.js';
+import { addressLink } from './address-link.js';
+import { liveLink } from './live-link.js';
+import { endingOf } from './run-facts.js';
+import { copyLink, saveFile } from './run-share.js';
 import { openRecords } from './record.js';
 import { replay as makeReplay, SPEEDS } from './replay.js';
+import { runsList } from './runs-list.js';
 import { runsPanel } from './runs-panel.js';
 
-const LOST = 'YOU LOSE!'; // what the game writes when the hero falls in a fight
-const CLEAR_MARK = '<clear>';
-
 const now = () => Math.floor(Date.now() / 1000);
-const bytesOf = (keys) => Uint8Array.from(keys, (c) => c.charCodeAt(0));
-
-// The name and the seed the game took from a run's keys, read as the game reads its line
-// answers: the name is the first word, then the answer y takes the clock's second and any other
-// answer reads a whole number (0 if it is none), pinned to what the game holds.
-export function nameAndSeed(keys, clock) {
-    let at = 0;
-    const blank = (c) => c === ' ' || c === '\t' || c === '\n' || c === '\v' || c === '\f' || c === '\r';
-    const visible = () => {
-        while (at < keys.length && blank(keys[at])) at += 1;
-        return at < keys.length ? keys[at++] : null;
-    };
-    const first = visible();
-    if (first === null) return { name: '', seed: null };
-    let name = first;
-    while (at < keys.length && !blank(keys[at])) name += keys[at++];
-    name = new TextDecoder().decode(bytesOf(name));
-    const answer = visible();
-    if (answer === 'y') return { name, seed: clock === null ? null : String(clock) };
-    let c = answer === null ? null : visible();
-    if (c === null) return { name, seed: null };
-    let negative = false;
-    if (c === '+' || c === '-') {
-        negative = c === '-';
-        c = at < keys.length ? keys[at++] : null;
-    }
-    if (c === null || c < '0' || c > '9') return { name, seed: '0' };
-    let digits = c;
-    while (at < keys.length && keys[at] >= '0' && keys[at] <= '9') digits += keys[at++];
-    const most = (1n << 63n) - 1n;
-    let value = BigInt(digits) * (negative ? -1n : 1n);
-    if (value > most) value = most;
-    if (value < -most - 1n) value = -most - 1n;
-    return { name, seed: String(value) };
-}
-
-// A name fit for a file name.
-function fileName(run) {
-    const name = run.name.replace(/[^A-Za-z0-9_-]+/g, '_').slice(0, 40) || 'hero';
-    return `marrowdeep-${name}-${run.seed ?? 'clock'}.keys`;
-}
-
-function pageAddress() {
-    return window.location.origin + window.location.pathname;
-}
 
 // `play(options)` starts a game (game-session.js) on the page's terminal and answers it; `screen`
 // is the page's screen (screen.js); `transcript` what the game wrote; `pausesTake` whether the
@@ -70,17 +27,10 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
     const panel = runsPanel(parent, {
         newGame,
         replay: (run) => startReplay(run, 'list'),
-        copyLink,
-        save,
-        remove: (run) => {
-            records.remove(run.id);
-            panel.showRuns(records.runs());
-        },
-        removeAll: () => {
-            if (!window.confirm('Delete every run of the list?')) return;
-            records.removeAll();
-            panel.showRuns(records.runs());
-        },
+        copyLink: (run) => copyLink(run, panel.say),
+        save: saveFile,
+        remove: (run) => list.remove(run),
+        removeAll: () => list.removeAll(),
         play: () => session?.replay?.play(),
         pause: () => session?.replay?.pause(),
         speed: (index) => session?.replay?.setSpeed(index),
@@ -103,33 +53,12 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
             panel.say('The browser refuses this page its storage or has no room left, so this game will not be kept if the page closes.');
         },
     });
+    const list = runsList({ records, panel });
+    const address = addressLink({ play: (run) => startReplay(run, 'link'), say: panel.say });
 
     // Writes the game being played, if this tab records it.
     function saveRecord() {
         if (session.recording && !(session.replay && session.replay.replaying)) records.save(session.record);
-    }
-
-    // The run a session's link holds: the recorded one while a replay hands its keys over, else
-    // what the game has read.
-    const linkedRun = (s) => (s.replay && s.replay.replaying ? s.run : s.record);
-
-    // The link of the run on the page, made again whenever its keys grew; null while it is made.
-    function refreshLink(s) {
-        const run = linkedRun(s);
-        if (s.linkKeys === run.keys.length || s.linkMaking) return;
-        s.linkMaking = true;
-        const keys = run.keys.length;
-        encodeRun(run).then(
-            (text) => {
-                s.linkMaking = false;
-                s.link = `${pageAddress()}#run=${text}`;
-                s.linkKeys = keys;
-                refreshLink(s);
-            },
-            () => {
-                s.linkMaking = false; // a browser without CompressionStream makes no link
-            },
-        );
     }
 
     // Starts a game on the page: `run` is a record to play back first (null for none), at `speed`
@@ -154,9 +83,9 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
                 started: kind === 'resume' ? run.started : Date.now(),
             },
             replay: null,
-            link: null,
-            linkKeys: -1,
-            linkMaking: false,
+            // The run the link holds: the recorded one while a replay hands its keys over, else
+            // what the game has read.
+            link: liveLink(() => (s.replay && s.replay.replaying ? s.run : s.record)),
             game: null,
         };
         session = s;
@@ -177,7 +106,7 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
                 for (const b of bytes) s.record.keys += String.fromCharCode(b);
                 if (s !== session) return;
                 saveRecord();
-                refreshLink(s);
+                s.link.refresh();
                 if (s.replay && kind !== 'resume') panel.showReplay(s.replay);
             },
             started(text) {
@@ -196,51 +125,28 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
         if (s.replay) s.replay.attach(s.game);
         s.game.onStop = (endedBy) => ended(s, endedBy);
         panel.showReplay(kind === 'resume' ? null : s.replay);
-        refreshLink(s);
+        s.link.refresh();
         return s;
-    }
-
-    // Puts a game that ended into the list of runs, with its name and seed read from its keys.
-    function listRun(record, ending) {
-        const { name, seed } = nameAndSeed(record.keys, record.clock);
-        records.end({ ...record, id: `${record.started}-${Math.random()}`, name, seed, ending });
-        panel.showRuns(records.runs());
     }
 
     function ended(s, endedBy) {
         if (s.replay) s.replay.stop();
         if (s === session) panel.showReplay(null);
         if (s.keep || !s.recording) return;
-        let ending = 'stopped';
-        if (endedBy === 'end') {
-            // A fight lost in the tier costs a life and the game goes on: a game that ends on its
-            // last screen with a lost fight is a hero fallen.
-            const text = transcript.text;
-            ending = text.indexOf(LOST, text.lastIndexOf(CLEAR_MARK)) !== -1 ? 'fell' : 'quit';
-        }
         s.recording = false;
-        listRun(s.record, ending);
-    }
-
-    // A game left unfinished (for a replay, or by another tab) ends, as stopped, before another
-    // is recorded in its place.
-    function endStored() {
-        const stored = records.unfinished();
-        if (!stored) return;
-        records.hold(stored);
-        listRun(stored, 'stopped');
+        list.add(s.record, endedBy === 'end' ? endingOf(transcript.text) : 'stopped');
     }
 
     function newLive() {
-        endStored();
-        leaveLink();
+        list.endStored();
+        address.leave();
         panel.say('');
         start({ run: null, speed: 0, recording: true, kind: 'new' });
         if (!records.kept) records.hold(session.record);
     }
 
     function resume(stored) {
-        leaveLink();
+        address.leave();
         panel.say('');
         start({ run: stored, speed: SPEEDS.length - 1, recording: true, kind: 'resume' });
     }
@@ -262,19 +168,15 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
         const s = session;
         if (!s || s.recording || !s.game.alive) return;
         if (s.replay) s.replay.stop();
-        endStored();
-        leaveLink();
+        list.endStored();
+        address.leave();
         s.kind = 'new';
         s.recording = true;
         s.record.started = Date.now();
         s.game.afterEnd = 'Press Enter for a new game.';
         records.hold(s.record);
         panel.showReplay(null);
-        panel.showRuns(records.runs());
-    }
-
-    function leaveLink() {
-        if (window.location.hash) history.replaceState(null, '', window.location.pathname + window.location.search);
+        list.show();
     }
 
     function newGame() {
@@ -283,54 +185,11 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
         newLive();
     }
 
-    async function copyLink(run) {
-        const link = `${pageAddress()}#run=${await encodeRun(run)}`;
-        try {
-            await navigator.clipboard.writeText(link);
-            panel.say('The link of the run is copied.');
-        } catch {
-            const box = document.createElement('input');
-            box.readOnly = true;
-            box.value = link;
-            panel.say('The link of the run:', box);
-            box.select();
-        }
-    }
-
-    function save(run) {
-        const a = document.createElement('a');
-        a.href = URL.createObjectURL(new Blob([bytesOf(run.keys)], { type: 'application/octet-stream' }));
-        a.download = fileName(run);
-        document.body.append(a);
-        a.click();
-        a.remove();
-        setTimeout(() => URL.revokeObjectURL(a.href), 60000);
-    }
-
-    // Opens the link in the address, if there is one: answers true if it holds a run, now played,
-    // false if there is none, or the sentence that tells what is wrong with it, now shown.
-    async function openLink() {
-        const hash = window.location.hash;
-        if (!hash.startsWith('#run=')) return false;
-        const { run, error } = await decodeRun(hash.slice(5));
-        if (error) {
-            panel.say(error);
-            return error;
-        }
-        startReplay({ ...run, started: Date.now() }, 'link');
-        return true;
-    }
-
-    window.addEventListener('hashchange', () => {
-        openLink();
-    });
-
-    panel.showRuns(records.runs());
+    list.show();
 
     return {
         get link() {
-            if (!session) return null;
-            return session.linkKeys === linkedRun(session).keys.length ? session.link : null;
+            return session ? session.link.link : null;
         },
         get replaying() {
             return session !== null && session.replay !== null && session.replay.replaying;
@@ -347,7 +206,7 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
         },
         // Opens the page: a link in the address, else the game left unfinished, else a new one.
         async open() {
-            const link = await openLink();
+            const link = await address.open();
             if (link === true) return;
             const stored = records.unfinished();
             if (stored) resume(stored);

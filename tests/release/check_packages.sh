@@ -89,6 +89,7 @@ marrowdeep-win.exe" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
 # The web zip: the page, the game, the terminal widget with its licence, and ours, the app's
 # manifest, icons and service worker, all at the top, so the unpacked folder is the site.
 same "the web zip's files" "LICENSE.txt
+address-link.js
 compile.js
 game-session.js
 icon-192.png
@@ -99,6 +100,7 @@ index.html
 install.js
 layout.js
 line-discipline.js
+live-link.js
 manifest.webmanifest
 marrowdeep.js
 marrowdeep.wasm
@@ -107,7 +109,10 @@ page.js
 reader-switch.js
 record.js
 replay.js
+run-facts.js
 run-link.js
+run-share.js
+runs-list.js
 runs-panel.js
 runs.js
 screen.js
