@@ -1,0 +1,56 @@
+// The web page's benchmark's site: the page in a folder of its own, so its service worker's
+// scope is that folder, and beside it the blank page, one script that writes one line; and the
+// sizes of the page's files. Part of bench/web.mjs.
+import { spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import zlib from 'node:zlib';
+
+// A scratch folder with page/ (unpacked from `zip`, or copied from the folder `page`) and
+// blank/. Resolves to {site, pageDir}.
+export function makeSite({ zip, page }) {
+    if (Boolean(zip) === Boolean(page)) throw new Error('give the page as one of --zip or --page');
+    const site = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-bench-'));
+    const pageDir = path.join(site, 'page');
+    if (zip) {
+        const unzip = spawnSync('unzip', ['-q', path.resolve(zip), '-d', pageDir]);
+        if (unzip.status !== 0) throw new Error(`cannot unpack ${zip}: ${unzip.stderr}`);
+    } else {
+        if (!fs.existsSync(path.join(page, 'index.html'))) throw new Error(`${page} has no index.html`);
+        fs.cpSync(path.resolve(page), pageDir, { recursive: true });
+    }
+    fs.mkdirSync(path.join(site, 'blank'));
+    fs.writeFileSync(
+        path.join(site, 'blank', 'index.html'),
+        '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n<title>Blank</title>\n<link rel="icon" href="data:,">\n' +
+            '<script src="blank.js" defer></script>\n</head>\n<body></body>\n</html>\n',
+    );
+    fs.writeFileSync(
+        path.join(site, 'blank', 'blank.js'),
+        "document.body.textContent = 'Please insert your name:';\nwindow.shown = performance.now();\n",
+    );
+    return { site, pageDir };
+}
+
+// Files a player's browser does not need to play: the icons (for the home screen and the tab)
+// and the licences.
+export const aside = (name) => /^icon[-.]/.test(name) || /licen[cs]e/i.test(name);
+
+// Each of the page's files, its bytes and its bytes gzipped as the benchmark's server sends
+// them, biggest first: [{name, bytes, gzipped, aside}].
+export function sizes(pageDir) {
+    const files = [];
+    const walk = (folder, prefix) => {
+        for (const entry of fs.readdirSync(folder, { withFileTypes: true })) {
+            const name = prefix + entry.name;
+            if (entry.isDirectory()) walk(path.join(folder, entry.name), `${name}/`);
+            else {
+                const bytes = fs.readFileSync(path.join(folder, entry.name));
+                files.push({ name, bytes: bytes.length, gzipped: zlib.gzipSync(bytes, { level: 9 }).length, aside: aside(entry.name) });
+            }
+        }
+    };
+    walk(pageDir, '');
+    return files.sort((a, b) => b.gzipped - a.gzipped || a.name.localeCompare(b.name));
+}
