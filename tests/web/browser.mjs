@@ -130,6 +130,31 @@ export async function launch(executablePath) {
     };
 }
 
+// Headless Firefox over WebDriver BiDi, with a throwaway profile like Chromium's; puppeteer's
+// own preferences already keep it off the network, and these keep off what they leave on.
+export async function launchFirefox(executablePath) {
+    const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-firefox-'));
+    const browser = await puppeteer.launch({
+        browser: 'firefox',
+        executablePath,
+        headless: true,
+        userDataDir: profile,
+        extraPrefsFirefox: {
+            'network.captive-portal-service.enabled': false,
+            'network.connectivity-service.enabled': false,
+            'browser.safebrowsing.update.enabled': false,
+            'app.normandy.enabled': false,
+        },
+    });
+    return {
+        browser,
+        close: async () => {
+            await browser.close();
+            fs.rmSync(profile, { recursive: true, force: true });
+        },
+    };
+}
+
 // Collects every error the page shows in the console, every script error, every refused
 // request, every request to another origin and every violation of the page's policy.
 export async function watch(page, origin) {

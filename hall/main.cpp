@@ -1,0 +1,124 @@
+// marrowdeep-hall: the options, the database, the hall's secret, then the server until a signal.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "hall/server.h"
+
+namespace {
+const char *const help =
+    "Usage: marrowdeep-hall [--listen HOST:PORT] [--db URL] [--site DIR] [--rate N]\n"
+    "       marrowdeep-hall --help | --version\n"
+    "\n"
+    "The hall of Marrowdeep: it takes runs as the web page's links carry them, plays\n"
+    "their keys again with the game itself, keeps them, and serves the boards and a\n"
+    "seed for every day, over HTTP.\n"
+    "\n"
+    "Options:\n"
+    "  --listen HOST:PORT  where to listen (default 127.0.0.1:8080; [::1]:PORT for\n"
+    "                      IPv6; port 0: one the system chooses). The address taken\n"
+    "                      is written to standard error.\n"
+    "  --db URL            where to keep the runs: sqlite:PATH (default\n"
+    "                      sqlite:marrowdeep-hall.db, in the current folder) or a\n"
+    "                      PostgreSQL URI, postgresql://USER@HOST:PORT/DATABASE\n"
+    "  --site DIR          also serve the files of DIR, the unpacked web zip\n"
+    "  --rate N            the runs one address may send a minute (default 30;\n"
+    "                      0: no limit)\n"
+    "  --help              show this help and exit\n"
+    "  --version           show the version and exit\n"
+    "\n"
+    "SIGTERM or SIGINT stops it: the requests in flight are answered first.\n"
+    "Each request is logged on standard error: time, address, method, path,\n"
+    "status, bytes and milliseconds.\n"
+    "\n"
+    "For tests only, in the environment:\n"
+    "  MARROWDEEP_HALL_TEST_TIMEOUTS=MS    each read and write's deadline (15000)\n"
+    "  MARROWDEEP_HALL_TEST_CLOCK=SECONDS  the hall's clock, held at that second\n";
+
+bool whole(const char *text, long long &number) {
+    char *end = nullptr;
+    errno = 0;
+    number = std::strtoll(text, &end, 10);
+    return *text && *end == '\0' && errno == 0;
+}
+
+int usage_error(const std::string &sentence) {
+    std::fprintf(stderr, "marrowdeep-hall: %s\nTry marrowdeep-hall --help.\n", sentence.c_str());
+    return 2;
+}
+
+long long held_clock_ms = -1;
+}  // namespace
+
+int main(int argc, char **argv) {
+    SERVER_SETTINGS settings;
+    std::string db = "sqlite:marrowdeep-hall.db";
+    std::string site;
+    double rate = 30;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        if (option == "--help") {
+            std::fputs(help, stdout);
+            return 0;
+        }
+        if (option == "--version") {
+            std::fputs("marrowdeep-hall " MARROWDEEP_VERSION "\n", stdout);
+            return 0;
+        }
+        if (option != "--listen" && option != "--db" && option != "--site" && option != "--rate")
+            return usage_error("unknown option " + option + ".");
+        if (i + 1 >= argc) return usage_error(option + " needs a value.");
+        std::string value = argv[++i];
+        if (option == "--listen") {
+            std::size_t colon = value.rfind(':');
+            if (colon == std::string::npos || colon + 1 == value.size())
+                return usage_error("--listen needs HOST:PORT.");
+            settings.host = value.substr(0, colon);
+            settings.port = value.substr(colon + 1);
+            if (settings.host.size() >= 2 && settings.host.front() == '[' && settings.host.back() == ']')
+                settings.host = settings.host.substr(1, settings.host.size() - 2);
+        } else if (option == "--db") {
+            db = value;
+        } else if (option == "--site") {
+            site = value;
+        } else {
+            long long number = 0;
+            if (!whole(value.c_str(), number) || number < 0) return usage_error("--rate needs a whole number.");
+            rate = static_cast<double>(number);
+        }
+    }
+    if (const char *timeouts = std::getenv("MARROWDEEP_HALL_TEST_TIMEOUTS")) {
+        long long ms = 0;
+        if (whole(timeouts, ms) && ms > 0) settings.io_timeout = std::chrono::milliseconds(ms);
+    }
+    if (const char *clock = std::getenv("MARROWDEEP_HALL_TEST_CLOCK")) {
+        long long seconds = 0;
+        if (whole(clock, seconds)) held_clock_ms = seconds * 1000;
+    }
+
+    HALL hall;
+    hall.rate.per_minute = rate;
+    hall.rate.burst = rate;
+    hall.site = site;
+    hall.now_ms = [] {
+        if (held_clock_ms >= 0) return held_clock_ms;
+        using namespace std::chrono;
+        return static_cast<long long>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+    };
+    std::unique_ptr<STORE> store;
+    try {
+        store = open_store(db, settings.store_threads);
+        hall.store = store.get();
+        hall.secret = store->secret(fresh_secret());
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "marrowdeep-hall: %s\n", error.what());
+        return 1;
+    }
+    int status = serve(hall, settings, [&](const std::string &where) {
+        std::fprintf(stderr, "marrowdeep-hall: listening on http://%s/\n", where.c_str());
+    });
+    store.reset();
+    if (status == 0) std::fputs("marrowdeep-hall: stopped\n", stderr);
+    return status;
+}

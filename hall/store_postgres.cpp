@@ -1,0 +1,132 @@
+// The PostgreSQL back end: several halls may share one database behind a load balancer. A
+// connection that breaks (the server stopped or restarted) is dropped; the next request
+// connects again, so the hall goes on by itself once the database is back.
+#include <libpq-fe.h>
+
+#include "hall/store_link.h"
+
+namespace {
+// Giving up on a connection attempt after this many seconds, so a request that finds the
+// database gone answers 503 soon.
+const char *const connect_timeout_seconds = "3";
+// PostgreSQL's type number of bytea, whose text form the client turns back into bytes.
+constexpr Oid bytea_type = 17;
+// The lock that lets one hall at a time bring the schema up to date.
+const char *const migration_lock = "SELECT pg_advisory_xact_lock(7285412631)";
+
+const std::vector<std::vector<std::string>> postgres_migrations = {
+    {
+        "CREATE TABLE runs (seq BIGSERIAL PRIMARY KEY, id TEXT NOT NULL UNIQUE, name BYTEA NOT NULL,"
+        " seed BIGINT NOT NULL, clock INTEGER NOT NULL, version TEXT NOT NULL,"
+        " ending TEXT NOT NULL, level INTEGER NOT NULL, experience BIGINT NOT NULL,"
+        " boss INTEGER NOT NULL, keys BIGINT NOT NULL, mode TEXT NOT NULL,"
+        " submitted BIGINT NOT NULL, link TEXT NOT NULL)",
+        "CREATE INDEX runs_by_day ON runs (seed, submitted)",
+        "CREATE TABLE best (name BYTEA NOT NULL, seed BIGINT NOT NULL, seq BIGINT NOT NULL,"
+        " boss INTEGER NOT NULL, level INTEGER NOT NULL, experience BIGINT NOT NULL,"
+        " keys BIGINT NOT NULL, submitted BIGINT NOT NULL, PRIMARY KEY (name, seed))",
+        "CREATE INDEX best_by_rank ON best (boss DESC, level DESC, experience DESC, keys,"
+        " submitted, seq)",
+        "CREATE INDEX best_by_seed ON best (seed, boss DESC, level DESC, experience DESC, keys,"
+        " submitted, seq)",
+        "CREATE TABLE hall_secret (one INTEGER PRIMARY KEY CHECK (one = 1), secret BYTEA NOT NULL)",
+    },
+};
+
+const char *const unreachable = "The hall cannot reach its database just now; try again soon.";
+
+class POSTGRES_LINK : public DATABASE_LINK {
+  public:
+    explicit POSTGRES_LINK(const std::string &uri) {
+        // The URI comes after our own time limit, so a limit written in it wins.
+        const char *keywords[] = {"connect_timeout", "dbname", nullptr};
+        const char *values[] = {connect_timeout_seconds, uri.c_str(), nullptr};
+        connection_ = PQconnectdbParams(keywords, values, 1);
+        if (PQstatus(connection_) != CONNECTION_OK) {
+            std::string why = PQerrorMessage(connection_);
+            PQfinish(connection_);
+            connection_ = nullptr;
+            while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+            throw STORE_DOWN(std::string(unreachable) + " (" + why + ")");
+        }
+        // Quiet: no notices on standard error for tables that already exist.
+        PQsetNoticeProcessor(
+            connection_, [](void *, const char *) {}, nullptr);
+    }
+    ~POSTGRES_LINK() override { PQfinish(connection_); }
+
+    std::vector<SQL_ROW> run(std::string_view sql, const std::vector<SQL_VALUE> &values) override {
+        std::vector<std::string> texts(values.size());
+        std::vector<const char *> pointers(values.size());
+        std::vector<int> lengths(values.size()), formats(values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const SQL_VALUE &value = values[i];
+            if (value.kind == SQL_VALUE::integer) {
+                texts[i] = std::to_string(value.number);
+                pointers[i] = texts[i].c_str();
+            } else {
+                pointers[i] = value.data.data();
+                lengths[i] = static_cast<int>(value.data.size());
+                // Bytes go as they are; text as text, which must be the database's encoding.
+                formats[i] = value.kind == SQL_VALUE::bytes ? 1 : 0;
+            }
+        }
+        std::string statement(sql);
+        PGresult *result = PQexecParams(connection_, statement.c_str(), static_cast<int>(values.size()),
+                                        nullptr, pointers.data(), lengths.data(), formats.data(), 0);
+        ExecStatusType status = PQresultStatus(result);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+            std::string why = PQresultErrorMessage(result);
+            const char *state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+            std::string code = state ? state : "";
+            PQclear(result);
+            if (PQstatus(connection_) != CONNECTION_OK) throw LINK_LOST(unreachable);
+            // Class 08: the connection; 57P: the server shutting down or starting; 53: out of
+            // resources: all trouble of the moment.
+            if (code.rfind("08", 0) == 0 || code.rfind("57P", 0) == 0 || code.rfind("53", 0) == 0)
+                throw LINK_LOST(unreachable);
+            throw std::runtime_error("PostgreSQL: " + why);
+        }
+        std::vector<SQL_ROW> rows;
+        int count = PQntuples(result), columns = PQnfields(result);
+        rows.reserve(static_cast<std::size_t>(count));
+        for (int r = 0; r < count; ++r) {
+            SQL_ROW row;
+            row.reserve(static_cast<std::size_t>(columns));
+            for (int c = 0; c < columns; ++c) {
+                const char *text = PQgetvalue(result, r, c);
+                if (PQftype(result, c) == bytea_type) {
+                    std::size_t size = 0;
+                    unsigned char *bytes =
+                        PQunescapeBytea(reinterpret_cast<const unsigned char *>(text), &size);
+                    if (!bytes) {
+                        PQclear(result);
+                        throw std::runtime_error("PostgreSQL: out of memory");
+                    }
+                    row.emplace_back(reinterpret_cast<const char *>(bytes), size);
+                    PQfreemem(bytes);
+                } else {
+                    row.emplace_back(text, static_cast<std::size_t>(PQgetlength(result, r, c)));
+                }
+            }
+            rows.push_back(std::move(row));
+        }
+        PQclear(result);
+        return rows;
+    }
+
+    void begin_writing() override { run("BEGIN", {}); }
+    void begin_migrating() override {
+        run("BEGIN", {});
+        run(migration_lock, {});
+    }
+    const std::vector<std::vector<std::string>> &migrations() const override { return postgres_migrations; }
+
+  private:
+    PGconn *connection_ = nullptr;
+};
+}  // namespace
+
+std::unique_ptr<DATABASE_LINK> open_postgres_link(const std::string &uri) {
+    return std::make_unique<POSTGRES_LINK>(uri);
+}
