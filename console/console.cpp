@@ -196,8 +196,12 @@ char inchar() { return read_raw_key(); }
 // ---------------------------------------------------------------------------------------------
 // Leaving
 
+long long (*host_clock)() = nullptr;
+void (*host_leave)() = nullptr;
+
 void leave_game() {
     std::fflush(con.out);
     terminal_restore();
+    if (host_leave) host_leave();
     std::exit(0);
 }

@@ -102,3 +102,9 @@ void terminal_setup();           // right after the name is read: keys arrive as
 void terminal_restore();         // puts the terminal back as the game found it
 void drink_animation();          // the short show while a drug goes down (Windows only)
 [[noreturn]] void leave_game();  // ends the program with status 0
+
+// ---------------------------------------------------------------------------------------------
+// A host that plays the game inside a process of its own instead of as a program (the hall,
+// which plays recorded runs again). The programs leave both empty.
+extern long long (*host_clock)();  // answers the clock read at start-up instead of clock_now()
+extern void (*host_leave)();       // takes the game back where it would leave; never returns

@@ -139,7 +139,9 @@ long long clock_now() { return std::time(nullptr); }
 void console_start() {}
 
 void terminal_setup() {
-    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &found_mode) != 0) return;
+    // The terminal is the game's only when its keys come from it: a host that feeds the game
+    // from memory leaves its own terminal alone.
+    if (con.in != stdin || !isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &found_mode) != 0) return;
     key_mode = found_mode;
     key_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON);  // echo stays on
     key_mode.c_cc[VMIN] = 1;

@@ -1,6 +1,9 @@
-// The main loop: draw the map, read a key, carry it out, draw again.
+// Start-up and the main loop: the hero, the three questions, the hidden modes, the seed, the
+// catalogue and the maze; then draw the map, read a key, carry it out, draw again.
 #include <climits>
+#include <cstring>
 
+#include "character/character.h"
 #include "console/console.h"
 #include "game/state.h"
 #include "maze/maze.h"
@@ -17,4 +20,47 @@ void Game(int x, int y) {
         CLEAR();
         print(x, y);
     }
+}
+
+void play_game() {
+    console_start();
+    CLEAR();
+
+    // The hero is made before anything is seeded or catalogued, so every game starts with the
+    // same stats and with empty items.
+    _P_ = SummonAI(1, true);
+
+    say("Please insert your name:");
+    _P_.name = read_word();
+    terminal_setup();
+
+    if (_P_.name == "QZRV") _P_.exp = clamp_int(_P_.exp + 10000LL);
+    if (_P_.name == "VORTEX") {
+        _P_.base_atk = 10000;
+        _P_.max_hp = 1919810;
+        _P_.real_hp = 114514;
+        CheatMode = true;
+    }
+    for (int &b : _P_.buff) b = 0;
+    _P_.scrolls.clear();
+
+    say("Random Seed?(y/n)\n");
+    char op = read_answer();
+    if (op == 'y') {
+        seed = host_clock ? host_clock() : clock_now();
+    } else {
+        say("\nInput Seed:");
+        seed = read_number(LLONG_MIN, LLONG_MAX);
+    }
+
+    say("Strength(1)/Tactics(2)?\n");
+    int x = static_cast<int>(read_number(INT_MIN, INT_MAX));
+    pref = x != 1;
+
+    CLEAR();
+    plant_seed(static_cast<unsigned>(seed));
+    std::memset(maze, '#', sizeof maze);
+    FightItemINIT();
+    kruskal();
+    Game(Sx, Sy);
 }

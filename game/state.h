@@ -20,3 +20,6 @@ constexpr int dy[4] = {1, -1, 0, 0};
 using FightResult = std::pair<bool, int>;
 
 void Game(int x, int y);  // the main loop, from the hero's square
+// The whole game from start-up: the console, the hero, the three questions and the maze, then
+// the main loop. It returns when a fight on the map is lost; every other end leaves the game.
+void play_game();
