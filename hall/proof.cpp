@@ -1,8 +1,206 @@
+// Playing a run again. The game runs here from the same start-up as the program, on a console in
+// memory: its keys come from the run, what it writes is scanned for the two sentences the record
+// needs and then dropped, clears and pauses do nothing, and the clock answers the run's second.
+// Where the program would end (q on the map, the refresh's cost, the keys running out) the game
+// hands control back here through the host's way out, and its state gives the record.
 #include "hall/proof.h"
 
-PROOF prove(const RUN &) {
+#include <stdio_ext.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "character/character.h"
+#include "console/console.h"
+#include "game/state.h"
+#include "maze/maze.h"
+
+namespace {
+std::mutex proving;
+
+// Thrown where the game would leave, and where it goes past its budget; caught by prove().
+struct Left {};
+struct OverBudget {};
+struct NoClock {};
+
+const char *const BOSS_WON = "YOU HAVE WON THE GAME!!! YOU CAN EXIT BY q OR EXPLORE !!!\n";
+const char *const DIED_OF_REFRESHING =
+    "YOU LOSE!\nYou died of refreshing your map.\n"
+    "Can't you calculate your health before pressing the keys?\n";
+
+// What one proof is playing, and what it has seen so far.
+struct Replay {
+    const RUN *run = nullptr;
+    std::size_t at = 0;  // the next key handed to the game's input
+    long long draws_left = 0;
+    bool clock_read = false;  // the seed came from the clock
+    bool boss = false;
+    std::string tail;  // the last bytes written, at most `kept` of them
+};
+Replay replay;
+
+// The longest sentence looked for, less one: what a sentence split between two writes needs.
+const std::size_t kept = std::strlen(DIED_OF_REFRESHING) + 64;
+
+ssize_t read_keys(void *, char *buffer, size_t size) {
+    const std::string &keys = replay.run->keys;
+    const std::size_t n = std::min(size, keys.size() - replay.at);
+    std::memcpy(buffer, keys.data() + replay.at, n);
+    replay.at += n;
+    return static_cast<ssize_t>(n);
+}
+
+// The position of the next key the game will take: stdio asks for it to answer ftell().
+int seek_keys(void *, off64_t *offset, int whence) {
+    if (whence != SEEK_CUR || *offset != 0) return -1;
+    *offset = static_cast<off64_t>(replay.at);
+    return 0;
+}
+
+ssize_t scan_output(void *, const char *bytes, size_t size) {
+    std::string &tail = replay.tail;
+    tail.append(bytes, size);
+    if (!replay.boss && tail.find(BOSS_WON) != std::string::npos) replay.boss = true;
+    if (tail.size() > kept) tail.erase(0, tail.size() - kept);
+    return static_cast<ssize_t>(size);
+}
+
+void no_clear() {}
+void no_pause(long long) {}
+long long run_clock() {
+    if (!replay.run->has_clock) throw NoClock{};
+    replay.clock_read = true;
+    return replay.run->clock;
+}
+[[noreturn]] void take_back() { throw Left{}; }
+
+// The runtime library's generator, as the program draws from it, counted against the budget.
+int budgeted_rand() {
+    if (--replay.draws_left < 0) throw OverBudget{};
+    return std::rand();
+}
+
+// The game's lasting state as the program has it when it is loaded, before start-up: every
+// record empty, every number zero, the generator as if seeded with 1.
+void as_loaded() {
+    _P_ = PLAYER{};
+    CheatMode = false;
+    pref = false;
+    seed = 0;
+    iron_sword = diamond_sword = end_sword = strange_sword = WEAPON{};
+    iron_armor = gold_armor = happy_armor = ARMOR{};
+    little_heart = broken_heart = DRUG{};
+    scrollname.clear();
+    Summ = PLAYER{};
+    for (auto &edge : edges) edge = side{};
+    indplan = 0;
+    std::memset(p, 0, sizeof p);
+    for (auto &list : g) list.clear();
+    std::memset(maze, 0, sizeof maze);
+    std::srand(1);
+}
+
+PROOF refused(int status, const char *sentence) {
     PROOF proof;
-    proof.status = 400;
-    proof.error = "not yet";
+    proof.status = status;
+    proof.error = sentence;
+    return proof;
+}
+
+// The console and the hooks of a proof, put in place for one game and taken away after it,
+// whatever way it ends.
+struct Host {
+    CONSOLE before = con;
+    int (*rand_before)() = rand_source;
+    void (*seed_before)(unsigned) = seed_source;
+    FILE *in = nullptr;
+    FILE *out = nullptr;
+
+    Host() {
+        in = fopencookie(nullptr, "r", cookie_io_functions_t{read_keys, nullptr, seek_keys, nullptr});
+        out = fopencookie(nullptr, "w", cookie_io_functions_t{nullptr, scan_output, nullptr, nullptr});
+        if (!in || !out) {
+            close();
+            throw std::bad_alloc();
+        }
+        // One proof at a time holds these: stdio need not lock them for each byte.
+        __fsetlocking(in, FSETLOCKING_BYCALLER);
+        __fsetlocking(out, FSETLOCKING_BYCALLER);
+        static char out_buffer[1 << 16];
+        std::setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
+        con = CONSOLE{in, out, no_clear, no_pause};
+        rand_source = budgeted_rand;
+        seed_source = &std::srand;
+        host_clock = run_clock;
+        host_leave = take_back;
+    }
+    ~Host() { close(); }
+    void close() {
+        con = before;
+        rand_source = rand_before;
+        seed_source = seed_before;
+        host_clock = nullptr;
+        host_leave = nullptr;
+        if (in) std::fclose(in);
+        if (out) std::fclose(out);
+        in = out = nullptr;
+    }
+};
+
+bool ends_with(const std::string &text, const char *end) {
+    const std::size_t n = std::strlen(end);
+    return text.size() >= n && text.compare(text.size() - n, n, end) == 0;
+}
+}  // namespace
+
+long long proof_budget(std::size_t keys) {
+    return PROOF_BASE_DRAWS + PROOF_DRAWS_PER_KEY * static_cast<long long>(keys);
+}
+
+PROOF prove(const RUN &run) {
+    if (run.version != MARROWDEEP_VERSION)
+        return refused(422,
+                       "This run was played on another version of the game, so it cannot be proved here.");
+    std::lock_guard<std::mutex> hold(proving);
+    replay = Replay{};
+    replay.run = &run;
+    replay.draws_left = proof_budget(run.keys.size());
+    as_loaded();
+
+    PROOF proof;
+    RECORD &record = proof.record;
+    {
+        Host host;
+        try {
+            play_game();
+            record.ending = "fell";  // a fight on the map was lost
+        } catch (const Left &) {
+            std::fflush(con.out);
+            if (std::feof(con.in))
+                record.ending = "unfinished";
+            else if (ends_with(replay.tail, DIED_OF_REFRESHING))
+                record.ending = "fell";
+            else
+                record.ending = "quit";
+        } catch (const NoClock &) {
+            return refused(400, "This run took its seed from the clock, but its link holds no clock second.");
+        } catch (const OverBudget &) {
+            return refused(400, "This run goes on longer than any game can, so it cannot be proved.");
+        }
+        const long long taken = std::ftell(con.in);
+        record.keys = taken < 0 ? 0 : taken;
+    }
+    record.name = _P_.name;
+    record.seed = seed;
+    record.clock = replay.clock_read;
+    record.version = run.version;
+    record.level = _P_.lv;
+    record.experience = _P_.exp;
+    record.boss = replay.boss;
+    record.mode = CheatMode ? "VORTEX" : _P_.name == "QZRV" ? "QZRV" : "plain";
+    proof.ok = true;
+    proof.status = 200;
     return proof;
 }

@@ -1,13 +1,245 @@
+// Reading and writing a run link, byte for byte as the web page does (web/run-link.js). The keys
+// are packed and unpacked with Boost.Beast's raw DEFLATE, which is header-only, so the hall needs
+// no library beyond the game's own; the CRC-32 and base64url are written out here.
 #include "hall/run_link.h"
 
+#include <boost/beast/zlib/deflate_stream.hpp>
+#include <boost/beast/zlib/inflate_stream.hpp>
+
+#include <array>
+#include <cstdint>
+#include <exception>
+
 const char *const RUN_LINK_DAMAGED = "This run link is damaged or cut short, so it cannot be played.";
-const char *const RUN_LINK_TOO_LONG = "This run link is too long to be played: a run holds at most 100,000 keys.";
+const char *const RUN_LINK_TOO_LONG =
+    "This run link is too long to be played: a run holds at most 100,000 keys.";
 const char *const RUN_LINK_FOREIGN = "This run link was made by a page that this one cannot read.";
 
-RUN_READING read_run_link(std::string_view) {
+namespace {
+constexpr unsigned char HAS_CLOCK = 1;
+// The largest whole number a page's number holds exactly: a clock second beyond it is damage.
+constexpr long long MOST_SAFE = (1LL << 53) - 1;
+
+namespace zlib = boost::beast::zlib;
+
+std::array<std::uint32_t, 256> crc_table() {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        std::uint32_t c = n;
+        for (int k = 0; k < 8; ++k) c = c & 1 ? 0xedb88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}
+
+const char *const ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+int sextet(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '-') return 62;
+    if (c == '_') return 63;
+    return -1;
+}
+
+// The bytes of base64url text without padding, or false. As the browser decodes, the bits left
+// over after the last whole byte are dropped whatever they are.
+bool unbase64url(std::string_view text, std::string &bytes) {
+    if (text.size() % 4 == 1) return false;
+    bytes.clear();
+    bytes.reserve(text.size() / 4 * 3 + 2);
+    std::uint32_t bits = 0;
+    int held = 0;
+    for (char c : text) {
+        const int v = sextet(c);
+        if (v < 0) return false;
+        bits = (bits << 6 | static_cast<std::uint32_t>(v)) & 0xffffff;
+        held += 6;
+        if (held >= 8) {
+            held -= 8;
+            bytes.push_back(static_cast<char>(bits >> held & 0xff));
+        }
+    }
+    return true;
+}
+
+std::string base64url(std::string_view bytes) {
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    std::uint32_t bits = 0;
+    int held = 0;
+    for (char c : bytes) {
+        bits = (bits << 8 | static_cast<unsigned char>(c)) & 0xffff;
+        held += 8;
+        while (held >= 6) {
+            held -= 6;
+            text.push_back(ALPHABET[bits >> held & 63]);
+        }
+    }
+    if (held > 0) text.push_back(ALPHABET[bits << (6 - held) & 63]);
+    return text;
+}
+
+// Whether the bytes are UTF-8 as a strict decoder takes it: no overlong forms, no surrogates,
+// nothing past U+10FFFF.
+bool is_utf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const unsigned char b = static_cast<unsigned char>(s[i]);
+        int more;
+        unsigned low = 0x80, high = 0xbf;  // the range of the second byte
+        if (b < 0x80) {
+            ++i;
+            continue;
+        } else if (b >= 0xc2 && b <= 0xdf) {
+            more = 1;
+        } else if (b >= 0xe0 && b <= 0xef) {
+            more = 2;
+            if (b == 0xe0) low = 0xa0;
+            if (b == 0xed) high = 0x9f;
+        } else if (b >= 0xf0 && b <= 0xf4) {
+            more = 3;
+            if (b == 0xf0) low = 0x90;
+            if (b == 0xf4) high = 0x8f;
+        } else {
+            return false;
+        }
+        if (s.size() - i - 1 < static_cast<std::size_t>(more)) return false;
+        for (int k = 1; k <= more; ++k) {
+            const unsigned char c = static_cast<unsigned char>(s[i + k]);
+            if (k == 1 ? c < low || c > high : c < 0x80 || c > 0xbf) return false;
+        }
+        i += static_cast<std::size_t>(more) + 1;
+    }
+    return true;
+}
+
+enum class Unpacked { ok, damaged, too_long };
+
+// The keys packed in `packed`: the stream must end, with nothing after it, within `most` bytes.
+Unpacked unpack(std::string_view packed, std::size_t most, std::string &keys) {
+    zlib::inflate_stream stream;
+    zlib::z_params zs;
+    zs.next_in = packed.data();
+    zs.avail_in = packed.size();
+    std::array<char, 16384> chunk;
+    keys.clear();
+    for (;;) {
+        zs.next_out = chunk.data();
+        zs.avail_out = chunk.size();
+        const std::size_t left = zs.avail_in;
+        boost::beast::error_code ec;
+        stream.write(zs, zlib::Flush::sync, ec);
+        const std::size_t made = chunk.size() - zs.avail_out;
+        if (keys.size() + made > most) return Unpacked::too_long;
+        keys.append(chunk.data(), made);
+        if (ec == zlib::error::end_of_stream) return zs.avail_in == 0 ? Unpacked::ok : Unpacked::damaged;
+        if (ec && ec != zlib::error::need_buffers) return Unpacked::damaged;
+        // No step forward with room to spare: the input ended before the stream did.
+        if (made == 0 && zs.avail_in == left) return Unpacked::damaged;
+    }
+}
+
+std::string pack(std::string_view keys) {
+    zlib::deflate_stream stream;
+    zlib::z_params zs;
+    zs.next_in = keys.data();
+    zs.avail_in = keys.size();
+    std::string packed;
+    std::array<char, 16384> chunk;
+    for (;;) {
+        zs.next_out = chunk.data();
+        zs.avail_out = chunk.size();
+        boost::beast::error_code ec;
+        stream.write(zs, zlib::Flush::finish, ec);
+        packed.append(chunk.data(), chunk.size() - zs.avail_out);
+        if (ec == zlib::error::end_of_stream) return packed;
+        if (ec && ec != zlib::error::need_buffers) throw boost::system::system_error(ec);
+    }
+}
+
+// The number the bytes spell, most significant first.
+std::uint64_t big_endian(std::string_view bytes) {
+    std::uint64_t value = 0;
+    for (char b : bytes) value = value << 8 | static_cast<unsigned char>(b);
+    return value;
+}
+
+RUN_READING refused(int status, const char *sentence) {
     RUN_READING reading;
-    reading.error = RUN_LINK_DAMAGED;
+    reading.status = status;
+    reading.error = sentence;
     return reading;
 }
 
-std::string write_run_link(const RUN &) { return {}; }
+RUN_READING read_link(std::string_view text) {
+    if (text.size() > MOST_RUN_TEXT) return refused(413, RUN_LINK_TOO_LONG);
+    std::string whole;
+    if (!unbase64url(text, whole) || whole.empty()) return refused(400, RUN_LINK_DAMAGED);
+    if (static_cast<unsigned char>(whole[0]) != RUN_LINK_FORMAT) return refused(400, RUN_LINK_FOREIGN);
+    if (whole.size() < 7 || run_link_crc32(std::string_view(whole).substr(0, whole.size() - 4)) !=
+                                big_endian(std::string_view(whole).substr(whole.size() - 4)))
+        return refused(400, RUN_LINK_DAMAGED);
+    const std::string_view bytes = std::string_view(whole).substr(0, whole.size() - 4);
+    const unsigned char flags = static_cast<unsigned char>(bytes[1]);
+    if ((flags & ~HAS_CLOCK) != 0) return refused(400, RUN_LINK_DAMAGED);
+    RUN_READING reading;
+    std::size_t at = 2;
+    if (flags & HAS_CLOCK) {
+        if (bytes.size() < at + 9) return refused(400, RUN_LINK_DAMAGED);
+        const auto clock = static_cast<long long>(big_endian(bytes.substr(at, 8)));
+        if (clock > MOST_SAFE || clock < -MOST_SAFE) return refused(400, RUN_LINK_DAMAGED);
+        reading.run.has_clock = true;
+        reading.run.clock = clock;
+        at += 8;
+    }
+    const std::size_t size = static_cast<unsigned char>(bytes[at++]);
+    if (bytes.size() < at + size) return refused(400, RUN_LINK_DAMAGED);
+    std::string_view version = bytes.substr(at, size);
+    if (!is_utf8(version)) return refused(400, RUN_LINK_DAMAGED);
+    // The page's decoder takes a leading byte order mark away.
+    if (version.substr(0, 3) == "\xef\xbb\xbf") version.remove_prefix(3);
+    reading.run.version = version;
+    switch (unpack(bytes.substr(at + size), MOST_RUN_KEYS, reading.run.keys)) {
+        case Unpacked::damaged: return refused(400, RUN_LINK_DAMAGED);
+        case Unpacked::too_long: return refused(413, RUN_LINK_TOO_LONG);
+        case Unpacked::ok: break;
+    }
+    reading.ok = true;
+    reading.status = 200;
+    return reading;
+}
+}  // namespace
+
+std::uint32_t run_link_crc32(std::string_view bytes) {
+    static const std::array<std::uint32_t, 256> table = crc_table();
+    std::uint32_t c = 0xffffffffu;
+    for (char b : bytes) c = table[(c ^ static_cast<unsigned char>(b)) & 0xff] ^ (c >> 8);
+    return c ^ 0xffffffffu;
+}
+
+RUN_READING read_run_link(std::string_view text) {
+    try {
+        return read_link(text);
+    } catch (const std::exception &) {
+        // Memory running out, or anything else this reading did not foresee.
+        return refused(400, RUN_LINK_DAMAGED);
+    }
+}
+
+std::string write_run_link(const RUN &run) {
+    std::string all;
+    all.push_back(static_cast<char>(RUN_LINK_FORMAT));
+    all.push_back(static_cast<char>(run.has_clock ? HAS_CLOCK : 0));
+    if (run.has_clock) {
+        const auto raw = static_cast<std::uint64_t>(run.clock);
+        for (int k = 7; k >= 0; --k) all.push_back(static_cast<char>(raw >> (8 * k) & 0xff));
+    }
+    const std::string_view version = std::string_view(run.version).substr(0, 255);
+    all.push_back(static_cast<char>(version.size()));
+    all += version;
+    all += pack(run.keys);
+    const std::uint32_t crc = run_link_crc32(all);
+    for (int k = 3; k >= 0; --k) all.push_back(static_cast<char>(crc >> (8 * k) & 0xff));
+    return base64url(all);
+}

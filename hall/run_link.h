@@ -7,6 +7,7 @@
 // text, 100,000 unpacked keys) and the same three sentences for a link it cannot play.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,9 @@ inline constexpr std::size_t MOST_RUN_KEYS = 100000;  // the most bytes a run ma
 extern const char *const RUN_LINK_DAMAGED;
 extern const char *const RUN_LINK_TOO_LONG;
 extern const char *const RUN_LINK_FOREIGN;
+
+// The CRC-32 that closes a link (the one of zlib and PNG).
+std::uint32_t run_link_crc32(std::string_view bytes);
 
 // Never throws: anything wrong with the text comes back as a status and a sentence.
 RUN_READING read_run_link(std::string_view text);
