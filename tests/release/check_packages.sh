@@ -1,8 +1,8 @@
 #!/bin/sh
 # Checks the three release packages as a distribution would: the Debian package's files, owners,
 # modes and control fields, the Debian changelog's newest entry, lintian's verdict, the manual
-# page, what the packaged program says its version is, and what the Windows zip and the web zip
-# hold.
+# page, what the packaged program says its version is, what the Windows zip and the web zip hold,
+# and that the web page's font has all the characters the page shows.
 #   check_packages.sh DEB ZIP WEBZIP PAGE VERSION
 # PAGE is the manual page the build made; VERSION is the project's, as the build has it.
 set -u
@@ -86,43 +86,36 @@ same "the zip's files" "LICENSE.txt
 README.txt
 marrowdeep-win.exe" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
 
-# The web zip: the page, the game, the terminal widget with its licence, and ours, the app's
-# manifest, icons and service worker, all at the top, so the unpacked folder is the site.
-same "the web zip's files" "LICENSE.txt
-address-link.js
-compile.js
-game-session.js
+# The web zip: the page, its one script and style sheet, its font with the font's licence, the
+# game, the terminal widget with its licence, and ours, the app's manifest, icons and service
+# worker, all at the top, so the unpacked folder is the site.
+same "the web zip's files" "DejaVu-LICENSE.txt
+LICENSE.txt
 icon-192.png
 icon-512.png
 icon-maskable.png
 icon.svg
 index.html
-install.js
-layout.js
-line-discipline.js
-live-link.js
 manifest.webmanifest
+marrowdeep-mono.woff2
 marrowdeep.js
 marrowdeep.wasm
 page.css
 page.js
-reader-switch.js
-record.js
-replay.js
-run-facts.js
-run-link.js
-run-share.js
-runs-list.js
-runs-panel.js
-runs.js
-screen.js
 service-worker.js
-terminal-view.js
-touch-keys.js
-transcript.js
 xterm-LICENSE.txt
 xterm.css
 xterm.js" "$(unzip -Z1 "$web" | LC_ALL=C sort)"
+
+# The page's script is whole: it imports no other file.
+unzip -q "$web" -d "$scratch/web"
+if grep -Eq '(import|from) *\(? *["'\'']\./' "$scratch/web/page.js"; then
+    fail "page.js imports files of its own: it is not one bundle"
+fi
+# The font has every character the page shows.
+ttx -q -t cmap -o "$scratch/cmap.ttx" "$scratch/web/marrowdeep-mono.woff2"
+node "$(dirname "$0")/page_characters.mjs" "$scratch/cmap.ttx" "$scratch/web/index.html" "$scratch/web/page.js" \
+    "$scratch/web/page.css" || fail "the page's font lacks characters the page shows"
 
 [ $failed -eq 0 ] && echo "the packages are as they should be"
 exit $failed
