@@ -103,7 +103,7 @@ document.addEventListener('DOMContentLoaded', () => {
     }
     const runs = openRuns({ play, screen, transcript, pausesTake, parent: document.querySelector('main'), focus: view.focus });
 
-    // A key from the keyboard, as the terminal widget gives it.
+    // A key from the keyboard, as the terminal's screen gives it.
     function typed(data) {
         const g = game;
         if (!g || !g.alive) {

@@ -1,5 +1,6 @@
-// The "screen reader" switch: it turns the terminal's screen reader mode on and off, and the
-// browser remembers it for the next visit.
+// The "screen reader" switch: it turns on and off the reading out of what each key brings to the
+// terminal, and the browser remembers it for the next visit. The terminal's text is in the page for
+// a screen reader either way.
 
 const REMEMBERED = 'marrowdeep.screenReader';
 
@@ -20,7 +21,7 @@ function remember(on) {
     }
 }
 
-// `box` is the switch's check box; `turn(on)` puts the terminal's mode on or off.
+// `box` is the switch's check box; `turn(on)` puts the reading out on or off.
 export function readerSwitch(box, turn) {
     box.checked = remembered();
     if (box.checked) turn(true);

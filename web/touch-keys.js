@@ -4,7 +4,7 @@
 //
 // A tap sends its key's bytes to the page's input as the keyboard's key would; the field sends
 // what is typed in it as the same characters typed, a correction as Backspaces, and its Enter as
-// Enter. Neither goes through the terminal widget's hidden text field.
+// Enter.
 
 const ENTER = '\r';
 const ERASE = '\x7f'; // what the Backspace key sends

@@ -87,8 +87,8 @@ README.txt
 marrowdeep-win.exe" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
 
 # The web zip: the page, its one script and style sheet, its font with the font's licence, the
-# game, the terminal widget with its licence, and ours, the app's manifest, icons and service
-# worker, all at the top, so the unpacked folder is the site.
+# game and our licence, the app's manifest, icons and service worker, all at the top, so the
+# unpacked folder is the site.
 same "the web zip's files" "DejaVu-LICENSE.txt
 LICENSE.txt
 icon-192.png
@@ -102,10 +102,7 @@ marrowdeep.js
 marrowdeep.wasm
 page.css
 page.js
-service-worker.js
-xterm-LICENSE.txt
-xterm.css
-xterm.js" "$(unzip -Z1 "$web" | LC_ALL=C sort)"
+service-worker.js" "$(unzip -Z1 "$web" | LC_ALL=C sort)"
 
 # The page's script is whole: it imports no other file.
 unzip -q "$web" -d "$scratch/web"

@@ -11,7 +11,8 @@
 // player types on the page's keyboard are used: printable characters and Enter. Then the page on
 // phones and in windows of every size (phone.mjs): a game by taps alone, the screens whole at
 // each size, and the screen reader switch. And the page's runs (runs.mjs): games resumed after a
-// reload, replays from a link and a saved file, bad links, two tabs and storage refused.
+// reload, replays from a link and a saved file, bad links, two tabs and storage refused. And the
+// screen fed random bytes (screen.mjs).
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -20,6 +21,7 @@ import { launch, serve, waitInPage, watch } from './browser.mjs';
 import { installable, newBuild, offlinePlay } from './install.mjs';
 import { cutAt, onPhones } from './phone.mjs';
 import { runScenarios } from './runs.mjs';
+import { screenTakesAnyBytes } from './screen.mjs';
 import { staticHost } from './static-host.mjs';
 
 const { values: opt } = parseArgs({
@@ -80,9 +82,7 @@ async function screenShows(page, ending) {
     try {
         await page.waitForFunction(
             (end) =>
-                Array.from(document.querySelectorAll('.xterm-rows > div')).some((row) =>
-                    row.textContent.trimEnd().endsWith(end),
-                ),
+                window.marrowdeep.rows().some((row) => row.trimEnd().endsWith(end)),
             { timeout: 10000, polling: 20 },
             ending,
         );
@@ -179,6 +179,8 @@ try {
     }
     const phones = { browser: chromium.browser, origin: server.origin, linuxBytes, typeableStream, savedGame: games[0].keys };
     failures.push(...(await onPhones(phones)));
+    // The screen fed random bytes the way the game writes (screen.mjs).
+    failures.push(...(await screenTakesAnyBytes({ browser: chromium.browser, origin: server.origin })));
 } finally {
     await chromium.close();
     await server.close();

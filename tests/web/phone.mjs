@@ -233,43 +233,51 @@ async function accessibleText(page) {
     return names;
 }
 
-// The screen reader switch: off at first, with the map not in the accessibility tree; on, with
-// the map in it; and still on when the page is opened again.
+// The screen reader switch. The terminal's text is in the page's accessibility tree whether the
+// switch is on or off. Off, nothing is read out; on, a step of the hero reads out just the rows of
+// the map it changed, as the Linux program's screens before and after the step tell; and the switch
+// is still on when the page is opened again.
 async function screenReader({ browser, origin, linuxBytes, toMap }) {
     const failures = [];
-    const line = lastScreen(linuxBytes(toMap))
-        .find((l) => l.includes('Seed:'))
-        .replace(/\s+/g, ' ')
-        .trim();
-    // The widget fills in its tree of the screen's rows on its next turn; then the tree must hold the line.
-    const inTree = async (page) => {
-        try {
-            await page.waitForFunction(
-                (l) => document.querySelector('.xterm-accessibility-tree')?.textContent.replace(/\s+/g, ' ').includes(l),
-                { timeout: 10000, polling: 20 },
-                line,
-            );
-        } catch {
-            // the tree will not have it either
-        }
-        return (await accessibleText(page)).some((name) => name.includes(line));
+    const collapse = (l) => l.replace(/\s+/g, ' ').trim();
+    const line = collapse(lastScreen(linuxBytes(toMap)).find((l) => l.includes('Seed:')));
+    const inTree = async (page) => (await accessibleText(page)).some((name) => name.includes(line));
+    const readOut = (page) => page.$eval('.term-said', (region) => region.textContent);
+    let keys = toMap;
+    // Takes a step that changes the map, and answers the rows it changed and what was read out.
+    const step = async (page) => {
+        const before = lastScreen(linuxBytes(keys));
+        const key = Array.from('dsaw').find((k) => lastScreen(linuxBytes(keys + k)).join('\n') !== before.join('\n'));
+        const after = lastScreen(linuxBytes(keys + key));
+        keys += key;
+        await page.$eval('.term-said', (region) => region.replaceChildren());
+        await page.keyboard.type(key);
+        await waitInPage(page, settled, 30, 'the map after a step');
+        const said = await readOut(page);
+        return { changed: after.filter((l, i) => l !== before[i] && collapse(l)).map(collapse).join('\n'), said };
+    };
+    const check = (what, { changed, said }) => {
+        if (said !== changed) failures.push(`${what}, a step reads out\n    ${said.split('\n').join('\n    ')}\n  not the rows it changed\n    ${changed.split('\n').join('\n    ')}`);
     };
 
     const { page, problems, close } = await open(browser, origin, { width: 1280, height: 800 });
+    if (!(await page.$eval('.term-said', (region) => region.getAttribute('aria-live') === 'polite'))) {
+        failures.push('what is read out is not in a polite live region');
+    }
     await page.keyboard.type(toMap);
     await waitInPage(page, settled, 30, 'the map');
-    if ((await accessibleText(page)).some((name) => name.includes(line))) {
-        failures.push('with the screen reader switch off, the map is in the accessibility tree');
-    }
+    if (!(await inTree(page))) failures.push(`with the screen reader switch off, "${line}" is not in the accessibility tree`);
+    const quiet = await step(page);
+    if (quiet.said) failures.push(`with the screen reader switch off, a step reads out "${quiet.said}"`);
     await page.click('#screen-reader');
-    if (!(await inTree(page))) failures.push(`with the screen reader switch on, "${line}" is not in the accessibility tree`);
+    check('with the screen reader switch on', await step(page));
 
+    // The page opened again plays the game on from where it was.
     await page.reload();
-    await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question again');
-    if (!(await page.$eval('#screen-reader', (box) => box.checked))) failures.push('the screen reader switch is not remembered');
-    await page.keyboard.type(toMap);
     await waitInPage(page, settled, 30, 'the map again');
-    if (!(await inTree(page))) failures.push('the page opened again does not put the map in the accessibility tree');
+    if (!(await page.$eval('#screen-reader', (box) => box.checked))) failures.push('the screen reader switch is not remembered');
+    if (!(await inTree(page))) failures.push(`the page opened again does not put "${line}" in the accessibility tree`);
+    check('after a reload', await step(page));
     if (problems.length) failures.push(`the screen reader switch: the browser reported\n  ${problems.join('\n  ')}`);
     await close();
     return failures;

@@ -36,7 +36,11 @@ async function openPage(context, url, problemsOf, beforeLoad) {
 const rows = (page) =>
     page.evaluate(async () => {
         await new Promise((drawn) => requestAnimationFrame(() => requestAnimationFrame(drawn)));
-        return Array.from(document.querySelectorAll('.xterm-rows > div'), (row) => row.textContent.trimEnd());
+        const screen = document.querySelector('.term').getBoundingClientRect();
+        const inView = (row) => row.getBoundingClientRect().top >= screen.top - 1 && row.getBoundingClientRect().bottom <= screen.bottom + 1;
+        return Array.from(document.querySelectorAll('.term-row'))
+            .filter(inView)
+            .map((row) => row.textContent.trimEnd());
     });
 
 // `promise`, or a failure after `seconds`.

@@ -1,0 +1,82 @@
+// The page's screen fed random bytes through the game's own way out: the page's console that the
+// game writes to, caught as the page hands it to the game's code. Thousands of pieces of seeded
+// random bytes, weighted towards escapes and line ends, each shown as the game's output is. The
+// screen must hold nothing but its rows and their colour spans (no markup made of the bytes, no
+// style in an attribute), after every piece its rows must show what the page's rows() tell, and
+// the browser must report nothing.
+import { waitInPage, watch } from './browser.mjs';
+
+const PIECES = 3000;
+
+// Runs in the page before its scripts: keeps the console the page gives the game.
+function catchConsole() {
+    let made;
+    Object.defineProperty(window, 'createMarrowdeep', {
+        configurable: true,
+        get: () =>
+            made &&
+            ((options) => {
+                window.gameConsole = options.page;
+                return made(options);
+            }),
+        set: (value) => {
+            made = value;
+        },
+    });
+}
+
+// Runs in the page: writes the pieces, and answers the first fault found, or null.
+function feed(seed, pieces) {
+    const console = window.gameConsole;
+    let state = seed >>> 0;
+    const random = () => {
+        state = (Math.imul(state, 1103515245) + 12345) >>> 0;
+        return state >>> 8;
+    };
+    const favoured = Array.from('\x1b\x1b[[;;0123456789mHJ?\r\n\b\t \x07]', (c) => c.charCodeAt(0));
+    const allowed = (element) => {
+        if (element.classList.contains('term-row')) return element.parentElement.classList.contains('term-lines');
+        if (element.tagName === 'SPAN') {
+            return element.parentElement.classList.contains('term-row') && element.className.split(' ').every((name) => /^(c[0-7]|rev)$/.test(name));
+        }
+        return ['term', 'term-lines', 'term-cursor', 'term-said'].includes(element.className);
+    };
+    const terminal = document.getElementById('terminal');
+    const lines = terminal.querySelector('.term-lines');
+    for (let n = 0; n < pieces; ++n) {
+        const piece = new Uint8Array(1 + (random() % 60));
+        for (let i = 0; i < piece.length; ++i) piece[i] = random() % 3 ? favoured[random() % favoured.length] : random() % 256;
+        console.write(piece);
+        // A pause shows what waits, at once, as before any of the game's pauses.
+        console.pause(0);
+        // The whole screen every hundred pieces and after the last (an element stays until its row
+        // leaves the kept rows); the rows in view after every piece.
+        const whole = n % 100 === 0 || n === pieces - 1;
+        for (const element of whole ? terminal.querySelectorAll('*') : []) {
+            if (!allowed(element)) return `piece ${n}: an element <${element.tagName.toLowerCase()} class="${element.className}"> in the screen`;
+            if (element.hasAttribute('style') && !['term', 'term-cursor'].includes(element.className)) {
+                return `piece ${n}: a style attribute on <${element.tagName.toLowerCase()} class="${element.className}">`;
+            }
+        }
+        const rows = window.marrowdeep.rows();
+        const drawn = Array.from(lines.querySelectorAll(':scope > .term-row')).slice(-rows.length).map((row) => row.textContent.trimEnd());
+        if (drawn.join('\n') !== rows.join('\n')) return `piece ${n}: the screen shows\n${drawn.join('\n')}\nnot\n${rows.join('\n')}`;
+    }
+    return null;
+}
+
+export async function screenTakesAnyBytes({ browser, origin }) {
+    const failures = [];
+    const context = await browser.createBrowserContext();
+    const page = await context.newPage();
+    await page.setViewport({ width: 700, height: 600 });
+    const problems = await watch(page, origin);
+    await page.evaluateOnNewDocument(catchConsole);
+    await page.goto(`${origin}/?pauses=0`);
+    await waitInPage(page, () => window.marrowdeep?.reading && window.gameConsole, 30, 'the name question');
+    const fault = await page.evaluate(feed, 20261208, PIECES);
+    if (fault) failures.push(`random bytes on the screen: ${fault}`);
+    if (problems.length) failures.push(`random bytes on the screen: the browser reported\n  ${problems.join('\n  ')}`);
+    await context.close();
+    return failures;
+}
