@@ -1,0 +1,275 @@
+// Holds the page's screen against a real terminal: the saved games, their keys as a player types
+// them, stop at the first questions, a map, a fight, the status screen, the scroll list before
+// and after a scroll is chosen, and a room of the tier, and
+// there the rows the page shows (window.marrowdeep.rows(), in headless Chromium at 1280x800)
+// must be the rows tmux shows (capture-pane) for the Linux program fed the same keys in a pane
+// of the page's size. The program runs with the marks library in its mode of real clears and
+// pauses that pass at once, its clock held still.
+//
+//   node tmux_screens.mjs --page DIR --program LINUX_PROGRAM --marks MARKS_LIBRARY --regressions DIR
+//                         [--chromium PATH] [--columns N]
+//
+// Where a screen stops is found with the marks library's transcript: the fewest keys after
+// which the program has written the screen's text. Both sides then get the keys in two goes: all
+// of them up to the last clear before that screen at once, and the rest one at a time, each once
+// the game waits for it, so that every echo on the screen comes where a player's would.
+import { spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import { parseArgs } from 'node:util';
+import { launch, serve, watch } from './browser.mjs';
+import { linuxTools } from './games.mjs';
+
+const { values: opt } = parseArgs({
+    options: {
+        page: { type: 'string' },
+        program: { type: 'string' },
+        marks: { type: 'string' },
+        regressions: { type: 'string' },
+        chromium: { type: 'string', default: '/usr/bin/chromium' },
+        columns: { type: 'string', default: '100' },
+    },
+});
+for (const name of ['page', 'program', 'marks', 'regressions']) {
+    if (!opt[name]) throw new Error(`--${name} is missing`);
+}
+const COLUMNS = Number(opt.columns);
+const SECOND = 1796000000; // the clock, for a game whose seed comes from it
+const MAP_LEGEND = 'wasd and q to exit';
+
+// The screens: the text that tells one, and the text it must come after (the first of the list
+// the game wrote), if any.
+const SCREENS = [
+    { what: 'the questions', text: 'Strength(1)/Tactics(2)?' },
+    { what: 'a map', text: MAP_LEGEND, after: ['YOU WIN!', 'Seed: '] },
+    { what: 'a fight', text: 'Press k to attack' },
+    { what: 'the status screen', text: 'YOUR WEAPON:' },
+    { what: 'the scroll list', text: 'Enter the scrolls you wish to use' },
+    { what: 'a scroll chosen', text: 'increased by', after: ['Enter the scrolls you wish to use'] },
+    { what: 'a room of the tier', text: 'Press k to attack', after: ['TIER LAYER:'] },
+];
+
+const { linuxBytes } = linuxTools({ program: opt.program, marks: opt.marks, fuzz: '' });
+const wait = (ms) => new Promise((next) => setTimeout(next, ms));
+
+// Polls `test` every 2 ms for at most `seconds`; fails telling `what`.
+async function until(test, seconds, what) {
+    const end = Date.now() + seconds * 1000;
+    while (!test()) {
+        if (Date.now() > end) throw new Error(`no ${what()} within ${seconds} s`);
+        await wait(2);
+    }
+}
+
+// The stops of a game: for each screen it reaches, the number of keys after which the program
+// waits on it, and the number it can be typed ahead to (the keys read before the screen's last
+// clear).
+function stopsOf(keys, second) {
+    const full = linuxBytes(keys, second);
+    const outputs = new Map();
+    const output = (k) => {
+        if (!outputs.has(k)) outputs.set(k, linuxBytes(keys.slice(0, k), second));
+        return outputs.get(k);
+    };
+    // The fewest keys whose output holds the first `length` bytes of the whole game's.
+    const fewest = (length) => {
+        let low = 0;
+        let high = keys.length;
+        while (low < high) {
+            const mid = (low + high) >> 1;
+            if (output(mid).startsWith(full.slice(0, length))) high = mid;
+            else low = mid + 1;
+        }
+        return low;
+    };
+    const stops = [];
+    for (const screen of SCREENS) {
+        const from = (screen.after ?? []).map((text) => full.indexOf(text)).find((at) => at >= 0);
+        if (screen.after && from === undefined) continue;
+        const at = full.indexOf(screen.text, from ?? 0);
+        if (at < 0) continue;
+        const keysTo = fewest(at + screen.text.length);
+        // The keys typed ahead are all read before the screen's last clear: its cause is a later
+        // key. One key less, for a number whose end the program learns only from the next key
+        // in a terminal, and from the end of the input here.
+        const clear = full.lastIndexOf('<clear>', at);
+        const ahead = clear < 0 ? 0 : Math.max(0, fewest(clear + 1) - 2);
+        stops.push({ what: screen.what, text: screen.text, keys: keysTo, ahead });
+    }
+    return stops.sort((a, b) => a.keys - b.keys);
+}
+
+// The Linux program in a tmux pane of a private server, the size of the page's screen.
+function tmuxPane({ name, second, rows }) {
+    const socket = `marrowdeep-screens-${process.pid}-${name}`;
+    const env = { ...process.env };
+    delete env.TMUX;
+    const tmux = (...args) => {
+        const run = spawnSync('tmux', ['-f', '/dev/null', '-L', socket, ...args], { env, timeout: 20000 });
+        if (run.status !== 0) throw new Error(`tmux ${args[0]}: ${run.stderr}`);
+        return run.stdout.toString('latin1');
+    };
+    const clock = second === undefined ? [] : [`FAST_CONSOLE_TIME=${second}`];
+    tmux(
+        'start-server', ';', 'set-option', '-g', 'status', 'off', ';',
+        'new-session', '-d', '-s', 'game', '-x', String(COLUMNS), '-y', String(rows),
+        'env', `LD_PRELOAD=${path.resolve(opt.marks)}`, 'FAST_CONSOLE_REAL_CLEARS=1', ...clock, path.resolve(opt.program),
+    );
+    const [pid, tty] = tmux('display-message', '-p', '-t', 'game', '#{pane_pid} #{pane_tty}').trim().split(' ');
+    const read = (file) => {
+        try {
+            return fs.readFileSync(`/proc/${pid}/${file}`, 'latin1');
+        } catch {
+            return '';
+        }
+    };
+    const bytesRead = () => Number(/rchar: (\d+)/.exec(read('io'))?.[1] ?? NaN);
+    // Blocked in a read of its standard input: it has done all it could with the keys so far.
+    const waiting = () => read('syscall').startsWith('0 0x0 ');
+    let base = 0;
+    let synced = 0;
+    return {
+        async start() {
+            await until(waiting, 30, () => 'name question in tmux');
+            base = bytesRead();
+        },
+        // Types `keys` and waits until the program has read `total` bytes in all and waits again.
+        async type(keys, total) {
+            // Each key as its bytes, Enter as the Enter key sends it (CR).
+            const bytes = Buffer.from(keys.replaceAll('\n', '\r'), 'latin1');
+            if (keys.length) tmux('send-keys', '-t', 'game', '-H', ...bytes.toString('hex').match(/../g));
+            await until(() => bytesRead() - base === total && waiting(), 30, () => `read of ${total} keys in tmux (${bytesRead() - base} read)`);
+        },
+        // The rows shown once tmux has taken in all the program wrote: a title set after it on the
+        // same terminal, and seen by tmux, comes after the program's last byte.
+        async rows() {
+            synced += 1;
+            fs.writeFileSync(tty, `\x1b]2;marrowdeep-${synced}\x1b\\`);
+            const title = () => tmux('display-message', '-p', '-t', 'game', '#{pane_title}').trim();
+            await until(() => title() === `marrowdeep-${synced}`, 30, () => 'title in tmux');
+            return tmux('capture-pane', '-p', '-t', 'game').split('\n').slice(0, rows).map((row) => row.trimEnd());
+        },
+        close() {
+            spawnSync('tmux', ['-L', socket, 'kill-server'], { env });
+        },
+    };
+}
+
+// The page in Chromium at 1280x800, pauses off, the clock held at `second` if given.
+async function pagePlayer(chromium, origin, second) {
+    const context = await chromium.browser.createBrowserContext();
+    const page = await context.newPage();
+    await page.setViewport({ width: 1280, height: 800 });
+    const problems = await watch(page, origin);
+    if (second !== undefined) await page.evaluateOnNewDocument((ms) => (Date.now = () => ms), second * 1000 + 400);
+    await page.goto(`${origin}/?pauses=0`);
+    await page.waitForFunction(() => window.marrowdeep?.reading, { timeout: 30000, polling: 20 });
+    const readAll = (total) =>
+        window.marrowdeep.reading &&
+        window.marrowdeep.writing === 0 &&
+        (JSON.parse(localStorage.getItem('marrowdeep.game'))?.keys.length ?? 0) === total;
+    return {
+        problems,
+        rowCount: () => page.evaluate(() => window.marrowdeep.rows().length),
+        async type(keys, total) {
+            if (keys.length) await page.keyboard.type(keys);
+            try {
+                await page.waitForFunction(readAll, { timeout: 30000, polling: 10 }, total);
+            } catch {
+                throw new Error(`the page did not read ${total} keys within 30 s`);
+            }
+        },
+        rows: () =>
+            page.evaluate(async () => {
+                await new Promise((drawn) => requestAnimationFrame(() => requestAnimationFrame(drawn)));
+                return window.marrowdeep.rows().map((row) => row.trimEnd());
+            }),
+        close: () => context.close(),
+    };
+}
+
+// Only the keys a player types on the page's keyboard: printable characters and Enter.
+const typeable = (keys) =>
+    Array.from(keys)
+        .filter((c) => c === '\n' || (c >= ' ' && c <= '~'))
+        .join('');
+
+// The keys the program has read once `typed` are typed: nothing of the name until its line ends.
+const readOf = (typed) => (typed.includes('\n') ? typed.length : 0);
+
+const failures = [];
+const seen = new Set();
+const server = await serve(path.resolve(opt.page));
+const chromium = await launch(opt.chromium);
+let compared = 0;
+try {
+    for (const file of fs.readdirSync(opt.regressions).sort()) {
+        const keys = typeable(fs.readFileSync(path.join(opt.regressions, file), 'latin1'));
+        const second = linuxBytes(keys).includes('Input Seed:') ? undefined : SECOND;
+        const stops = stopsOf(keys, second);
+        if (!stops.length) continue;
+        const page = await pagePlayer(chromium, server.origin, second);
+        const rows = await page.rowCount();
+        const pane = tmuxPane({ name: path.basename(file, '.bin'), second, rows });
+        try {
+            await pane.start();
+            let typed = 0;
+            const shown = [];
+            const typeKey = async () => {
+                typed += 1;
+                for (const player of [pane, page]) await player.type(keys[typed - 1], readOf(keys.slice(0, typed)));
+            };
+            for (const stop of stops) {
+                if (stop.keys < typed) continue;
+                // At once up to the last clear before the screen, then a key at a time.
+                const ahead = Math.max(typed, stop.ahead);
+                for (const player of [pane, page]) await player.type(keys.slice(typed, ahead), readOf(keys.slice(0, ahead)));
+                typed = ahead;
+                while (typed < stop.keys) await typeKey();
+                // A number's end, and the screen after it, comes in a terminal only with the key
+                // after it (in the transcript the end of the input ends it).
+                let want = await pane.rows();
+                while (!want.some((row) => row.includes(stop.text)) && typed < Math.min(keys.length, stop.keys + 40)) {
+                    await typeKey();
+                    want = await pane.rows();
+                }
+                if (!want.some((row) => row.includes(stop.text))) {
+                    // Keys that end before the number does reach the screen only by their end.
+                    if (typed === keys.length) continue;
+                    failures.push(`${file}, ${stop.what}: tmux does not show "${stop.text}" after ${typed} keys`);
+                    continue;
+                }
+                const got = await page.rows();
+                shown.push(`${stop.what} after ${typed} keys`);
+                compared += 1;
+                seen.add(stop.what);
+                const wide = got.findIndex((row) => row.length > COLUMNS);
+                if (wide >= 0) failures.push(`${file}, ${stop.what}: the page's row ${wide + 1} is wider than ${COLUMNS} columns`);
+                if (JSON.stringify(got) !== JSON.stringify(want)) {
+                    const differ = got.map((row, i) => (row === want[i] ? '' : `${i + 1}`)).filter(Boolean);
+                    failures.push(
+                        `${file}, ${stop.what} (after ${typed} keys): the rows ${differ.join(', ')} differ\n` +
+                            `  page:\n    |${got.join('\n    |')}\n  tmux:\n    |${want.join('\n    |')}`,
+                    );
+                }
+            }
+            console.log(`${file}: ${shown.join(', ')}`);
+            if (page.problems.length) failures.push(`${file}: the browser reported\n  ${page.problems.join('\n  ')}`);
+        } finally {
+            pane.close();
+            await page.close();
+        }
+
+    }
+} finally {
+    await chromium.close();
+    await server.close();
+}
+
+const missed = SCREENS.map((screen) => screen.what).filter((what) => !seen.has(what));
+if (missed.length) failures.push(`no saved game reached ${missed.join(', ')}`);
+if (failures.length) {
+    console.log(`FAIL:\n${failures.join('\n')}`);
+    process.exit(1);
+}
+console.log(`PASS: ${compared} screens of the page as tmux shows them`);
