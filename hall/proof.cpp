@@ -159,14 +159,16 @@ long long proof_budget(std::size_t keys) {
     return PROOF_BASE_DRAWS + PROOF_DRAWS_PER_KEY * static_cast<long long>(keys);
 }
 
-PROOF prove(const RUN &run) {
+PROOF prove(const RUN &run) { return prove_within(run, proof_budget(run.keys.size())); }
+
+PROOF prove_within(const RUN &run, long long most_draws) {
     if (run.version != MARROWDEEP_VERSION)
         return refused(422,
                        "This run was played on another version of the game, so it cannot be proved here.");
     std::lock_guard<std::mutex> hold(proving);
     replay = Replay{};
     replay.run = &run;
-    replay.draws_left = proof_budget(run.keys.size());
+    replay.draws_left = most_draws;
     as_loaded();
 
     PROOF proof;

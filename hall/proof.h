@@ -44,3 +44,5 @@ inline constexpr long long PROOF_DRAWS_PER_KEY = 1000;
 long long proof_budget(std::size_t keys);
 
 PROOF prove(const RUN &run);
+// The same with a budget of its own (the tests give one a run goes past).
+PROOF prove_within(const RUN &run, long long most_draws);
