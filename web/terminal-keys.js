@@ -48,6 +48,9 @@ export function keyBytes(event, selected = false) {
             return alt + ESC;
     }
     if (key.length !== 1) return null; // a key of no character: Shift, Ctrl, Caps Lock, ...
+    // A character made with AltGr (Ctrl and Alt together on some systems) or with the Mac's
+    // Option key is typed as itself.
+    if (event.getModifierState?.('AltGraph') || (altKey && key > '~') || (ctrlKey && altKey && !/^[a-z]$/i.test(key))) return key;
     if (ctrlKey) {
         if (shiftKey && /^[a-z]$/i.test(key)) return null;
         if (selected && (key === 'c' || key === 'C')) return null;

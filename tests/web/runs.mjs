@@ -7,6 +7,7 @@
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import { encodeRun } from '../../web/run-link.js';
 import { waitInPage, watch } from './browser.mjs';
 
 const MAP_LEGEND = 'wasd and q to exit';
@@ -54,14 +55,26 @@ function within(promise, seconds, what) {
 const transcript = (page) => page.evaluate(() => window.marrowdeep.transcript);
 const storedKeys = (page) => page.evaluate(() => JSON.parse(localStorage.getItem('marrowdeep.game'))?.keys ?? null);
 
+// Hands `text` to the terminal as a paste of it.
+const paste = (page, text) =>
+    page.$eval(
+        '.term',
+        (screen, t) => {
+            const data = new DataTransfer();
+            data.setData('text/plain', t);
+            screen.dispatchEvent(new ClipboardEvent('paste', { clipboardData: data, bubbles: true, cancelable: true }));
+        },
+        text,
+    );
+
 // Types `keys` and waits until the game has read them all (the stored record has `total` keys).
-// The keys between two line ends go in as one piece, as a paste does, and each line end as Enter:
-// what the game reads is the same, and a long game is typed in a moment.
+// The keys between two line ends go in as one piece, pasted, and each line end as Enter: what the
+// game reads is the same, and a long game is typed in a moment.
 async function type(page, keys, total, what) {
     await page.bringToFront();
     for (const [i, piece] of keys.split('\n').entries()) {
         if (i > 0) await page.keyboard.press('Enter');
-        if (piece) await page.keyboard.sendCharacter(piece);
+        if (piece) await paste(page, piece);
     }
     await waitInPage(page, settled, 120, `the end of the keys of ${what}`);
     if (total !== undefined) {
@@ -207,10 +220,11 @@ export async function linkAndFile({ browser, origin, linuxBytes, keys }) {
         if (await watcher.evaluate(() => localStorage.length)) failures.push('link: the replay of a link stored something');
 
         // The same run as another version of the game would link it: the page says so and plays it.
-        await watcher.evaluate(async (k) => {
-            const { encodeRun } = await import('./run-link.js');
-            window.location.hash = `#run=${await encodeRun({ keys: k, clock: null, version: '0.9' })}`;
-        }, keys);
+        // Made here, with the page's own module, as the page's script is one bundle.
+        const older = await encodeRun({ keys, clock: null, version: '0.9' });
+        await watcher.evaluate((text) => {
+            window.location.hash = `#run=${text}`;
+        }, older);
         const replayed = () => window.marrowdeep.games === 2 && window.marrowdeep.ended && !window.marrowdeep.replaying;
         await waitInPage(watcher, replayed, 60, 'the replay of the older link');
         const said = await watcher.evaluate(() => window.marrowdeep.said);
@@ -290,11 +304,8 @@ function badLinks(link) {
 }
 
 // A run of more keys than a link may hold, with a good check: only its size is wrong.
-async function oversized(page) {
-    return page.evaluate(async () => {
-        const { encodeRun } = await import('./run-link.js');
-        return encodeRun({ keys: 'd'.repeat(100001), clock: null, version: '2.3' });
-    });
+async function oversized() {
+    return encodeRun({ keys: 'd'.repeat(100001), clock: null, version: '2.3' });
 }
 
 // Every bad link shows one of the page's sentences for them, and nothing else: no error, no game
@@ -313,7 +324,7 @@ export async function badLinksShowSentence({ browser, origin, link }) {
         await type(page, unfinished, unfinished.length, 'the unfinished game');
         const stored = await page.evaluate(() => JSON.stringify({ ...localStorage }));
         const links = badLinks(link);
-        links.push(await oversized(page));
+        links.push(await oversized());
         const said = await page.evaluate(async (texts) => {
             const note = document.querySelector('.note');
             const out = [];

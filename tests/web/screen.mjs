@@ -80,3 +80,35 @@ export async function screenTakesAnyBytes({ browser, origin }) {
     await context.close();
     return failures;
 }
+
+// The page whose font cannot be had: the screen takes a monospace font of the browser's, still
+// fits the window and plays.
+export async function screenWithoutItsFont({ browser, origin }) {
+    const failures = [];
+    const context = await browser.createBrowserContext();
+    const page = await context.newPage();
+    await page.setViewport({ width: 1280, height: 800 });
+    const problems = await watch(page, origin);
+    await page.setRequestInterception(true);
+    page.on('request', (request) => {
+        if (request.url().endsWith('/marrowdeep-mono.woff2')) request.respond({ status: 404, body: '' });
+        else request.continue();
+    });
+    await page.goto(`${origin}/?pauses=0`);
+    await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question without the font');
+    await page.keyboard.type('Font\n');
+    try {
+        await page.waitForFunction(() => window.marrowdeep.rows()[0] === 'Please insert your name:Font', { timeout: 10000, polling: 20 });
+    } catch {
+        failures.push(`without its font, the screen shows ${JSON.stringify(await page.evaluate(() => window.marrowdeep.rows()[0]))}`);
+    }
+    const fit = await page.evaluate(() => {
+        const box = document.getElementById('terminal').getBoundingClientRect();
+        return box.width > 0 && box.right <= window.innerWidth && box.bottom <= window.innerHeight && window.marrowdeep.rows().length >= 27;
+    });
+    if (!fit) failures.push('without its font, the screen does not fit the window');
+    const others = problems.filter((p) => !p.includes('marrowdeep-mono.woff2') && !p.includes('404'));
+    if (others.length) failures.push(`without its font: the browser reported\n  ${others.join('\n  ')}`);
+    await context.close();
+    return failures;
+}

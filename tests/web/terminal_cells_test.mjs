@@ -287,6 +287,11 @@ describe('keys', () => {
         assert.equal(key('Delete'), '\x1b[3~');
         assert.equal(key('F1'), '\x1bOP');
         assert.equal(key('a', { altKey: true }), '\x1ba');
+        // AltGr, or Ctrl and Alt together, and the Mac's Option make characters of their own.
+        assert.equal(key('@', { ctrlKey: true, altKey: true }), '@');
+        assert.equal(key('q', { ctrlKey: true, altKey: true }), '\x1b\x11');
+        assert.equal(keyBytes({ key: '{', ctrlKey: true, altKey: true, getModifierState: (m) => m === 'AltGraph' }), '{');
+        assert.equal(key('\u00e5', { altKey: true }), '\u00e5');
     });
 
     test('Ctrl keys send their control bytes; the browser keeps copy, paste and its own keys', () => {
