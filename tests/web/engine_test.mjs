@@ -7,6 +7,8 @@
 //                        (WebKitGTK's MiniBrowser through WebKitWebDriver, on its own Xvfb)
 //   and, for both: --page DIR --program LINUX_PROGRAM --marks MARKS_LIBRARY --fuzz FUZZ_DRIVER
 //                  --regressions DIR
+import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import { parseArgs } from 'node:util';
 import { launchFirefox, serve, watch } from './browser.mjs';
@@ -60,10 +62,22 @@ async function inFirefox(scenario) {
     }
 }
 
-async function inWebKit(scenario) {
+// A scenario that fails in WebKit leaves a picture of the window behind, named in its failures.
+async function inWebKit(scenario, number) {
     const session = await webkitSession({ driver: opt['webkit-driver'], browser: opt.minibrowser });
     try {
-        return await scenario.run(webdriverDriver(session));
+        let failures;
+        try {
+            failures = await scenario.run(webdriverDriver(session));
+        } catch (error) {
+            failures = [`${error.stack ?? error}`];
+        }
+        if (failures.length) {
+            const picture = path.join(os.tmpdir(), `marrowdeep-webkit-${process.pid}-${number}.png`);
+            fs.writeFileSync(picture, await session.screenshot());
+            failures.push(`the window then: ${picture}`);
+        }
+        return failures;
     } finally {
         await session.close();
     }
@@ -72,11 +86,11 @@ async function inWebKit(scenario) {
 const failures = [];
 const firefox = opt.engine === 'firefox' ? await launchFirefox(opt.firefox) : null;
 try {
-    for (const scenario of scenarios) {
+    for (const [number, scenario] of scenarios.entries()) {
         const started = Date.now();
         let found;
         try {
-            found = await (firefox ? inFirefox(scenario) : inWebKit(scenario));
+            found = await (firefox ? inFirefox(scenario) : inWebKit(scenario, number));
         } catch (error) {
             found = [`${error.stack ?? error}`];
         }

@@ -202,6 +202,7 @@ const seen = new Set();
 const server = await serve(path.resolve(opt.page));
 const chromium = await launch(opt.chromium);
 let compared = 0;
+let size = '';
 try {
     for (const file of fs.readdirSync(opt.regressions).sort()) {
         const keys = typeable(fs.readFileSync(path.join(opt.regressions, file), 'latin1'));
@@ -210,6 +211,7 @@ try {
         if (!stops.length) continue;
         const page = await pagePlayer(chromium, server.origin, second);
         const rows = await page.rowCount();
+        size = `${COLUMNS}x${rows}`;
         const pane = tmuxPane({ name: path.basename(file, '.bin'), second, rows });
         try {
             await pane.start();
@@ -253,7 +255,7 @@ try {
                     );
                 }
             }
-            console.log(`${file}: ${shown.join(', ')}`);
+            if (shown.length) console.log(`${file}: ${shown.join(', ')}`);
             if (page.problems.length) failures.push(`${file}: the browser reported\n  ${page.problems.join('\n  ')}`);
         } finally {
             pane.close();
@@ -272,4 +274,4 @@ if (failures.length) {
     console.log(`FAIL:\n${failures.join('\n')}`);
     process.exit(1);
 }
-console.log(`PASS: ${compared} screens of the page as tmux shows them`);
+console.log(`PASS: ${compared} screens of the page as tmux shows them, in ${size} cells`);
