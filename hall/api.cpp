@@ -1,5 +1,6 @@
 #include "hall/api.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -171,28 +172,30 @@ ANSWER method_not_allowed(const char *allow) {
 
 bool reading(const REQUEST &request) { return request.method == "GET" || request.method == "HEAD"; }
 
-// Takes one token of the address's bucket, filled for the time since it was last seen.
+// Takes one run from the address's bucket, filled for the time since it was last seen.
 bool within_rate(RATE_LIMIT &rate, const std::string &address, long long now_ms) {
     if (rate.per_minute <= 0) return true;
+    const long long run = 60000, full = rate.burst * run;
     std::lock_guard lock(rate.mutex);
+    auto filled = [&](const RATE_LIMIT::BUCKET &bucket) {
+        long long since = now_ms > bucket.at_ms ? now_ms - bucket.at_ms : 0;
+        if (since >= full) return full;  // no overflow for buckets long unused
+        return std::min(full, bucket.units + since * rate.per_minute);
+    };
     // Forgetting full buckets now and then keeps the table to the addresses of the last minutes.
     if (rate.buckets.size() > 10000) {
-        for (auto it = rate.buckets.begin(); it != rate.buckets.end();) {
-            double filled = it->second.tokens + (now_ms - it->second.at_ms) * rate.per_minute / 60000.0;
-            it = filled >= rate.burst ? rate.buckets.erase(it) : std::next(it);
-        }
+        for (auto it = rate.buckets.begin(); it != rate.buckets.end();)
+            it = filled(it->second) >= full ? rate.buckets.erase(it) : std::next(it);
     }
-    auto [entry, fresh] = rate.buckets.try_emplace(address);
+    auto [entry, fresh] = rate.buckets.try_emplace(address, RATE_LIMIT::BUCKET{full, now_ms});
     RATE_LIMIT::BUCKET &bucket = entry->second;
-    if (fresh) {
-        bucket.tokens = rate.burst;
-    } else if (now_ms > bucket.at_ms) {
-        bucket.tokens += (now_ms - bucket.at_ms) * rate.per_minute / 60000.0;
-        if (bucket.tokens > rate.burst) bucket.tokens = rate.burst;
+    if (!fresh) {
+        bucket.units = filled(bucket);
+        // A clock that steps back gives nothing back and takes nothing away.
+        if (now_ms > bucket.at_ms) bucket.at_ms = now_ms;
     }
-    if (now_ms > bucket.at_ms || fresh) bucket.at_ms = now_ms;
-    if (bucket.tokens < 1) return false;
-    bucket.tokens -= 1;
+    if (bucket.units < run) return false;
+    bucket.units -= run;
     return true;
 }
 

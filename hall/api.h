@@ -15,13 +15,14 @@
 
 #include "hall/store.h"
 
-// How many runs one address may send: a bucket of `burst` tokens that fills at `per_minute`,
-// one token a run. Kept in memory, for this process.
+// How many runs one address may send: a bucket of `burst` runs that fills at `per_minute`, one
+// run taken a submission. Counted in whole units (a run is 60,000 units; a millisecond adds
+// `per_minute` of them), so no rounding decides a run. Kept in memory, for this process.
 struct RATE_LIMIT {
-    double per_minute = 30;  // 0: no limit
-    double burst = 30;
+    long long per_minute = 30;  // 0: no limit
+    long long burst = 30;
     struct BUCKET {
-        double tokens = 0;
+        long long units = 0;
         long long at_ms = 0;
     };
     std::mutex mutex;

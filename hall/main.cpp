@@ -55,7 +55,7 @@ int main(int argc, char **argv) {
     SERVER_SETTINGS settings;
     std::string db = "sqlite:marrowdeep-hall.db";
     std::string site;
-    double rate = 30;
+    long long rate = 30;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--help") {
@@ -84,8 +84,9 @@ int main(int argc, char **argv) {
             site = value;
         } else {
             long long number = 0;
-            if (!whole(value.c_str(), number) || number < 0) return usage_error("--rate needs a whole number.");
-            rate = static_cast<double>(number);
+            if (!whole(value.c_str(), number) || number < 0)
+                return usage_error("--rate needs a whole number.");
+            rate = number;
         }
     }
     if (const char *timeouts = std::getenv("MARROWDEEP_HALL_TEST_TIMEOUTS")) {
@@ -104,7 +105,8 @@ int main(int argc, char **argv) {
     hall.now_ms = [] {
         if (held_clock_ms >= 0) return held_clock_ms;
         using namespace std::chrono;
-        return static_cast<long long>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+        return static_cast<long long>(
+            duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
     };
     std::unique_ptr<STORE> store;
     try {

@@ -1,0 +1,384 @@
+// The hall in process, on SQLite: the digests, names made visible, each answer's exact JSON,
+// the boards' order, runs sent twice, the day's seed and the per-address limit.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "hall/names.h"
+#include "hall/sha256.h"
+#include "tests/hall/hall_fixture.h"
+
+namespace {
+std::string hex_of(const DIGEST &digest) { return hex(digest.data(), digest.size()); }
+
+// A quick game: the hero "hero", seed 42, Strength, then q on the first map. The program reads
+// all 13 bytes and shows level 1; a new hero has no experience.
+const char *const quick_keys = "hero\nn\n42\n1\nq";
+
+std::string link_of(const std::string &keys) {
+    return write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION});
+}
+
+// The id of that game: the first half of the SHA-256 of its version, clock and keys, each
+// after its length (worked out apart, with Python's hashlib).
+const char *const quick_id = "c0f8baedf1c39b178dedfbce70c19e20";
+const std::string quick_record =
+    std::string("{\"id\":\"") + quick_id +
+    "\",\"name\":\"hero\",\"seed\":42,\"clock\":false,\"version\":\"2.3\","
+    "\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
+    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
+}  // namespace
+
+TEST(Digest, Sha256KnownAnswers) {
+    EXPECT_EQ(hex_of(sha256("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(hex_of(sha256("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(hex_of(sha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(hex_of(sha256(std::string(1000000, 'a'))),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    // Lengths about the padding's edges: one block, the length spilling into a second, two.
+    const std::pair<int, const char *> edges[] = {
+        {55, "d5e285683cd4efc02d021a5c62014694958901005d6f71e89e0989fac77e4072"},
+        {56, "04c26261370ee7541549d16dee320c723e3fd14671e66a099afe0a377c16888e"},
+        {63, "75220b47218278e656f2013bb8f0c455a25eaf01e86c64924e9d48d89776d6f2"},
+        {64, "7ce100971f64e7001e8fe5a51973ecdfe1ced42befe7ee8d5fd6219506b5393c"},
+        {65, "9537c5fdf120482f7d58d25e9ed583f52c02b4e304ea814db1633ad565aed7e9"},
+        {119, "000b48d4edf0fa7bee3c6236ecd2785baa5db4eeb8bb54341b029e0d9fa5fb0c"},
+        {120, "13f05a0b594787f5ecd315edc96141bd3243203d1b7d4f0836f37308b276ba98"}};
+    for (const auto &[length, expected] : edges)
+        EXPECT_EQ(hex_of(sha256(std::string(static_cast<std::size_t>(length), 'x'))), expected) << length;
+}
+
+TEST(Digest, HmacSha256Rfc4231) {
+    EXPECT_EQ(hex_of(hmac_sha256(std::string(20, '\x0b'), "Hi There")),
+              "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7");
+    EXPECT_EQ(hex_of(hmac_sha256("Jefe", "what do ya want for nothing?")),
+              "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+    // A key longer than a block is hashed first.
+    EXPECT_EQ(hex_of(hmac_sha256(std::string(131, '\xaa'),
+                                 "Test Using Larger Than Block-Size Key - Hash Key First")),
+              "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54");
+}
+
+TEST(Names, EveryByteShowsAndNoneActs) {
+    EXPECT_EQ(visible_name("hero"), "hero");
+    EXPECT_EQ(visible_name(std::string("\x1b[31mred\x1b[0m", 12)), "^[[31mred^[[0m");
+    EXPECT_EQ(visible_name(std::string("a\0b", 3)), "a^@b");
+    EXPECT_EQ(visible_name("\x7f\x08\t\r\n"), "^?^H^I^M^J");
+    EXPECT_EQ(visible_name("\x1f"), "^_");
+    // Well-formed UTF-8 stays: two, three and four bytes.
+    EXPECT_EQ(visible_name("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"),
+              "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80");
+    // Bytes that are not UTF-8: a stray continuation, a lone lead byte, a cut sequence, an
+    // overlong form, a surrogate, past U+10FFFF, bytes never used.
+    EXPECT_EQ(visible_name("\x80"), "\\x80");
+    EXPECT_EQ(visible_name("a\xc3"), "a\\xC3");
+    EXPECT_EQ(visible_name("\xe2\x82z"), "\\xE2\\x82z");
+    EXPECT_EQ(visible_name("\xc0\xaf"), "\\xC0\\xAF");
+    EXPECT_EQ(visible_name("\xe0\x80\xaf"), "\\xE0\\x80\\xAF");
+    EXPECT_EQ(visible_name("\xed\xa0\x80"), "\\xED\\xA0\\x80");
+    EXPECT_EQ(visible_name("\xf4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");
+    EXPECT_EQ(visible_name("\xff\xfe"), "\\xFF\\xFE");
+    // Invisible controls: a C1 control (CSI), the right-to-left override, a line separator.
+    EXPECT_EQ(visible_name("\xc2\x9b"), "\\xC2\\x9B");
+    EXPECT_EQ(visible_name("a\xe2\x80\xae"
+                           "b"),
+              "a\\xE2\\x80\\xAEb");
+    EXPECT_EQ(visible_name("\xe2\x80\xa8"), "\\xE2\\x80\\xA8");
+}
+
+TEST_F(HallTest, Health) {
+    ANSWER answer = get("/api/health");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.content_type, "application/json");
+    EXPECT_EQ(answer.body, "{\"ok\":true,\"version\":\"2.3\"}");
+}
+
+TEST_F(HallTest, SubmitReadAndBoard) {
+    ANSWER first = post("/api/runs", link_of(quick_keys));
+    EXPECT_EQ(first.status, 201);
+    EXPECT_EQ(first.body, quick_record);
+
+    // The same run again, a second later, as a whole link with a line end: the record first kept.
+    clock_ms += 1000;
+    ANSWER again = post("/api/runs", "https://example.org/marrowdeep/#run=" + link_of(quick_keys) + "\r\n");
+    EXPECT_EQ(again.status, 200);
+    EXPECT_EQ(again.body, quick_record);
+    EXPECT_EQ(store->count(), 1);
+
+    ANSWER read = get(std::string("/api/runs/") + quick_id);
+    EXPECT_EQ(read.status, 200);
+    EXPECT_EQ(read.body,
+              quick_record.substr(0, quick_record.size() - 1) + ",\"run\":\"" + link_of(quick_keys) + "\"}");
+
+    EXPECT_EQ(get("/api/board?seed=42").body, "{\"seed\":42,\"runs\":[" + quick_record + "]}");
+    EXPECT_EQ(get("/api/board").body, "{\"seed\":null,\"runs\":[" + quick_record + "]}");
+    EXPECT_EQ(get("/api/board?seed=43&limit=500").body, "{\"seed\":43,\"runs\":[]}");
+    EXPECT_EQ(get("/api/board?seed=-9223372036854775808").body,
+              "{\"seed\":-9223372036854775808,\"runs\":[]}");
+
+    // A game whose keys ran out is kept and can be read, but is on no board.
+    ANSWER open = post("/api/runs", link_of("rest\nn\n42\n1\n"));
+    EXPECT_EQ(open.status, 201);
+    EXPECT_NE(open.body.find("\"name\":\"rest\""), std::string::npos);
+    EXPECT_NE(open.body.find("\"ending\":\"unfinished\""), std::string::npos);
+    EXPECT_EQ(get("/api/board?seed=42").body, "{\"seed\":42,\"runs\":[" + quick_record + "]}");
+    EXPECT_EQ(store->count(), 2);
+}
+
+TEST_F(HallTest, ErrorsAreAStatusAndOneSentence) {
+    auto expect_error = [](const ANSWER &answer, int status, const std::string &sentence) {
+        EXPECT_EQ(answer.status, status);
+        EXPECT_EQ(answer.content_type, "application/json");
+        EXPECT_EQ(answer.body, "{\"error\":\"" + sentence + "\"}");
+    };
+    const std::string bad_seed = "The seed must be a whole number, as the game takes it.";
+    const std::string bad_limit = "The limit must be a whole number from 1 to 500.";
+    expect_error(get("/api/runs/0123456789abcdef0123456789abcdef"), 404, "No run has that id.");
+    expect_error(get("/api/runs/"), 404, "There is nothing at this address.");
+    expect_error(get("/api/nothing"), 404, "There is nothing at this address.");
+    expect_error(get("/index.html"), 404, "There is nothing at this address.");
+    expect_error(get("/api/board?seed=x"), 400, bad_seed);
+    expect_error(get("/api/board?seed="), 400, bad_seed);
+    expect_error(get("/api/board?seed=4.5"), 400, bad_seed);
+    expect_error(get("/api/board?seed=%2B4"), 400, bad_seed);
+    expect_error(get("/api/board?seed=9223372036854775808"), 400, bad_seed);
+    expect_error(get("/api/board?limit=0"), 400, bad_limit);
+    expect_error(get("/api/board?limit=501"), 400, bad_limit);
+    expect_error(get("/api/board?limit=-1"), 400, bad_limit);
+    expect_error(get("/api/daily?limit=ten"), 400, bad_limit);
+    expect_error(get("/api/board?seed=%4"), 400, "The address is not well formed.");
+    EXPECT_EQ(get("/api/board?seed=%34%32&limit=%35").body, "{\"seed\":42,\"runs\":[]}");
+
+    ANSWER wrong = post("/api/board", "");
+    expect_error(wrong, 405, "This address does not take that method.");
+    ASSERT_EQ(wrong.headers.size(), 1u);
+    EXPECT_EQ(wrong.headers[0], (std::pair<std::string, std::string>("Allow", "GET, HEAD")));
+    ANSWER read_runs = get("/api/runs");
+    EXPECT_EQ(read_runs.status, 405);
+    EXPECT_EQ(read_runs.headers[0].second, "POST");
+
+    // What the link reader and the proof say, with their statuses.
+    expect_error(post("/api/runs", ""), 400, RUN_LINK_DAMAGED);
+    expect_error(post("/api/runs", std::string(MOST_RUN_TEXT + 1, 'A')), 413, RUN_LINK_TOO_LONG);
+    ANSWER other_version = post("/api/runs", write_run_link(RUN{quick_keys, false, 0, "1.0"}));
+    EXPECT_EQ(other_version.status, 422);
+    EXPECT_EQ(nlohmann::json::parse(other_version.body).size(), 1u);
+    EXPECT_FALSE(nlohmann::json::parse(other_version.body)["error"].get<std::string>().empty());
+    EXPECT_EQ(store->count(), 0);
+}
+
+namespace {
+KEPT_RUN crafted(const std::string &name, long long seed, bool boss, int level, long long experience,
+                 long long keys, long long submitted, const std::string &ending = "quit",
+                 const std::string &mode = "plain") {
+    static int made = 0;
+    KEPT_RUN run;
+    run.id = "crafted-" + std::to_string(++made);
+    run.record = RECORD{name, seed, false, "2.3", ending, level, experience, boss, keys, mode};
+    run.submitted = submitted;
+    run.link = "-";
+    return run;
+}
+
+std::vector<std::string> names_on(STORE &store, BOARD_QUERY query) {
+    std::vector<std::string> names;
+    for (const KEPT_RUN &run : store.board(query))
+        names.push_back(visible_name(run.record.name) + "/" + std::to_string(run.record.seed) + "/" +
+                        std::to_string(run.record.level));
+    return names;
+}
+}  // namespace
+
+TEST_F(HallTest, BoardsRankOneRunANameAndSeed) {
+    KEPT_RUN kept;
+    auto add = [&](const KEPT_RUN &run) { EXPECT_TRUE(store->add(run, kept)); };
+    add(crafted("hero", 7, false, 3, 0, 10, 1));
+    add(crafted("hero", 7, false, 4, 0, 10, 2));  // better: takes the place of the first
+    add(crafted("hero", 7, false, 2, 0, 10, 3));  // worse: stays off
+    add(crafted("level9", 7, false, 9, 0, 10, 11));
+    add(crafted("boss-low", 7, true, 1, 0, 900, 10));
+    add(crafted("more-keys", 7, false, 5, 200, 50, 13));
+    add(crafted("fewer-keys", 7, false, 5, 200, 40, 14));
+    add(crafted("late", 7, false, 5, 100, 60, 16));
+    add(crafted("early", 7, false, 5, 100, 60, 15));
+    add(crafted("fell", 7, false, 6, 0, 60, 17, "fell"));
+    add(crafted("unfinished", 7, false, 20, 0, 60, 18, "unfinished"));
+    add(crafted("QZRV", 7, false, 30, 10000, 60, 19, "quit", "QZRV"));
+    add(crafted("VORTEX", 7, true, 30, 0, 60, 19, "fell", "VORTEX"));
+    add(crafted("a\xff", 7, false, 2, 0, 10, 20));
+    add(crafted("a\xfe", 7, false, 2, 0, 10, 21));
+    add(crafted("hero", 8, false, 8, 0, 10, 22));
+    // Equal in everything, the same second: the one taken first.
+    add(crafted("twin-1", 9, false, 1, 0, 10, 30));
+    add(crafted("twin-2", 9, false, 1, 0, 10, 30));
+
+    BOARD_QUERY seven;
+    seven.has_seed = true;
+    seven.seed = 7;
+    EXPECT_EQ(
+        names_on(*store, seven),
+        (std::vector<std::string>{"boss-low/7/1", "level9/7/9", "fell/7/6", "fewer-keys/7/5", "more-keys/7/5",
+                                  "early/7/5", "late/7/5", "hero/7/4", "a\\xFF/7/2", "a\\xFE/7/2"}));
+    BOARD_QUERY every;
+    EXPECT_EQ(names_on(*store, every),
+              (std::vector<std::string>{"boss-low/7/1", "level9/7/9", "hero/8/8", "fell/7/6",
+                                        "fewer-keys/7/5", "more-keys/7/5", "early/7/5", "late/7/5",
+                                        "hero/7/4", "a\\xFF/7/2", "a\\xFE/7/2", "twin-1/9/1", "twin-2/9/1"}));
+    every.limit = 3;
+    EXPECT_EQ(names_on(*store, every), (std::vector<std::string>{"boss-low/7/1", "level9/7/9", "hero/8/8"}));
+    EXPECT_EQ(store->count(), 18);
+
+    // Through the API, each entry is the whole record.
+    auto board = nlohmann::json::parse(get("/api/board?seed=9").body);
+    EXPECT_EQ(board["runs"].size(), 2u);
+    EXPECT_EQ(board["runs"][0]["id"], "crafted-17");
+    EXPECT_EQ(board["runs"][0]["submitted"], "1970-01-01T00:00:30Z");
+}
+
+TEST_F(HallTest, RunsSentAtOnceAreKeptOnce) {
+    const std::string link = link_of("many\nn\n5\n2\nq");
+    std::vector<ANSWER> answers(8);
+    std::vector<std::thread> senders;
+    for (std::size_t i = 0; i < answers.size(); ++i)
+        senders.emplace_back([&, i] { answers[i] = post("/api/runs", link, "10.0.0." + std::to_string(i)); });
+    for (auto &sender : senders) sender.join();
+    int created = 0;
+    for (const ANSWER &answer : answers) {
+        ASSERT_TRUE(answer.status == 201 || answer.status == 200) << answer.status << " " << answer.body;
+        created += answer.status == 201;
+        EXPECT_EQ(answer.body, answers[0].body);
+    }
+    EXPECT_EQ(created, 1);
+    EXPECT_EQ(store->count(), 1);
+}
+
+TEST_F(HallTest, NamesShowVisiblyInValidJson) {
+    std::string name("\x1b[2J\x7f\xff\xc3\xa9\x01z");
+    ANSWER answer = post("/api/runs", link_of(name + "\nn\n42\n1\nq"));
+    ASSERT_EQ(answer.status, 201) << answer.body;
+    // The bytes as text: ESC, DEL, a byte that is not UTF-8, an é, a ^A.
+    auto record = nlohmann::json::parse(answer.body);
+    EXPECT_EQ(record["name"], "^[[2J^?\\xFF\xc3\xa9^Az");
+    EXPECT_EQ(answer.body.find('\x1b'), std::string::npos);
+    // The bytes themselves are kept: the same name on the board, read back from the database.
+    auto board = nlohmann::json::parse(get("/api/board?seed=42").body);
+    EXPECT_EQ(board["runs"][0]["name"], "^[[2J^?\\xFF\xc3\xa9^Az");
+    KEPT_RUN kept;
+    ASSERT_TRUE(store->find(record["id"].get<std::string>(), kept));
+    EXPECT_EQ(kept.record.name, name);
+}
+
+TEST_F(HallTest, TheDaysSeedAndBoard) {
+    // HMAC-SHA-256 of the date under the secret, its first 8 bytes mod 999,999,999, plus one
+    // (worked out apart with Python's hmac).
+    EXPECT_EQ(daily_seed(test_secret(), "2026-12-08"), 778435890);
+    EXPECT_EQ(daily_seed(test_secret(), "2026-12-09"), 929936291);
+    EXPECT_EQ(daily_seed(test_secret(), "2000-02-29"), 354245200);
+    EXPECT_EQ(daily_seed("another secret", "2026-12-08"), 56126254);
+    EXPECT_EQ(utc_date(PINNED_SECONDS), "2026-12-08");
+    EXPECT_EQ(utc_time(PINNED_SECONDS), "2026-12-08T14:05:09Z");
+    EXPECT_EQ(utc_time(951782400 + 86399), "2000-02-29T23:59:59Z");
+    EXPECT_EQ(utc_date(-1), "1969-12-31");
+
+    const long long today = 1796688000;  // 2026-12-08T00:00:00Z
+    const long long seed = 778435890;
+    KEPT_RUN kept;
+    store->add(crafted("yesterday", seed, true, 9, 0, 1, today - 1), kept);
+    store->add(crafted("morning", seed, false, 2, 0, 1, today), kept);
+    store->add(crafted("evening", seed, false, 3, 0, 1, today + 86399), kept);
+    store->add(crafted("evening", seed, false, 1, 0, 1, today + 5), kept);
+    store->add(crafted("tomorrow", seed, true, 9, 0, 1, today + 86400), kept);
+    store->add(crafted("other-seed", seed + 1, true, 9, 0, 1, today + 60), kept);
+    store->add(crafted("unfinished", seed, true, 9, 0, 1, today + 60, "unfinished"), kept);
+
+    auto day = nlohmann::json::parse(get("/api/daily").body);
+    EXPECT_EQ(day["date"], "2026-12-08");
+    EXPECT_EQ(day["seed"], seed);
+    ASSERT_EQ(day["runs"].size(), 2u);
+    EXPECT_EQ(day["runs"][0]["name"], "evening");
+    EXPECT_EQ(day["runs"][0]["level"], 3);
+    EXPECT_EQ(day["runs"][1]["name"], "morning");
+    EXPECT_EQ(nlohmann::json::parse(get("/api/daily?limit=1").body)["runs"].size(), 1u);
+
+    // The last second of the day is still that day; the next is the next day's seed.
+    clock_ms = (today + 86399) * 1000 + 999;
+    EXPECT_EQ(nlohmann::json::parse(get("/api/daily").body)["seed"], seed);
+    clock_ms = (today + 86400) * 1000;
+    day = nlohmann::json::parse(get("/api/daily").body);
+    EXPECT_EQ(day["date"], "2026-12-09");
+    EXPECT_EQ(day["seed"], 929936291);
+    ASSERT_EQ(day["runs"].size(), 0u);
+
+    // The secret is kept: asked again, the database gives the first one, not the one offered.
+    EXPECT_EQ(store->secret("a newer secret"), test_secret());
+}
+
+TEST_F(HallTest, EachAddressHasItsOwnLimit) {
+    // 30 runs at once, good or bad, then the 31st waits; another address does not.
+    for (int i = 0; i < 30; ++i) ASSERT_EQ(post("/api/runs", "x", "192.0.2.1").status, 400) << i;
+    ANSWER refused = post("/api/runs", link_of(quick_keys), "192.0.2.1");
+    EXPECT_EQ(refused.status, 429);
+    EXPECT_EQ(refused.body,
+              "{\"error\":\"Too many runs from your address; wait a minute, then send again.\"}");
+    EXPECT_EQ(post("/api/runs", link_of(quick_keys), "192.0.2.2").status, 201);
+    // Two seconds bring one run back (30 a minute), and only one.
+    clock_ms += 1999;
+    EXPECT_EQ(post("/api/runs", "x", "192.0.2.1").status, 429);
+    clock_ms += 1;
+    EXPECT_EQ(post("/api/runs", link_of(quick_keys), "192.0.2.1").status, 200);
+    EXPECT_EQ(post("/api/runs", "x", "192.0.2.1").status, 429);
+    // A clock that steps back gives nothing back and takes nothing away.
+    clock_ms -= 60000;
+    EXPECT_EQ(post("/api/runs", "x", "192.0.2.1").status, 429);
+    EXPECT_EQ(store->count(), 1);
+}
+
+TEST_F(HallTest, ABusyDatabaseAnswers503ThenTheHallGoesOn) {
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open((folder + "/hall.db").c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    ANSWER busy = post("/api/runs", link_of(quick_keys));
+    EXPECT_EQ(busy.status, 503);
+    EXPECT_EQ(busy.body, "{\"error\":\"The hall's database is busy; try again in a moment.\"}");
+    ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    EXPECT_EQ(post("/api/runs", link_of(quick_keys)).status, 201);
+    EXPECT_EQ(store->count(), 1);
+}
+
+TEST_F(HallTest, TheSitesFilesAndNothingBeside) {
+    std::filesystem::create_directories(folder + "/site/sub");
+    std::ofstream(folder + "/site/index.html") << "<!doctype html>";
+    std::ofstream(folder + "/site/page.js") << "export {};";
+    std::ofstream(folder + "/site/sub/game.wasm") << "\0asm";
+    std::ofstream(folder + "/site/manifest.webmanifest") << "{}";
+    std::ofstream(folder + "/secret.txt") << "not for you";
+    std::filesystem::create_symlink(folder + "/secret.txt", folder + "/site/out.txt");
+    hall.site = folder + "/site";
+
+    ANSWER index = get("/");
+    EXPECT_EQ(index.status, 200);
+    EXPECT_EQ(index.content_type, "text/html; charset=utf-8");
+    EXPECT_EQ(index.body, "<!doctype html>");
+    EXPECT_EQ(get("/page.js?v=1").content_type, "text/javascript; charset=utf-8");
+    EXPECT_EQ(get("/sub/game.wasm").content_type, "application/wasm");
+    EXPECT_EQ(get("/manifest.webmanifest").content_type, "application/manifest+json");
+    EXPECT_EQ(get("/%70age.js").body, "export {};");
+    for (const char *escape :
+         {"/../secret.txt", "/%2e%2e/secret.txt", "/sub/../../secret.txt", "/sub/%2E%2E/index.html",
+          "/out.txt", "/sub", "/sub/", "//etc/passwd", "/..%2fsecret.txt", "/.%2e/secret.txt",
+          "/%5c..%5csecret.txt", "/index.html%00.js", "/nothing.js"}) {
+        ANSWER answer = get(escape);
+        EXPECT_EQ(answer.status, 404) << escape;
+        EXPECT_EQ(answer.body.find("not for you"), std::string::npos) << escape;
+    }
+    ANSWER posted = post("/index.html", "x");
+    EXPECT_EQ(posted.status, 405);
+    EXPECT_EQ(posted.headers[0].second, "GET, HEAD");
+    // The API stays the hall's with a site.
+    EXPECT_EQ(get("/api/health").status, 200);
+}
