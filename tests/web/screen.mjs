@@ -3,7 +3,7 @@
 // random bytes, weighted towards escapes and line ends, each shown as the game's output is. The
 // screen must hold nothing but its rows and their colour spans (no markup made of the bytes, no
 // style in an attribute), after every piece its rows must show what the page's rows() tell, and
-// the browser must report nothing.
+// the browser must report nothing. Then the rows scrolled away are scrolled back to.
 import { waitInPage, watch } from './browser.mjs';
 
 const PIECES = 3000;
@@ -65,6 +65,60 @@ function feed(seed, pieces) {
     return null;
 }
 
+// The rows in view, as the page draws them: those wholly inside the screen's box.
+function rowsInView() {
+    const screen = document.querySelector('.term').getBoundingClientRect();
+    return Array.from(document.querySelectorAll('.term-row'))
+        .filter((row) => row.getBoundingClientRect().top >= screen.top - 1 && row.getBoundingClientRect().bottom <= screen.bottom + 1)
+        .map((row) => row.textContent.trimEnd());
+}
+
+// The screen scrolled back by the wheel shows older rows, and rows() tells them; a key brings the
+// newest rows back.
+async function scrolledBack(page) {
+    const failures = [];
+    const newest = await page.evaluate(() => window.marrowdeep.rows());
+    const box = await page.$eval('.term', (screen) => {
+        const b = screen.getBoundingClientRect();
+        return { x: b.x + b.width / 2, y: b.y + b.height / 2 };
+    });
+    await page.mouse.move(box.x, box.y);
+    await page.mouse.wheel({ deltaY: -2000 });
+    // Until the wheel has scrolled, and stopped: the same place in two frames running.
+    const stopped = () => {
+        const top = document.querySelector('.term').scrollTop;
+        const same = window.wheelAt === top;
+        window.wheelAt = top;
+        return same && top < -200;
+    };
+    try {
+        await page.waitForFunction(stopped, { timeout: 10000, polling: 'raf' });
+    } catch {
+        failures.push('the wheel does not scroll the screen back');
+        return failures;
+    }
+    // Then to a whole row's place, and a frame for the scroll to be told.
+    await page.evaluate(async () => {
+        const screen = document.querySelector('.term');
+        const row = document.querySelector('.term-row').getBoundingClientRect().height;
+        screen.scrollTop = Math.round(screen.scrollTop / row) * row;
+        await new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done)));
+    });
+    const back = await page.evaluate(() => window.marrowdeep.rows());
+    const shown = await page.evaluate(rowsInView);
+    if (back.join('\n') === newest.join('\n')) failures.push('scrolled back, rows() still tells the newest rows');
+    if (back.join('\n') !== shown.join('\n')) failures.push(`scrolled back, the screen shows\n${shown.join('\n')}\nbut rows() tells\n${back.join('\n')}`);
+    await page.keyboard.type('x');
+    try {
+        await page.waitForFunction(() => document.querySelector('.term').scrollTop > -2, { timeout: 10000, polling: 20 });
+    } catch {
+        failures.push('a key does not bring the newest rows back');
+    }
+    const after = await page.evaluate(() => window.marrowdeep.rows());
+    if (after.join('\n') !== (await page.evaluate(rowsInView)).join('\n')) failures.push('after a key, rows() does not tell the rows in view');
+    return failures;
+}
+
 export async function screenTakesAnyBytes({ browser, origin }) {
     const failures = [];
     const context = await browser.createBrowserContext();
@@ -76,6 +130,7 @@ export async function screenTakesAnyBytes({ browser, origin }) {
     await waitInPage(page, () => window.marrowdeep?.reading && window.gameConsole, 30, 'the name question');
     const fault = await page.evaluate(feed, 20261208, PIECES);
     if (fault) failures.push(`random bytes on the screen: ${fault}`);
+    failures.push(...(await scrolledBack(page)));
     if (problems.length) failures.push(`random bytes on the screen: the browser reported\n  ${problems.join('\n  ')}`);
     await context.close();
     return failures;
