@@ -76,13 +76,16 @@ export function phases(trace, resources, shown, html) {
     rows.push(['evaluating the modules', span(named('v8.evaluateModule'))]);
     rows.push(["running the page's start on DOMContentLoaded", first(named('EventDispatch', (e) => e.args?.data?.type === 'DOMContentLoaded'))]);
 
-    const wasm = events.filter((e) => e.pid === navigation.pid && e.ts >= navigation.ts && e.cat === 'v8.wasm');
+    // The game's code compiled up to the name question; later, lazily compiled functions and
+    // better tiers go on beside the game.
+    const wasm = events.filter((e) => e.pid === navigation.pid && e.ts >= navigation.ts && e.cat === 'v8.wasm' && at(e.ts) < shown);
     rows.push(["compiling the game's code (wasm)", span(wasm.filter((e) => /Streaming|BaselineFinished|compile/i.test(e.name)))]);
     rows.push(["instantiating the game's code (wasm)", span(wasm.filter((e) => /Instantiate/.test(e.name)))]);
     rows.push(['registering the service worker', span(named('FunctionCall', (e) => e.args?.data?.functionName === 'register'))]);
     const result = rows.filter((row) => row?.[1]).map(([what, [start, end]]) => [what, start, end]);
     // From the page's scripts run and the game's code ready to the name question shown.
-    const ready = Math.max(0, ...result.filter(([what]) => /^(evaluating|running|compiling|instantiating)/.test(what)).map(([, , end]) => end));
+    const ends = result.filter(([what]) => /^(evaluating|running|compiling|instantiating)/.test(what)).map(([, , end]) => end);
+    const ready = Math.max(0, ...ends.filter((end) => end <= shown));
     result.push(['the game up to its first write, shown', ready, shown]);
     result.sort((a, b) => a[1] - b[1] || a[2] - b[2]);
     // Main-thread work of styles, layout and paint before the name question.

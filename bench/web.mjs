@@ -116,8 +116,9 @@ async function visit(context, which, condition, keep = false) {
     const page = await newTab(context, condition);
     const problems = await watch(page, server.origin);
     const served = { worker: 0, network: 0 };
+    // The page's files: a question the page asks its server that finds nothing is none.
     page.on('response', (response) => {
-        served[response.fromServiceWorker() ? 'worker' : 'network'] += 1;
+        if (response.ok()) served[response.fromServiceWorker() ? 'worker' : 'network'] += 1;
     });
     await page.goto(which.url, { timeout: 60000 });
     await waitInPage(page, which.ready, 60, which.what);
