@@ -1,13 +1,13 @@
 // Holds the page's screen against a real terminal: the saved games, their keys as a player types
-// them, stop at the first questions, a map, a fight, the status screen, the scroll list before
-// and after a scroll is chosen, and a room of the tier, and
-// there the rows the page shows (window.marrowdeep.rows(), in headless Chromium at 1280x800)
+// them (and, with --fuzz, the generated tour the page test plays), stop at the first questions,
+// a map, the refresh question, a fight, the status screen, the scroll list before and after a
+// scroll is chosen, and a room of the tier, and there the rows the page shows (window.marrowdeep.rows(), in headless Chromium at 1280x800)
 // must be the rows tmux shows (capture-pane) for the Linux program fed the same keys in a pane
 // of the page's size. The program runs with the marks library in its mode of real clears and
 // pauses that pass at once, its clock held still.
 //
 //   node tmux_screens.mjs --page DIR --program LINUX_PROGRAM --marks MARKS_LIBRARY --regressions DIR
-//                         [--chromium PATH] [--columns N]
+//                         [--fuzz FUZZ_DRIVER] [--chromium PATH] [--columns N]
 //
 // Where a screen stops is found with the marks library's transcript: the fewest keys after
 // which the program has written the screen's text. Both sides then get the keys in two goes: all
@@ -26,6 +26,7 @@ const { values: opt } = parseArgs({
         program: { type: 'string' },
         marks: { type: 'string' },
         regressions: { type: 'string' },
+        fuzz: { type: 'string' },
         chromium: { type: 'string', default: '/usr/bin/chromium' },
         columns: { type: 'string', default: '100' },
     },
@@ -42,6 +43,7 @@ const MAP_LEGEND = 'wasd and q to exit';
 const SCREENS = [
     { what: 'the questions', text: 'Strength(1)/Tactics(2)?' },
     { what: 'a map', text: MAP_LEGEND, after: ['YOU WIN!', 'Seed: '] },
+    { what: 'the refresh question', text: 'refresh the map at the cost' },
     { what: 'a fight', text: 'Press k to attack' },
     { what: 'the status screen', text: 'YOUR WEAPON:' },
     { what: 'the scroll list', text: 'Enter the scrolls you wish to use' },
@@ -49,7 +51,7 @@ const SCREENS = [
     { what: 'a room of the tier', text: 'Press k to attack', after: ['TIER LAYER:'] },
 ];
 
-const { linuxBytes } = linuxTools({ program: opt.program, marks: opt.marks, fuzz: '' });
+const { linuxBytes, typeableStream } = linuxTools(opt);
 const wait = (ms) => new Promise((next) => setTimeout(next, ms));
 
 // Polls `test` every 2 ms for at most `seconds`; fails telling `what`.
@@ -204,15 +206,17 @@ const chromium = await launch(opt.chromium);
 let compared = 0;
 let size = '';
 try {
-    for (const file of fs.readdirSync(opt.regressions).sort()) {
-        const keys = typeable(fs.readFileSync(path.join(opt.regressions, file), 'latin1'));
+    const games = fs.readdirSync(opt.regressions).sort().map((file) => [file, fs.readFileSync(path.join(opt.regressions, file), 'latin1')]);
+    if (opt.fuzz) games.push(['generated tour 244', typeableStream(244)]);
+    for (const [file, saved] of games) {
+        const keys = typeable(saved);
         const second = linuxBytes(keys).includes('Input Seed:') ? undefined : SECOND;
         const stops = stopsOf(keys, second);
         if (!stops.length) continue;
         const page = await pagePlayer(chromium, server.origin, second);
         const rows = await page.rowCount();
         size = `${COLUMNS}x${rows}`;
-        const pane = tmuxPane({ name: path.basename(file, '.bin'), second, rows });
+        const pane = tmuxPane({ name: String(games.findIndex(([name]) => name === file)), second, rows });
         try {
             await pane.start();
             let typed = 0;
