@@ -74,7 +74,8 @@ export function phases(trace, resources, shown, html) {
     const known = (f) => classic.includes(f) || kinds.some(([, test]) => test(f));
     rows.push(fetched('the other files', files.filter((f) => !known(f.file))));
     rows.push(['evaluating the modules', span(named('v8.evaluateModule'))]);
-    rows.push(["running the page's start on DOMContentLoaded", first(named('EventDispatch', (e) => e.args?.data?.type === 'DOMContentLoaded'))]);
+    const loaded = named('EventDispatch', (e) => e.args?.data?.type === 'DOMContentLoaded');
+    rows.push(["running the page's start on DOMContentLoaded", first(loaded)]);
 
     // The game's code compiled up to the name question; later, lazily compiled functions and
     // better tiers go on beside the game.

@@ -49,7 +49,8 @@ export function report({ opt, loads, newBrowser, tabs, spent, keys, taps, stored
     console.log(`its link: ${stored.link.length} characters, ${run} of them the run   (target < 4 KB)`);
     if (stored.oneOff.run !== null) {
         console.log(
-            `the link of generated tour 17, ${stored.oneOff.keys} keys that do not repeat: the run ${stored.oneOff.run} characters   (target < 4 KB)`,
+            `the link of generated tour 17, ${stored.oneOff.keys} keys that do not repeat: ` +
+                `the run ${stored.oneOff.run} characters   (target < 4 KB)`,
         );
     }
 
@@ -91,6 +92,7 @@ export function report({ opt, loads, newBrowser, tabs, spent, keys, taps, stored
             `with them ${kb(total(files))}`,
     );
     for (const f of files) {
-        console.log(`  ${f.name.padEnd(22)} ${String(f.bytes).padStart(7)} bytes, ${kb(f.gzipped).padStart(8)} gzipped${f.aside ? '   (aside)' : ''}`);
+        const size = `${String(f.bytes).padStart(7)} bytes, ${kb(f.gzipped).padStart(8)} gzipped`;
+        console.log(`  ${f.name.padEnd(22)} ${size}${f.aside ? '   (aside)' : ''}`);
     }
 }

@@ -419,7 +419,8 @@ async function storedGame() {
     } finally {
         await chromium.close();
     }
-    return { times, replayed, link, keys: keys.length, oneOff: { keys: oneOff.keys.length, run: oneOff.link ? oneOff.link.length + '#run='.length : null } };
+    const run = oneOff.link ? oneOff.link.length + '#run='.length : null;
+    return { times, replayed, link, keys: keys.length, oneOff: { keys: oneOff.keys.length, run } };
 }
 
 try {
