@@ -1,7 +1,6 @@
 // The one place that draws: what is to be shown waits here until the game waits for a key or
-// pauses, or a key is done with, and then goes to the terminal in one piece. The terminal draws
-// the first write after a key at once and any later one on its next turn, so a key's echo and the
-// game's answer to it go together.
+// pauses, or a key is done with, and then goes to the terminal in one piece, which draws it at
+// once: a key's echo and the game's answer to it show together.
 //
 // In quiet mode nothing is drawn: only what came after the latest clear is kept, and it shows
 // when the quiet ends. A game played again silently then shows the screen the player left.
@@ -24,8 +23,8 @@ export function screen(view) {
     let unshown = [];
     let quiet = false;
     const state = {
-        writing: 0, // writes the terminal has not yet taken
-        lastWritten: 0, // when the terminal took the latest, in performance.now() time
+        writing: 0, // writes the terminal has not yet drawn
+        lastWritten: 0, // when the terminal drew the latest, in performance.now() time
     };
     return {
         state,
