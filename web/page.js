@@ -11,6 +11,7 @@
 
 import { compiled } from './compile.js';
 import { newGame } from './game-session.js';
+import { openHall } from './hall-page.js';
 import './install.js';
 import { layout as makeLayout } from './layout.js';
 import { echoOf } from './line-discipline.js';
@@ -127,4 +128,10 @@ document.addEventListener('DOMContentLoaded', () => {
 
     view.onData(typed);
     runs.open();
+    // A hall that serves the page adds its controls; a page served without one shows none.
+    openHall({
+        runs,
+        type: (text) => view.input(text),
+        state: () => ({ games, reading: game !== null && game.reading, text: transcript.text }),
+    });
 });

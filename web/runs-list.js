@@ -11,8 +11,10 @@ export function runsList({ records, panel }) {
     // Puts a game that ended into the list, with its name and seed read from its keys.
     function add(record, ending) {
         const { name, seed } = nameAndSeed(record.keys, record.clock);
-        records.end({ ...record, id: `${record.started}-${Math.random()}`, name, seed, ending });
+        const run = { ...record, id: `${record.started}-${Math.random()}`, name, seed, ending };
+        records.end(run);
         show();
+        return run;
     }
 
     return {

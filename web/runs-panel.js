@@ -1,5 +1,5 @@
-// The page's controls for runs, under the terminal: the replay's controls, "New game", and the
-// list of the runs that ended; and the page's word to the player, over the top of the window,
+// The page's controls for runs, under the terminal: the replay's controls, "New game" (and any
+// control added beside it), and the list of the runs that ended; and the page's word to the player, over the top of the window,
 // where it is seen whatever the window shows. Everything is built with createElement, and the
 // names players gave show as text, never as markup.
 
@@ -66,6 +66,8 @@ export function runsPanel(parent, act) {
     const bar = element('div', 'run-bar');
     bar.append(button('New game', () => act.newGame()));
 
+    const more = []; // actions added to each run of the list: {name, action}
+
     const heading = element('h2', null, 'Runs');
     const list = element('ol', 'run-list');
     const empty = element('p', 'empty', 'No run has ended yet.');
@@ -89,6 +91,16 @@ export function runsPanel(parent, act) {
             speed.value = String(r.speed);
             progress.textContent = `key ${count.format(r.handed)} of ${count.format(r.total)}`;
         },
+        // Controls added to the bar beside "New game".
+        addToBar(...controls) {
+            bar.append(...controls);
+        },
+        // A button added to each run of the list, `action(run)` its press; the list is shown
+        // again by the next showRuns.
+        addAction(name, action) {
+            more.push({ name, action });
+        },
+        button,
         showRuns(runs) {
             list.replaceChildren(
                 ...runs.map((run) => {
@@ -104,6 +116,7 @@ export function runsPanel(parent, act) {
                         button('Copy link', () => act.copyLink(run)),
                         button('Save', () => act.save(run)),
                         button('Delete', () => act.remove(run)),
+                        ...more.map(({ name, action }) => button(name, () => action(run))),
                     );
                     return item;
                 }),

@@ -23,6 +23,7 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
     let session = null; // the game on the page, and what the page knows of it
     let version = null; // the game's version, once a game has told it
     let refusedSaid = false;
+    let onEnded = null; // hears each game the player played to its end, as a run of the list
 
     const panel = runsPanel(parent, {
         newGame,
@@ -134,7 +135,8 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
         if (s === session) panel.showReplay(null);
         if (s.keep || !s.recording) return;
         s.recording = false;
-        list.add(s.record, endedBy === 'end' ? endingOf(transcript.text) : 'stopped');
+        const run = list.add(s.record, endedBy === 'end' ? endingOf(transcript.text) : 'stopped');
+        if (endedBy === 'end' && s === session && onEnded) onEnded(run);
     }
 
     function newLive() {
@@ -179,10 +181,12 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
         list.show();
     }
 
-    function newGame() {
-        if (!window.confirm('End this game and start a new one? The game ended goes to the list of runs.')) return;
+    // A new game, once the player agrees to end the one being played; answers whether it began.
+    function newGame(question = 'End this game and start a new one? The game ended goes to the list of runs.') {
+        if (!window.confirm(question)) return false;
         if (session && session.game.alive && session.recording) session.game.stop('The game was stopped.');
         newLive();
+        return true;
     }
 
     list.show();
@@ -196,6 +200,27 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
         },
         get said() {
             return panel.said;
+        },
+        // The game's version, once a game has told it.
+        get version() {
+            return version;
+        },
+        // Whether the game on the page is one the player plays and the page records.
+        get live() {
+            return session !== null && session.recording && session.game.alive;
+        },
+        say: (text, extra) => panel.say(text, extra),
+        newGame,
+        // More controls, for the hall: beside "New game" (`addToBar`), on each run of the list
+        // (`addRunAction(name, action)`), and a word when the player ends a game (`ended(run)`).
+        addToBar: (...controls) => panel.addToBar(...controls),
+        button: (text, action) => panel.button(text, action),
+        addRunAction(name, action) {
+            panel.addAction(name, action);
+            list.show();
+        },
+        set ended(hear) {
+            onEnded = hear;
         },
         // Whether a key typed on the page goes to the game now: not while a replay hands keys
         // over, and once they have run out the player takes the game over.

@@ -1,0 +1,44 @@
+// A board of the hall as a table: one row a run, its place, the hero's name (as text, never as
+// markup), level, experience, ending, boss, keys, seed, when it was sent, and a button that
+// opens its replay on the game's page.
+
+const ENDINGS = { quit: 'quit', fell: 'fell in a fight', unfinished: 'unfinished' };
+const count = new Intl.NumberFormat('en');
+
+function cell(text, className) {
+    const td = document.createElement('td');
+    if (className) td.className = className;
+    td.textContent = text;
+    return td;
+}
+
+// The day and minute a record was sent, in UTC as the hall gives it.
+export const sentAt = (iso) => (typeof iso === 'string' ? iso.replace('T', ' ').replace(/:\d\d(\.\d+)?Z$/, ' UTC') : '');
+
+// Fills `body` (a tbody) with the rows; `replay(record, button)` opens one.
+export function showBoard(body, rows, replay) {
+    body.replaceChildren(
+        ...rows.map((record, i) => {
+            const tr = document.createElement('tr');
+            const open = document.createElement('button');
+            open.type = 'button';
+            open.textContent = 'Replay';
+            open.addEventListener('click', () => replay(record, open));
+            const last = document.createElement('td');
+            last.append(open);
+            tr.append(
+                cell(String(i + 1), 'place'),
+                cell(record.name || '(no name)', 'name'),
+                cell(String(record.level), 'number'),
+                cell(count.format(record.experience), 'number'),
+                cell(ENDINGS[record.ending] ?? String(record.ending)),
+                cell(record.boss ? 'beaten' : 'no'),
+                cell(count.format(record.keys), 'number'),
+                cell(String(record.seed), 'number'),
+                cell(sentAt(record.submitted)),
+                last,
+            );
+            return tr;
+        }),
+    );
+}

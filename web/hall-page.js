@@ -1,0 +1,144 @@
+// The page's side of the hall, shown only when the page is served by one (hall-api.js): "Send to
+// the hall" on each run of the list and when a game ends, the hall's record of a run sent,
+// "Today's seed", which answers a new game's seed questions with the day's seed as the player
+// would type them, and "Send a keys file", which sends a file of keys (keys-file.js) as a run.
+
+import { board, daily, findHall, rowsOf, sendRun } from './hall-api.js';
+import { runOfFile } from './keys-file.js';
+import { encodeRun } from './run-link.js';
+
+const ENDINGS = { quit: 'quit', fell: 'fell in a fight', unfinished: 'unfinished' };
+const SEED_QUESTION = 'Random Seed?(y/n)\n';
+const count = new Intl.NumberFormat('en');
+const POLL_MS = 20;
+
+const later = (ms) => new Promise((next) => setTimeout(next, ms));
+
+// What the hall's record says, as one sentence.
+export function recordSentence(record, kept) {
+    const boss = record.boss ? 'a boss beaten' : 'no boss beaten';
+    const ending = ENDINGS[record.ending] ?? record.ending;
+    const about = `level ${record.level}, ${count.format(record.experience)} experience, ${ending}, ${boss}, ${count.format(record.keys)} keys`;
+    return `${kept ? 'The hall already keeps this run' : 'The hall keeps this run'}: ${about}.`;
+}
+
+// `runs` is the page's runs (runs.js); `type(text)` types keys as the keyboard does; `state()`
+// answers {games, reading, text}: the games started on the page, whether the game waits for a
+// key, and what it wrote.
+export async function openHall({ runs, type, state }) {
+    const hallVersion = await findHall();
+    if (hallVersion === null) return null;
+
+    function boardLink(seed, text) {
+        const a = document.createElement('a');
+        a.href = seed === null ? 'hall.html' : `hall.html?seed=${encodeURIComponent(seed)}`;
+        a.textContent = text;
+        return a;
+    }
+
+    // Sends the link text of a run; the record or the hall's sentence is said.
+    async function send(text) {
+        runs.say('Sending the run to the hall.');
+        const sent = await sendRun(text);
+        if (!sent.ok) {
+            runs.say(sent.error);
+            return null;
+        }
+        const record = sent.body;
+        let sentence = recordSentence(record, sent.status === 200);
+        const ranked = await board(record.seed, 100);
+        if (ranked.ok) {
+            const place = rowsOf(ranked.body).findIndex((row) => row.id === record.id);
+            if (place !== -1) sentence += ` It is number ${place + 1} on the board of seed ${record.seed}.`;
+        }
+        runs.say(sentence, boardLink(record.seed, 'See the board'));
+        return record;
+    }
+
+    async function sendListed(run) {
+        let text;
+        try {
+            text = await encodeRun(run);
+        } catch {
+            runs.say('This browser cannot pack a run, so it cannot send one.');
+            return;
+        }
+        await send(text);
+    }
+
+    // Types the day's seed into the game's seed questions, a key each time the game waits for
+    // one: n, Enter, the digits, Enter. A game started meanwhile, or an answer the player typed,
+    // ends it.
+    async function answerSeed(seed) {
+        const games = state().games;
+        const asked = () => {
+            const { text, reading } = state();
+            const at = text.indexOf(SEED_QUESTION);
+            if (at === -1) return 'not yet';
+            if (text.length !== at + SEED_QUESTION.length) return 'past';
+            return reading ? 'now' : 'not yet';
+        };
+        for (let now = asked(); now !== 'now'; now = asked()) {
+            if (now === 'past' || state().games !== games || !runs.live) return;
+            await later(POLL_MS);
+        }
+        const keys = ['n', '\r', ...String(seed), '\r'];
+        for (const [i, key] of keys.entries()) {
+            if (i > 0) {
+                while (!state().reading) {
+                    if (state().games !== games || !runs.live) return;
+                    await later(POLL_MS);
+                }
+            }
+            type(key);
+        }
+    }
+
+    async function todaysSeed() {
+        const day = await daily();
+        if (!day.ok) {
+            runs.say(day.error);
+            return;
+        }
+        const { seed, date } = day.body;
+        const text = state().text;
+        if (!runs.live || (text.indexOf(SEED_QUESTION) !== -1 && !text.endsWith(SEED_QUESTION))) {
+            if (!runs.newGame(`End this game and start a new one with the seed of ${date}? The game ended goes to the list of runs.`)) return;
+        }
+        runs.say(`The seed of ${date} is ${seed}: it is typed for you once the game asks for a seed.`, boardLink(seed, "See today's board"));
+        await answerSeed(seed);
+    }
+
+    const picker = document.createElement('input');
+    picker.type = 'file';
+    picker.accept = '.keys';
+    picker.className = 'keys-file';
+    picker.hidden = true;
+    picker.addEventListener('change', async () => {
+        const file = picker.files[0];
+        picker.value = '';
+        if (!file) return;
+        const bytes = new Uint8Array(await file.arrayBuffer());
+        let text = '';
+        for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode.apply(null, bytes.subarray(i, i + 8192));
+        const { run, error } = runOfFile(text, runs.version ?? hallVersion);
+        if (error) {
+            runs.say(error);
+            return;
+        }
+        await sendListed(run);
+    });
+
+    runs.addToBar(
+        runs.button("Today's seed", todaysSeed),
+        runs.button('Send a keys file', () => picker.click()),
+        picker,
+        boardLink(null, 'The hall'),
+    );
+    runs.addRunAction('Send to the hall', sendListed);
+    runs.ended = (run) => {
+        const offer = runs.button('Send to the hall', () => sendListed(run));
+        runs.say('The run is in the list of runs.', offer);
+    };
+    return { version: hallVersion };
+}

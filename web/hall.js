@@ -1,0 +1,54 @@
+// The hall's boards: every seed's (hall.html), one seed's (?seed=N) and the day's (?day). Each
+// run opens as a replay on the game's page, through the link the hall keeps of it.
+
+import { board, daily, rowsOf, runOf } from './hall-api.js';
+import { showBoard } from './hall-board.js';
+
+const LIMIT = 100;
+
+document.addEventListener('DOMContentLoaded', async () => {
+    const title = document.getElementById('board-title');
+    const said = document.getElementById('board-said');
+    const table = document.getElementById('board');
+    const form = document.getElementById('seed-form');
+    const query = new URLSearchParams(window.location.search);
+
+    form.addEventListener('submit', (e) => {
+        e.preventDefault();
+        const seed = form.elements.seed.value.trim();
+        if (/^-?[0-9]+$/.test(seed)) window.location.search = `?seed=${seed}`;
+    });
+
+    async function replay(record, button) {
+        button.disabled = true;
+        const kept = await runOf(record.id);
+        button.disabled = false;
+        if (!kept.ok || typeof kept.body.run !== 'string') {
+            said.textContent = kept.ok ? 'The hall did not give this run.' : kept.error;
+            return;
+        }
+        window.location.assign(`index.html#run=${kept.body.run}`);
+    }
+
+    let answer;
+    if (query.has('day')) {
+        answer = await daily();
+        if (answer.ok) title.textContent = `The board of ${answer.body.date}: seed ${answer.body.seed}`;
+    } else if (query.has('seed') && /^-?[0-9]+$/.test(query.get('seed'))) {
+        const seed = query.get('seed');
+        form.elements.seed.value = seed;
+        title.textContent = `The board of seed ${seed}`;
+        answer = await board(seed, LIMIT);
+    } else {
+        title.textContent = 'The board of every seed';
+        answer = await board(null, LIMIT);
+    }
+    if (!answer.ok) {
+        said.textContent = answer.error;
+        return;
+    }
+    const rows = rowsOf(answer.body);
+    said.textContent = rows.length ? '' : 'No run is on this board yet.';
+    table.hidden = rows.length === 0;
+    showBoard(table.tBodies[0], rows, replay);
+});
