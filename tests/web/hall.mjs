@@ -1,0 +1,350 @@
+// The page with a hall: the real marrowdeep-hall program serving the page's folder, and the page
+// in headless Chromium sending runs to it. A game played on the page is sent, its record shown,
+// and found on the board page, whose row opens its replay; "Today's seed" types the day's seed;
+// files of keys are sent, as the page saves them and as `script` records a terminal game; a run
+// the hall refuses shows the hall's own sentence; and the page served without a hall shows none
+// of this. Each scenario answers a list of failures.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import readline from 'node:readline';
+import { waitInPage, watch } from './browser.mjs';
+
+// The day the hall's clock is held at, and its seed comes from.
+export const HALL_SECOND = 1796947200; // 2026-12-11T00:00:00Z
+const HALL_DATE = '2026-12-11';
+
+// Starts `program` on a free port of 127.0.0.1 with a database of its own in `folder`, serving
+// `site`; resolves to {origin, stop, log}.
+export async function startHall(program, site, folder) {
+    const hall = spawn(program, ['--site', site, '--db', `sqlite:${path.join(folder, 'hall.db')}`, '--listen', '127.0.0.1:0'], {
+        env: { ...process.env, MARROWDEEP_HALL_TEST_CLOCK: String(HALL_SECOND) },
+        stdio: ['ignore', 'ignore', 'pipe'],
+    });
+    const log = [];
+    const lines = readline.createInterface({ input: hall.stderr });
+    const origin = await new Promise((resolve, reject) => {
+        const limit = setTimeout(() => reject(new Error('the hall did not say where it listens within 30 s')), 30000);
+        hall.on('exit', (code) => reject(new Error(`the hall ended with ${code}: ${log.join('\n')}`)));
+        lines.on('line', (line) => {
+            log.push(line);
+            const listening = /listening on (http:\/\/127\.0\.0\.1:\d+)\//.exec(line);
+            if (listening) {
+                clearTimeout(limit);
+                resolve(listening[1]);
+            }
+        });
+    });
+    return {
+        origin,
+        log,
+        stop: () =>
+            new Promise((done) => {
+                if (hall.exitCode !== null) return done();
+                hall.on('exit', done);
+                hall.kill('SIGTERM');
+            }),
+    };
+}
+
+async function api(origin, address) {
+    const response = await fetch(origin + address);
+    return response.json();
+}
+
+const said = (page) => page.evaluate(() => window.marrowdeep.said);
+const hallShown = () => Array.from(document.querySelectorAll('.run-bar button')).some((b) => b.textContent === "Today's seed");
+const settled = () => (window.marrowdeep.reading || window.marrowdeep.ended) && !window.marrowdeep.replaying;
+
+// Opens the page; every question it asks (a new game?) is answered yes.
+async function openPage(context, url, problemsOf, ready = () => window.marrowdeep?.reading) {
+    const page = await context.newPage();
+    problemsOf.push(await watch(page, new URL(url).origin));
+    page.on('dialog', (dialog) => dialog.accept());
+    await page.goto(url);
+    await waitInPage(page, ready, 30, 'the page');
+    return page;
+}
+
+// Types keys, each line end as Enter and the keys between two as one piece pasted (the game
+// reads the same), and waits for the game to take them all.
+async function type(page, keys, what) {
+    await page.bringToFront();
+    for (const [i, piece] of keys.split('\n').entries()) {
+        if (i > 0) await page.keyboard.press('Enter');
+        if (!piece) continue;
+        await page.$eval(
+            '.term',
+            (screen, text) => {
+                const data = new DataTransfer();
+                data.setData('text/plain', text);
+                screen.dispatchEvent(new ClipboardEvent('paste', { clipboardData: data, bubbles: true, cancelable: true }));
+            },
+            piece,
+        );
+    }
+    await waitInPage(page, settled, 60, `the end of the keys of ${what}`);
+}
+
+// Presses each key on the keyboard, waiting for the game after each, as a player who watches.
+async function pressEach(page, keys, what) {
+    await page.bringToFront();
+    for (const key of keys) {
+        await page.keyboard.press(key === '\n' ? 'Enter' : key);
+        await waitInPage(page, settled, 60, `the game after a key of ${what}`);
+    }
+}
+
+// The rows of the terminal, trailing blanks cut, once drawn.
+// A tab behind others draws nothing, so it comes to the front first.
+const screenOf = async (page) => {
+    await page.bringToFront();
+    return page.evaluate(async () => {
+        await new Promise((drawn) => requestAnimationFrame(() => requestAnimationFrame(drawn)));
+        const rows = Array.from(document.querySelectorAll('.term-row'), (r) => r.textContent.trimEnd());
+        return rows.join('\n').trimEnd();
+    });
+};
+
+// Clicks the button of `scope` (a selector) that says `text`.
+async function press(page, scope, text) {
+    const clicked = await page.evaluate(
+        (s, t) => {
+            const button = Array.from(document.querySelectorAll(`${s} button`)).find((b) => b.textContent === t);
+            button?.click();
+            return Boolean(button);
+        },
+        scope,
+        text,
+    );
+    if (!clicked) throw new Error(`no "${text}" button in ${scope}`);
+}
+
+function same(failures, what, got, want) {
+    if (got === want) return;
+    let at = 0;
+    while (at < got.length && at < want.length && got[at] === want[at]) ++at;
+    const near = (s) => JSON.stringify(s.slice(at, at + 80));
+    failures.push(`${what}: ${got.length} bytes against ${want.length}, parting at byte ${at}: ${near(got)} against ${near(want)}`);
+}
+
+function reported(failures, what, problemsOf) {
+    const problems = problemsOf.flat();
+    if (problems.length) failures.push(`${what}: the browser reported\n  ${problems.join('\n  ')}`);
+}
+
+// The sentence the page shows for a record the hall sent back, from the record's own figures.
+function told(record, kept) {
+    const ending = { quit: 'quit', fell: 'fell in a fight', unfinished: 'unfinished' }[record.ending];
+    const first = kept ? 'The hall already keeps this run' : 'The hall keeps this run';
+    const n = (x) => x.toLocaleString('en');
+    return `${first}: level ${record.level}, ${n(record.experience)} experience, ${ending}, ${record.boss ? 'a boss beaten' : 'no boss beaten'}, ${n(record.keys)} keys.`;
+}
+
+// The page served as a static folder (`origin`) shows no hall control, and its probe for one
+// troubles nothing.
+export async function withoutHall({ browser, origin }) {
+    const failures = [];
+    const problemsOf = [];
+    const context = await browser.createBrowserContext();
+    try {
+        const page = await openPage(context, `${origin}/?pauses=0`, problemsOf);
+        await type(page, 'plain\nn\n5\n1\nq', 'the game without a hall');
+        const controls = await page.evaluate(() => ({
+            bar: Array.from(document.querySelectorAll('.run-bar button'), (b) => b.textContent),
+            list: Array.from(document.querySelectorAll('.run-list button'), (b) => b.textContent),
+            file: document.querySelectorAll('input[type=file]').length,
+            links: document.querySelectorAll('a[href^="hall.html"]').length,
+        }));
+        const want = { bar: ['New game'], list: ['Replay', 'Copy link', 'Save', 'Delete'], file: 0, links: 0 };
+        if (JSON.stringify(controls) !== JSON.stringify(want)) failures.push(`without a hall: the page shows ${JSON.stringify(controls)}`);
+        reported(failures, 'without a hall', problemsOf);
+    } finally {
+        await context.close();
+    }
+    return failures;
+}
+
+// A game played on the page and sent when it ends; the record the hall keeps is the one shown,
+// sending it again from the list finds it kept, and the board page shows it, its row opening
+// the replay, which plays the game again.
+export async function sendAndBoard({ browser, origin, linuxBytes }) {
+    const failures = [];
+    const problemsOf = [];
+    const context = await browser.createBrowserContext();
+    const keys = '<i>hall</i>\nn\n42\n1\nddsdwq';
+    try {
+        const page = await openPage(context, `${origin}/?pauses=0`, problemsOf);
+        await waitInPage(page, hallShown, 30, 'the hall controls');
+        await type(page, keys, 'the game to send');
+        same(failures, 'send: the game played', await page.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys));
+        if (!(await page.evaluate(() => window.marrowdeep.ended))) failures.push('send: the game did not end');
+        await press(page, '.note', 'Send to the hall');
+        await waitInPage(page, () => window.marrowdeep.said.startsWith('The hall '), 60, 'the record of the run sent');
+
+        const board = await api(origin, '/api/board?seed=42');
+        const record = board.runs?.[0];
+        if (board.runs?.length !== 1 || record.name !== '<i>hall</i>' || record.keys !== keys.length || record.ending !== 'quit') {
+            failures.push(`send: the board of seed 42 is ${JSON.stringify(board)}`);
+            return failures;
+        }
+        same(failures, 'send: the sentence', await said(page), `${told(record, false)} It is number 1 on the board of seed 42.`);
+        const boardLink = await page.evaluate(() => document.querySelector('.note a')?.getAttribute('href'));
+        if (boardLink !== 'hall.html?seed=42') failures.push(`send: the record links to ${boardLink}`);
+
+        // The same run again, from the list.
+        await press(page, '.run-list li:first-child', 'Send to the hall');
+        await waitInPage(page, () => window.marrowdeep.said.startsWith('The hall already'), 60, 'the record of the run sent again');
+        same(failures, 'send again', await said(page), `${told(record, true)} It is number 1 on the board of seed 42.`);
+        if ((await api(origin, '/api/board')).runs.length !== 1) failures.push('send again: the hall keeps the run twice');
+
+        // The board page, from the record's link: the name as text, and the row's replay.
+        await Promise.all([page.waitForNavigation(), page.click('.note a')]);
+        await waitInPage(page, () => document.querySelectorAll('#board tbody tr').length > 0, 30, 'the board of seed 42');
+        const rows = await page.evaluate(() => ({
+            title: document.getElementById('board-title').textContent,
+            cells: Array.from(document.querySelectorAll('#board tbody tr'), (tr) => Array.from(tr.cells, (td) => td.textContent)),
+            markup: document.querySelectorAll('#board i').length,
+        }));
+        const sent = record.submitted.replace('T', ' ').slice(0, 16) + ' UTC';
+        const row = ['1', '<i>hall</i>', String(record.level), record.experience.toLocaleString('en'), 'quit', record.boss ? 'beaten' : 'no', String(keys.length), '42', sent, 'Replay'];
+        if (rows.title !== 'The board of seed 42' || JSON.stringify(rows.cells) !== JSON.stringify([row]) || rows.markup) {
+            failures.push(`board: the page shows ${JSON.stringify(rows)}`);
+        }
+        const run = (await api(origin, `/api/runs/${record.id}`)).run;
+        await Promise.all([page.waitForNavigation(), press(page, '#board', 'Replay')]);
+        if (page.url() !== `${origin}/index.html#run=${run}`) failures.push(`board: the replay opened ${page.url().slice(0, 100)}`);
+        // The same link with pauses off, played to its end.
+        const replay = await openPage(context, `${origin}/index.html?pauses=0#run=${run}`, problemsOf, () => window.marrowdeep);
+        await waitInPage(replay, () => window.marrowdeep.ended && !window.marrowdeep.replaying, 60, 'the replay from the board');
+        same(failures, 'board: the replay', await replay.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys));
+        reported(failures, 'send and board', problemsOf);
+    } finally {
+        await context.close();
+    }
+    return failures;
+}
+
+// "Today's seed", pressed at the name question, answers the seed questions with the day's seed
+// once the name is typed: the game reads what typing it reads, the screen shows it typed, and
+// the run sent is on the day's board. Pressed again in a game past its seed, it starts a new game
+// (after asking) and types the seed there too.
+export async function todaysSeed({ browser, origin, linuxBytes }) {
+    const failures = [];
+    const problemsOf = [];
+    const context = await browser.createBrowserContext();
+    try {
+        const day = await api(origin, '/api/daily');
+        if (day.date !== HALL_DATE) failures.push(`today: the hall's day is ${day.date}, not its clock's ${HALL_DATE}`);
+        const page = await openPage(context, `${origin}/?pauses=0`, problemsOf);
+        await waitInPage(page, hallShown, 30, 'the hall controls');
+        await press(page, '.run-bar', "Today's seed");
+        await waitInPage(page, () => window.marrowdeep.said.startsWith('The seed of '), 30, "today's seed");
+        await type(page, 'daily\n', 'the name');
+        const strength = () => window.marrowdeep.transcript.endsWith('Strength(1)/Tactics(2)?\n') && window.marrowdeep.reading;
+        await waitInPage(page, strength, 30, 'the question after the seed');
+        // The screen is the one a player gets who types the same keys, one at a time (in a
+        // context of its own, as a second tab would take the game over).
+        const other = await browser.createBrowserContext();
+        const typist = await openPage(other, `${origin}/?pauses=0`, problemsOf);
+        await waitInPage(typist, hallShown, 30, 'the hall controls');
+        await pressEach(typist, `daily\nn\n${day.seed}\n`, 'the seed typed');
+        const [shown, typed] = [await screenOf(page), await screenOf(typist)];
+        if (!shown.includes(`\nInput Seed:\n${day.seed}\nStrength`) || shown !== typed) {
+            failures.push(`today: the screen shows\n${shown}\nand for the keys typed\n${typed}`);
+        }
+        await other.close();
+        await type(page, '2\nddq', 'the rest of the game');
+        const keys = `daily\nn\n${day.seed}\n2\nddq`;
+        same(failures, 'today: the game', await page.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys));
+        const stored = await page.evaluate(() => JSON.parse(localStorage.getItem('marrowdeep.runs'))?.[0]?.keys);
+        same(failures, 'today: the keys recorded', stored ?? '', keys);
+
+        await press(page, '.note', 'Send to the hall');
+        await waitInPage(page, () => window.marrowdeep.said.startsWith('The hall '), 60, 'the record of the day');
+        const daily = await api(origin, '/api/daily');
+        if (daily.runs.length !== 1 || daily.runs[0].seed !== day.seed || daily.runs[0].name !== 'daily') {
+            failures.push(`today: the day's board is ${JSON.stringify(daily)}`);
+        }
+
+        // In a game past its seed, the button starts a new game and types the seed there.
+        await page.keyboard.press('Enter');
+        await waitInPage(page, () => window.marrowdeep.games === 2 && window.marrowdeep.reading, 30, 'a new game');
+        await type(page, 'again\nn\n3\n1\n', 'a game of another seed');
+        await press(page, '.run-bar', "Today's seed");
+        await waitInPage(page, () => window.marrowdeep.games === 3 && window.marrowdeep.reading, 30, 'the game for the seed');
+        await type(page, 'again\n', 'the name again');
+        await waitInPage(page, strength, 30, 'the question after the seed again');
+        same(failures, 'today, again', await page.evaluate(() => window.marrowdeep.transcript), linuxBytes(`again\nn\n${day.seed}\n`));
+        reported(failures, "today's seed", problemsOf);
+    } finally {
+        await context.close();
+    }
+    return failures;
+}
+
+// Files of keys sent: one as the page saves it, one that `script` recorded while the Linux
+// program was played in a terminal (Enter as CR, a name mended with Backspace), one of a game
+// that took its seed from the clock, which cannot be proven, and a run of another version of the
+// game, which the hall refuses in its own words.
+export async function keysFiles({ browser, origin, terminalRecording }) {
+    const failures = [];
+    const problemsOf = [];
+    const context = await browser.createBrowserContext();
+    const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-keys-'));
+    try {
+        const page = await openPage(context, `${origin}/?pauses=0`, problemsOf);
+        await waitInPage(page, hallShown, 30, 'the hall controls');
+        const upload = async (name, bytes) => {
+            const file = path.join(folder, name);
+            fs.writeFileSync(file, Buffer.from(bytes, 'latin1'));
+            await page.evaluate(() => window.marrowdeep.said === '' || document.querySelector('.note button:last-child').click());
+            const input = await page.$('input[type=file]');
+            await input.uploadFile(file);
+            await waitInPage(page, () => window.marrowdeep.said !== '' && !window.marrowdeep.said.startsWith('Sending'), 60, `the answer to ${name}`);
+            return said(page);
+        };
+
+        const saved = 'filed\nn\n77\n1\nsdq';
+        const first = await upload('marrowdeep-filed-77.keys', saved);
+        const filed = (await api(origin, '/api/board?seed=77')).runs?.[0];
+        if (!filed || filed.name !== 'filed' || filed.keys !== saved.length) failures.push(`file: the board of seed 77 holds ${JSON.stringify(filed)}`);
+        else same(failures, 'file: the sentence', first, `${told(filed, false)} It is number 1 on the board of seed 77.`);
+
+        if (terminalRecording) {
+            const { typed, read } = terminalRecording;
+            const answer = await upload('typescript.keys', typed);
+            const board = (await api(origin, '/api/board?seed=31')).runs ?? [];
+            const run = board.length === 1 ? await api(origin, `/api/runs/${board[0].id}`) : null;
+            if (!run || run.name !== 'term' || run.keys !== read.length || run.ending !== 'quit') {
+                failures.push(`terminal: the page says "${answer}" and the board of seed 31 holds ${JSON.stringify(board)}`);
+            }
+        }
+
+        const clock = await upload('marrowdeep-clock-clock.keys', 'clock\ny\n1\nq');
+        const CLOCK = 'This game took its seed from the clock, and a file of keys does not hold the second it read, so it cannot be proven.';
+        same(failures, 'file with the clock', clock, CLOCK);
+
+        // A run of version 0.9 in the list: the hall's own sentence for it.
+        await page.evaluate(() => {
+            const run = { keys: 'old\nn\n1\n1\nq', clock: null, version: '0.9', started: 1, id: 'old', name: 'old', seed: '1', ending: 'quit' };
+            localStorage.setItem('marrowdeep.runs', JSON.stringify([run]));
+        });
+        const refused = new Promise((resolve) => {
+            page.on('response', (r) => r.url().endsWith('/api/runs') && r.status() === 422 && resolve(r.json()));
+        });
+        await page.reload();
+        await waitInPage(page, hallShown, 30, 'the hall controls after the reload');
+        await press(page, '.run-list li:first-child', 'Send to the hall');
+        const { error } = await refused;
+        await waitInPage(page, () => !window.marrowdeep.said.startsWith('Sending'), 30, 'the refusal');
+        same(failures, 'another version', await said(page), error);
+        const problems = problemsOf.flat().filter((p) => !p.includes('422'));
+        if (problems.length) failures.push(`files: the browser reported\n  ${problems.join('\n  ')}`);
+    } finally {
+        await context.close();
+        fs.rmSync(folder, { recursive: true, force: true });
+    }
+    return failures;
+}
