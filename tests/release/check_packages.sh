@@ -95,6 +95,9 @@ icon-192.png
 icon-512.png
 icon-maskable.png
 icon.svg
+hall.css
+hall.html
+hall.js
 index.html
 manifest.webmanifest
 marrowdeep-mono.woff2
