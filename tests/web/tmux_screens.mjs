@@ -125,30 +125,52 @@ function tmuxPane({ name, second, rows }) {
             return '';
         }
     };
-    const bytesRead = () => Number(/rchar: (\d+)/.exec(read('io'))?.[1] ?? NaN);
-    // Blocked in a read of its standard input: it has done all it could with the keys so far.
-    const waiting = () => read('syscall').startsWith('0 0x0 ');
+    const counter = (name) => Number(new RegExp(`${name}: (\\d+)`).exec(read('io'))?.[1] ?? NaN);
+    // Where the system lets the process's system call be seen: blocked in a read of its standard
+    // input, it has done all it could with the keys so far. Elsewhere (a kernel that shows it only
+    // to a tracer) it must be asleep, and it must have written nothing more while tmux took in
+    // all it wrote before: a process asleep in a write to a full terminal is not yet done.
+    const exact = read('syscall') !== '';
+    const waiting = () => (exact ? read('syscall').startsWith('0 0x0 ') : /\) S /.test(read('stat')));
     let base = 0;
     let synced = 0;
+    // Waits until tmux has taken in all the program wrote: a title set after it on the same
+    // terminal, and seen by tmux, comes after the program's last byte.
+    const drained = async () => {
+        synced += 1;
+        fs.writeFileSync(tty, `\x1b]2;marrowdeep-${synced}\x1b\\`);
+        const title = () => tmux('display-message', '-p', '-t', 'game', '#{pane_title}').trim();
+        await until(() => title() === `marrowdeep-${synced}`, 30, () => 'title in tmux');
+    };
+    const settled = async (total) => {
+        for (;;) {
+            const what = () => `read of ${total} keys in tmux (${counter('rchar') - base} read)`;
+            await until(() => counter('rchar') - base === total && waiting(), 30, what);
+            if (exact) return;
+            const written = counter('wchar');
+            await drained();
+            if (counter('wchar') === written && waiting()) return;
+        }
+    };
     return {
+        // Waits for the name question, which comes after the first clear: from then on the
+        // program reads only its keys.
         async start() {
-            await until(waiting, 30, () => 'name question in tmux');
-            base = bytesRead();
+            const asked = () => waiting() && tmux('capture-pane', '-p', '-t', 'game').includes('Please insert your name:');
+            await until(asked, 30, () => 'name question in tmux');
+            base = counter('rchar');
+            await settled(0);
         },
         // Types `keys` and waits until the program has read `total` bytes in all and waits again.
         async type(keys, total) {
             // Each key as its bytes, Enter as the Enter key sends it (CR).
             const bytes = Buffer.from(keys.replaceAll('\n', '\r'), 'latin1');
             if (keys.length) tmux('send-keys', '-t', 'game', '-H', ...bytes.toString('hex').match(/../g));
-            await until(() => bytesRead() - base === total && waiting(), 30, () => `read of ${total} keys in tmux (${bytesRead() - base} read)`);
+            await settled(total);
         },
-        // The rows shown once tmux has taken in all the program wrote: a title set after it on the
-        // same terminal, and seen by tmux, comes after the program's last byte.
+        // The rows shown once tmux has taken in all the program wrote.
         async rows() {
-            synced += 1;
-            fs.writeFileSync(tty, `\x1b]2;marrowdeep-${synced}\x1b\\`);
-            const title = () => tmux('display-message', '-p', '-t', 'game', '#{pane_title}').trim();
-            await until(() => title() === `marrowdeep-${synced}`, 30, () => 'title in tmux');
+            await drained();
             return tmux('capture-pane', '-p', '-t', 'game').split('\n').slice(0, rows).map((row) => row.trimEnd());
         },
         close() {
