@@ -1,14 +1,16 @@
 // Reading and writing a run link, byte for byte as the web page does (web/run-link.js). The keys
-// are packed and unpacked with Boost.Beast's raw DEFLATE, which is header-only, so the hall needs
-// no library beyond the game's own; the CRC-32 and base64url are written out here.
+// are packed and unpacked with zlib's raw DEFLATE, the same library the browsers' own deflate
+// rests on. (Boost.Beast's header-only port was tried first: it leaves some streams that zlib
+// and the browsers end cleanly waiting for more input, and the page's links would be refused.)
+// The CRC-32 and base64url are written out here.
 #include "hall/run_link.h"
 
-#include <boost/beast/zlib/deflate_stream.hpp>
-#include <boost/beast/zlib/inflate_stream.hpp>
+#include <zlib.h>
 
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <new>
 
 const char *const RUN_LINK_DAMAGED = "This run link is damaged or cut short, so it cannot be played.";
 const char *const RUN_LINK_TOO_LONG =
@@ -19,8 +21,6 @@ namespace {
 constexpr unsigned char HAS_CLOCK = 1;
 // The largest whole number a page's number holds exactly: a clock second beyond it is damage.
 constexpr long long MOST_SAFE = (1LL << 53) - 1;
-
-namespace zlib = boost::beast::zlib;
 
 std::array<std::uint32_t, 256> crc_table() {
     std::array<std::uint32_t, 256> table{};
@@ -118,44 +118,52 @@ enum class Unpacked { ok, damaged, too_long };
 
 // The keys packed in `packed`: the stream must end, with nothing after it, within `most` bytes.
 Unpacked unpack(std::string_view packed, std::size_t most, std::string &keys) {
-    zlib::inflate_stream stream;
-    zlib::z_params zs;
-    zs.next_in = packed.data();
-    zs.avail_in = packed.size();
+    z_stream stream{};
+    if (inflateInit2(&stream, -15) != Z_OK) throw std::bad_alloc();
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data()));
+    stream.avail_in = static_cast<uInt>(packed.size());
     std::array<char, 16384> chunk;
     keys.clear();
+    Unpacked result = Unpacked::damaged;
     for (;;) {
-        zs.next_out = chunk.data();
-        zs.avail_out = chunk.size();
-        const std::size_t left = zs.avail_in;
-        boost::beast::error_code ec;
-        stream.write(zs, zlib::Flush::sync, ec);
-        const std::size_t made = chunk.size() - zs.avail_out;
-        if (keys.size() + made > most) return Unpacked::too_long;
+        stream.next_out = reinterpret_cast<Bytef *>(chunk.data());
+        stream.avail_out = static_cast<uInt>(chunk.size());
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        const std::size_t made = chunk.size() - stream.avail_out;
+        if (keys.size() + made > most) {
+            result = Unpacked::too_long;
+            break;
+        }
         keys.append(chunk.data(), made);
-        if (ec == zlib::error::end_of_stream) return zs.avail_in == 0 ? Unpacked::ok : Unpacked::damaged;
-        if (ec && ec != zlib::error::need_buffers) return Unpacked::damaged;
-        // No step forward with room to spare: the input ended before the stream did.
-        if (made == 0 && zs.avail_in == left) return Unpacked::damaged;
+        if (status == Z_STREAM_END) {
+            if (stream.avail_in == 0) result = Unpacked::ok;
+            break;
+        }
+        // An error in the stream, or no step forward: the input ended before the stream did.
+        if (status != Z_OK) break;
     }
+    inflateEnd(&stream);
+    return result;
 }
 
 std::string pack(std::string_view keys) {
-    zlib::deflate_stream stream;
-    zlib::z_params zs;
-    zs.next_in = keys.data();
-    zs.avail_in = keys.size();
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::bad_alloc();
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(keys.data()));
+    stream.avail_in = static_cast<uInt>(keys.size());
     std::string packed;
     std::array<char, 16384> chunk;
-    for (;;) {
-        zs.next_out = chunk.data();
-        zs.avail_out = chunk.size();
-        boost::beast::error_code ec;
-        stream.write(zs, zlib::Flush::finish, ec);
-        packed.append(chunk.data(), chunk.size() - zs.avail_out);
-        if (ec == zlib::error::end_of_stream) return packed;
-        if (ec && ec != zlib::error::need_buffers) throw boost::system::system_error(ec);
+    int status = Z_OK;
+    while (status == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef *>(chunk.data());
+        stream.avail_out = static_cast<uInt>(chunk.size());
+        status = deflate(&stream, Z_FINISH);
+        packed.append(chunk.data(), chunk.size() - stream.avail_out);
     }
+    deflateEnd(&stream);
+    if (status != Z_STREAM_END) throw std::bad_alloc();
+    return packed;
 }
 
 // The number the bytes spell, most significant first.

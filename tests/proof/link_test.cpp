@@ -91,6 +91,22 @@ TEST(RunLink, ReadsLinksThePageMade) {
     EXPECT_EQ(b.run.version, "2.3");
 }
 
+// A page's link whose packed keys end in the middle of their last byte: a reader that waits
+// for more input there refuses a sound link.
+TEST(RunLink, ReadsPackingThatEndsInsideItsLastByte) {
+    const RUN_READING r = read_run_link(
+        "AQADMi4zY1D1yp-y8x6zhm_R9D0P2bQDSmftf8KpF1wx99BzHsOw6gVHX_"
+        "GbRNYtPvFWyDymcdnpD6JW8S0rz32WsE1qX3Pxm7RDatf6Kz_"
+        "lnDN6N13_o-iWPWHrrf8qnnmTd9xlUvcpnLb7AauWf8nMfY85dIPK5xx8xm0QWjX_yEs-"
+        "44jaRcffCJpFNyw99V7EMq55xdlP4jaJbasvfJWyT-"
+        "lcd_mHrFN6z8ZrvxVcs_q33Pyn7JE7afsdRjXvgqm77rNo-hXP2PuIXSewbPaBp1z6IZXzDr_gNQqvWXjstYBpVP2Sk--"
+        "ELWKblp_5KGad0Lrq_BdJu-SOtZe-yzimdW-4-kveJbNv842_Su45E7fdZhj1_6j_R7D_AeM9PYc");
+    ASSERT_TRUE(r.ok) << r.error;
+    std::string keys;
+    for (int i = 0; i < 1024; ++i) keys.push_back(static_cast<char>(i * 37 % 256));
+    EXPECT_EQ(r.run.keys, keys);
+}
+
 TEST(RunLink, ReadsAStoredBlockPackedByHand) {
     RUN_READING r = read_run_link(sealed(head("2.3") + STORED_KEYS));
     ASSERT_TRUE(r.ok) << r.error;
@@ -215,7 +231,8 @@ TEST(RunLink, TooLong) {
     // Text past 65,536 characters is refused unread, whatever it holds.
     expect_refused(read_run_link(std::string(MOST_RUN_TEXT + 1, 'A')), 413, RUN_LINK_TOO_LONG, "long text");
     // At the limit it is read: all zero bits, a format of 0.
-    expect_refused(read_run_link(std::string(MOST_RUN_TEXT, 'A')), 400, RUN_LINK_FOREIGN, "text at the limit");
+    expect_refused(read_run_link(std::string(MOST_RUN_TEXT, 'A')), 400, RUN_LINK_FOREIGN,
+                   "text at the limit");
     // One key past 100,000.
     std::string keys(MOST_RUN_KEYS + 1, 'w');
     const std::string link = write_run_link({keys, false, 0, "2.3"});
