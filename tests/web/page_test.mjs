@@ -6,14 +6,15 @@
 //                      --regressions DIR [--chromium PATH]
 //
 // The games (games.mjs, which engine_test.mjs plays in Firefox and WebKit too; tmux_screens.mjs
-// holds the page's screens against tmux's): a saved one that goes into the tier, reads every
-// scroll and quits, its name typed with a slip mended by Backspace; a generated tour with fights,
-// level-ups, the status screen, a refresh and tier rooms; and one lost in a fight, after which
-// Enter starts a new game. Only keys a player types on the page's keyboard are used: printable characters and Enter. Then the page on
-// phones and in windows of every size (phone.mjs): a game by taps alone, the screens whole at
-// each size, and the screen reader switch. And the page's runs (runs.mjs): games resumed after a
-// reload, replays from a link and a saved file, bad links, two tabs and storage refused. And the
-// screen fed random bytes, and the page without its font (screen.mjs).
+// holds the page's screens against tmux's): a saved one that goes into the tier, reads every scroll
+// and quits, its name typed with a slip mended by Backspace; a generated tour with fights,
+// level-ups, the status screen, a refresh and tier rooms; and one lost in a fight, after which Enter
+// starts a new game. Only keys a player types on the page's keyboard are used: printable characters
+// and Enter. Then the page on phones and in windows of every size (phone.mjs): a game by taps
+// alone, the screens whole at each size, and the screen reader switch. And the page's runs
+// (runs.mjs): games resumed after a reload, replays from a link and a saved file, bad links, two
+// tabs and storage refused. And the screen fed random bytes, and the page without its font
+// (screen.mjs).
 import path from 'node:path';
 import { parseArgs } from 'node:util';
 import { launch, serve, watch } from './browser.mjs';
