@@ -28,7 +28,9 @@ async function ask(path, options = {}) {
     }
     let body = null;
     try {
-        body = await response.json();
+        // A seed is a whole number of 64 bits, more than a JavaScript number holds exactly, so
+        // seeds are read as their digits. Names are strings, whose quotes come escaped.
+        body = JSON.parse((await response.text()).replace(/"seed":(-?[0-9]+)/g, '"seed":"$1"'));
     } catch {
         body = null;
     }

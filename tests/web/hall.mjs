@@ -255,8 +255,10 @@ export async function todaysSeed({ browser, origin, linuxBytes }) {
             failures.push(`today: the screen shows\n${shown}\nand for the keys typed\n${typed}`);
         }
         await other.close();
-        await type(page, '2\nddq', 'the rest of the game');
-        const keys = `daily\nn\n${day.seed}\n2\nddq`;
+        // The day's seed changes with the hall's secret, so the game quits at once on its map,
+        // whatever the map holds.
+        await type(page, '2\nq', 'the rest of the game');
+        const keys = `daily\nn\n${day.seed}\n2\nq`;
         same(failures, 'today: the game', await page.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys));
         const stored = await page.evaluate(() => JSON.parse(localStorage.getItem('marrowdeep.runs'))?.[0]?.keys);
         same(failures, 'today: the keys recorded', stored ?? '', keys);
@@ -306,11 +308,15 @@ export async function keysFiles({ browser, origin, terminalRecording }) {
             return said(page);
         };
 
-        const saved = 'filed\nn\n77\n1\nsdq';
-        const first = await upload('marrowdeep-filed-77.keys', saved);
-        const filed = (await api(origin, '/api/board?seed=77')).runs?.[0];
-        if (!filed || filed.name !== 'filed' || filed.keys !== saved.length) failures.push(`file: the board of seed 77 holds ${JSON.stringify(filed)}`);
-        else same(failures, 'file: the sentence', first, `${told(filed, false)} It is number 1 on the board of seed 77.`);
+        // The greatest seed the game takes, past what a JavaScript number holds exactly.
+        const most = '9223372036854775807';
+        const saved = `filed\nn\n${most}\n1\nsdq`;
+        const first = await upload(`marrowdeep-filed-${most}.keys`, saved);
+        const filed = (await api(origin, `/api/board?seed=${most}`)).runs?.[0];
+        if (!filed || filed.name !== 'filed' || filed.keys !== saved.length) failures.push(`file: the board of seed ${most} holds ${JSON.stringify(filed)}`);
+        else same(failures, 'file: the sentence', first, `${told(filed, false)} It is number 1 on the board of seed ${most}.`);
+        const link = await page.evaluate(() => document.querySelector('.note a')?.getAttribute('href'));
+        if (link !== `hall.html?seed=${most}`) failures.push(`file: the record links to ${link}`);
 
         if (terminalRecording) {
             const { typed, read } = terminalRecording;
