@@ -201,7 +201,7 @@ export function openView(element, space) {
     place();
     draw();
     announce();
-    screen.focus();
+    screen.focus({ preventScroll: true });
 
     function fitTo(next) {
         if (next.columns !== size.columns || next.rows !== size.rows) resize(cells, next.columns, next.rows);
