@@ -1,10 +1,10 @@
 #include "hall/server.h"
 
+#include <array>
+#include <atomic>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <array>
-#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -24,7 +24,7 @@ namespace {
 // Threads that take jobs from a queue of bounded length: a job that finds it full is refused, so
 // the caller answers at once instead of queueing without end.
 class WORK_QUEUE {
-public:
+  public:
     WORK_QUEUE(int threads, std::size_t most_waiting) : most_waiting_(most_waiting) {
         for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
     }
@@ -49,7 +49,7 @@ public:
             if (thread.joinable()) thread.join();
     }
 
-private:
+  private:
     void work() {
         for (;;) {
             std::function<void()> job;
@@ -97,8 +97,8 @@ void log_request(SERVER &server, const std::string &address, const std::string &
                  const std::string &target, int status, std::size_t bytes,
                  std::chrono::steady_clock::time_point started) {
     double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-    std::string line = utc_time(server.hall.now_ms() / 1000) + " " + address + " " + method + " " +
-                       target + " " + std::to_string(status) + " " + std::to_string(bytes) + " ";
+    std::string line = utc_time(server.hall.now_ms() / 1000) + " " + address + " " + method + " " + target +
+                       " " + std::to_string(status) + " " + std::to_string(bytes) + " ";
     char elapsed[32];
     std::snprintf(elapsed, sizeof elapsed, "%.1fms\n", ms);
     line += elapsed;
@@ -106,7 +106,7 @@ void log_request(SERVER &server, const std::string &address, const std::string &
 }
 
 class SESSION : public std::enable_shared_from_this<SESSION> {
-public:
+  public:
     SESSION(SERVER &server, tcp::socket socket) : server_(server), stream_(std::move(socket)) {
         beast::error_code ec;
         auto endpoint = stream_.socket().remote_endpoint(ec);
@@ -129,7 +129,7 @@ public:
         });
     }
 
-private:
+  private:
     void read_header() {
         waiting_ = true;
         if (server_.stopping) {
@@ -153,10 +153,11 @@ private:
         if (beast::iequals(request[http::field::expect], "100-continue") && !parser_->is_done()) {
             auto go_on = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
             stream_.expires_after(server_.settings.io_timeout);
-            http::async_write(stream_, *go_on, [self = shared_from_this(), go_on](beast::error_code e, std::size_t) {
-                if (e) return self->close();
-                self->read_body();
-            });
+            http::async_write(stream_, *go_on,
+                              [self = shared_from_this(), go_on](beast::error_code e, std::size_t) {
+                                  if (e) return self->close();
+                                  self->read_body();
+                              });
             return;
         }
         read_body();
@@ -169,8 +170,9 @@ private:
     }
 
     void read_failed(beast::error_code ec) {
-        if (ec == http::error::end_of_stream || ec == beast::error::timeout || ec == net::error::operation_aborted ||
-            ec == net::error::connection_reset || ec == net::error::eof || ec == net::error::bad_descriptor)
+        if (ec == http::error::end_of_stream || ec == beast::error::timeout ||
+            ec == net::error::operation_aborted || ec == net::error::connection_reset ||
+            ec == net::error::eof || ec == net::error::bad_descriptor)
             return close();
         // The request cannot be read: the answer says why, and the connection closes after it.
         keep_alive_ = false;
@@ -227,8 +229,9 @@ private:
     }
 
     void answer_later(ANSWER answer) {
-        net::post(stream_.get_executor(),
-                  [self = shared_from_this(), answer = std::move(answer)]() mutable { self->write(std::move(answer)); });
+        net::post(stream_.get_executor(), [self = shared_from_this(), answer = std::move(answer)]() mutable {
+            self->write(std::move(answer));
+        });
     }
 
     void write(ANSWER answer) {
@@ -248,9 +251,9 @@ private:
         }
         log_request(server_, address_, method_, target_, answer.status, bytes, started_);
         stream_.expires_after(server_.settings.io_timeout);
-        http::async_write(stream_, *response, [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
-            self->on_write(ec);
-        });
+        http::async_write(
+            stream_, *response,
+            [self = shared_from_this(), response](beast::error_code ec, std::size_t) { self->on_write(ec); });
     }
 
     void on_write(beast::error_code ec) {
@@ -274,10 +277,11 @@ private:
     }
 
     void drain(std::shared_ptr<std::array<char, 4096>> scrap) {
-        stream_.async_read_some(net::buffer(*scrap), [self = shared_from_this(), scrap](beast::error_code ec, std::size_t) {
-            if (ec) return self->close();
-            self->drain(scrap);
-        });
+        stream_.async_read_some(net::buffer(*scrap),
+                                [self = shared_from_this(), scrap](beast::error_code ec, std::size_t) {
+                                    if (ec) return self->close();
+                                    self->drain(scrap);
+                                });
     }
 
     void close() {
@@ -298,24 +302,26 @@ private:
 };
 
 void accept(SERVER &server) {
-    server.acceptor.async_accept(net::make_strand(server.network), [&server](beast::error_code ec, tcp::socket socket) {
-        if (ec == net::error::operation_aborted || !server.acceptor.is_open()) return;
-        if (!ec) {
-            auto session = std::make_shared<SESSION>(server, std::move(socket));
-            {
-                std::lock_guard lock(server.sessions_mutex);
-                // Sessions that ended are forgotten as new ones come.
-                for (auto it = server.sessions.begin(); it != server.sessions.end();)
-                    it = it->expired() ? server.sessions.erase(it) : std::next(it);
-                server.sessions.insert(session);
+    server.acceptor.async_accept(
+        net::make_strand(server.network), [&server](beast::error_code ec, tcp::socket socket) {
+            if (ec == net::error::operation_aborted || !server.acceptor.is_open()) return;
+            if (!ec) {
+                auto session = std::make_shared<SESSION>(server, std::move(socket));
+                {
+                    std::lock_guard lock(server.sessions_mutex);
+                    // Sessions that ended are forgotten as new ones come.
+                    for (auto it = server.sessions.begin(); it != server.sessions.end();)
+                        it = it->expired() ? server.sessions.erase(it) : std::next(it);
+                    server.sessions.insert(session);
+                }
+                session->start();
             }
-            session->start();
-        }
-        accept(server);
-    });
+            accept(server);
+        });
 }
 
 void stop(SERVER &server) {
+    std::fputs("marrowdeep-hall: stopping: answering the requests in flight\n", stderr);
     server.stopping = true;
     beast::error_code ec;
     server.acceptor.close(ec);
@@ -329,11 +335,13 @@ void stop(SERVER &server) {
 }
 }  // namespace
 
-int serve(HALL &hall, const SERVER_SETTINGS &settings, const std::function<void(const std::string &)> &listening) {
+int serve(HALL &hall, const SERVER_SETTINGS &settings,
+          const std::function<void(const std::string &)> &listening) {
     SERVER server(hall, settings);
     beast::error_code ec;
     tcp::resolver resolver(server.network);
-    auto endpoints = resolver.resolve(settings.host, settings.port, tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+    auto endpoints = resolver.resolve(settings.host, settings.port,
+                                      tcp::resolver::passive | tcp::resolver::numeric_service, ec);
     if (ec || endpoints.empty()) {
         std::fprintf(stderr, "marrowdeep-hall: cannot listen on %s:%s: %s\n", settings.host.c_str(),
                      settings.port.c_str(), ec.message().c_str());
@@ -350,7 +358,8 @@ int serve(HALL &hall, const SERVER_SETTINGS &settings, const std::function<void(
         return 1;
     }
     auto bound = server.acceptor.local_endpoint();
-    std::string where = bound.address().is_v6() ? "[" + bound.address().to_string() + "]" : bound.address().to_string();
+    std::string where =
+        bound.address().is_v6() ? "[" + bound.address().to_string() + "]" : bound.address().to_string();
     listening(where + ":" + std::to_string(bound.port()));
 
     net::signal_set signals(server.network, SIGTERM, SIGINT);
@@ -360,7 +369,8 @@ int serve(HALL &hall, const SERVER_SETTINGS &settings, const std::function<void(
     accept(server);
 
     std::vector<std::thread> threads;
-    for (int i = 1; i < settings.network_threads; ++i) threads.emplace_back([&server] { server.network.run(); });
+    for (int i = 1; i < settings.network_threads; ++i)
+        threads.emplace_back([&server] { server.network.run(); });
     server.network.run();
     for (auto &thread : threads) thread.join();
     server.proofs.stop();
