@@ -1,0 +1,254 @@
+// The hall on PostgreSQL: a server of the test's own (a private cluster in a temporary folder,
+// on a free port of 127.0.0.1, run as an ordinary user when the tests run as root): the same
+// answers as on SQLite, the database stopped under load and started again, and two halls on
+// one database taking a thousand runs from twenty clients.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "tests/hall/hall_fixture.h"
+#include "tests/hall/hall_process.h"
+
+namespace {
+const char *const quick_keys = "hero\nn\n42\n1\nq";
+const std::string quick_record =
+    "{\"id\":\"c0f8baedf1c39b178dedfbce70c19e20\",\"name\":\"hero\",\"seed\":42,\"clock\":false,"
+    "\"version\":\"2.3\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
+    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
+const std::string unreachable = "{\"error\":\"The hall cannot reach its database just now; try again soon.\"}";
+
+std::string link_of(const std::string &keys) { return write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION}); }
+std::string keys_of(const std::string &name, int seed) { return name + "\nn\n" + std::to_string(seed) + "\n1\nq"; }
+
+unsigned short free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+class PostgresTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = temporary_folder();
+        // PostgreSQL will not run as root: then the cluster belongs to nobody.
+        if (geteuid() == 0) {
+            as_user = "runuser -u nobody -- ";
+            ASSERT_EQ(std::system(("chown nobody '" + folder + "'").c_str()), 0);
+        }
+        port = free_port();
+        ASSERT_EQ(pg("initdb -D '" + folder + "/data' -U hall --auth=trust --no-sync -E UTF8 --locale=C > '" +
+                     folder + "/initdb.log' 2>&1"),
+                  0)
+            << log("initdb.log");
+        ASSERT_TRUE(start_database());
+        uri = "postgresql://hall@127.0.0.1:" + std::to_string(port) + "/postgres";
+    }
+    void TearDown() override {
+        pg("pg_ctl -D '" + folder + "/data' -m immediate -w stop > /dev/null 2>&1");
+        std::filesystem::remove_all(folder);
+    }
+
+    int pg(const std::string &command) {
+        return std::system(("cd '" + folder + "' && " + as_user + POSTGRES_BIN "/" + command).c_str());
+    }
+    std::string log(const std::string &name) {
+        std::string text, line;
+        std::ifstream in(folder + "/" + name);
+        while (std::getline(in, line)) text += line + "\n";
+        return text;
+    }
+    // fsync off: the test's cluster need not outlive the machine.
+    bool start_database() {
+        return pg("pg_ctl -D '" + folder + "/data' -l '" + folder + "/postgres.log' -t 60 -w -o '-p " +
+                  std::to_string(port) + " -k " + folder + " -c listen_addresses=127.0.0.1 -F' start > /dev/null") == 0;
+    }
+    bool stop_database() { return pg("pg_ctl -D '" + folder + "/data' -m fast -t 60 -w stop > /dev/null") == 0; }
+
+    std::unique_ptr<HALL_PROCESS> start_hall(std::vector<std::string> more = {}) {
+        std::vector<std::string> arguments{"--listen", "127.0.0.1:0", "--db", uri};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return std::make_unique<HALL_PROCESS>(arguments, std::vector<std::pair<std::string, std::string>>{
+                                                             {"MARROWDEEP_HALL_TEST_CLOCK", std::to_string(PINNED_SECONDS)}});
+    }
+
+    std::string folder, as_user, uri;
+    unsigned short port = 0;
+};
+}  // namespace
+
+TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
+    auto hall = start_hall();
+    HTTP_CONNECTION connection(hall->port());
+    HTTP_ANSWER created = connection.ask("POST", "/api/runs", link_of(quick_keys));
+    EXPECT_EQ(created.status, 201);
+    EXPECT_EQ(created.body, quick_record);
+    HTTP_ANSWER again = connection.ask("POST", "/api/runs", link_of(quick_keys));
+    EXPECT_EQ(again.status, 200);
+    EXPECT_EQ(again.body, quick_record);
+    HTTP_ANSWER read = connection.ask("GET", "/api/runs/c0f8baedf1c39b178dedfbce70c19e20");
+    EXPECT_EQ(read.body, quick_record.substr(0, quick_record.size() - 1) + ",\"run\":\"" + link_of(quick_keys) + "\"}");
+    EXPECT_EQ(connection.ask("GET", "/api/board?seed=42").body, "{\"seed\":42,\"runs\":[" + quick_record + "]}");
+    EXPECT_EQ(connection.ask("GET", "/api/runs/0000").status, 404);
+
+    // A name's bytes go into bytea and come back as they were, shown visibly.
+    HTTP_ANSWER odd = connection.ask("POST", "/api/runs", link_of(keys_of("\x1b[1m\x7f\xff", 42)));
+    EXPECT_EQ(odd.status, 201);
+    EXPECT_EQ(nlohmann::json::parse(odd.body)["name"], "^[[1m^?\\xFF");
+
+    // The day's seed comes from the secret kept in the database: a second hall says the same.
+    auto day = nlohmann::json::parse(connection.ask("GET", "/api/daily").body);
+    EXPECT_EQ(day["date"], "2026-12-08");
+    auto second = start_hall();
+    EXPECT_EQ(nlohmann::json::parse(ask_once(second->port(), "GET", "/api/daily").body)["seed"], day["seed"]);
+
+    // The boards' order and one run a name and seed, as on SQLite.
+    auto store = open_store(uri, 2);
+    auto crafted = [](const std::string &id, const std::string &name, bool boss, int level, long long keys, long long at) {
+        return KEPT_RUN{id, RECORD{name, 7, false, "2.3", "quit", level, 0, boss, keys, "plain"}, at, "-"};
+    };
+    KEPT_RUN kept;
+    for (const KEPT_RUN &run : {crafted("h1", "hero", false, 3, 10, 1), crafted("h2", "hero", false, 4, 10, 2),
+                                crafted("h3", "hero", false, 2, 10, 3), crafted("b1", "boss", true, 1, 10, 4),
+                                crafted("k1", "more", false, 4, 11, 0), crafted("t1", "twin", false, 4, 10, 2)})
+        EXPECT_TRUE(store->add(run, kept));
+    BOARD_QUERY seven;
+    seven.has_seed = true;
+    seven.seed = 7;
+    std::vector<std::string> ids;
+    for (const KEPT_RUN &run : store->board(seven)) ids.push_back(run.id);
+    EXPECT_EQ(ids, (std::vector<std::string>{"b1", "h2", "t1", "k1"}));
+    EXPECT_EQ(store->count(), 8);
+}
+
+TEST_F(PostgresTest, TheDatabaseStoppedUnderLoadThenBack) {
+    auto hall = start_hall({"--rate", "0"});
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::pair<int, std::string>> answers;  // status, body
+    std::vector<std::string> kept_ids;
+    bool done = false;
+    std::vector<std::thread> clients;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    for (int client = 0; client < 2; ++client)
+        clients.emplace_back([&, client] {
+            HTTP_CONNECTION connection(hall->port());
+            for (int i = 0; i < 100000 && std::chrono::steady_clock::now() < until; ++i) {
+                {
+                    std::lock_guard lock(mutex);
+                    if (done) return;
+                }
+                HTTP_ANSWER answer =
+                    connection.ask("POST", "/api/runs", link_of(keys_of("c" + std::to_string(client) + "-" + std::to_string(i), i)));
+                std::lock_guard lock(mutex);
+                answers.emplace_back(answer.status, answer.body);
+                if (answer.status == 201) kept_ids.push_back(nlohmann::json::parse(answer.body)["id"]);
+                changed.notify_all();
+                if (answer.status == 0) return;
+            }
+        });
+    auto count = [&](int status) {
+        int n = 0;
+        for (const auto &answer : answers) n += answer.first == status;
+        return n;
+    };
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_until(lock, until, [&] { return count(201) >= 10; }));
+    lock.unlock();
+    ASSERT_TRUE(stop_database());
+    lock.lock();
+    int created_before = count(201);
+    EXPECT_TRUE(changed.wait_until(lock, until, [&] { return count(503) >= 5; }));
+    // While it is down, a board cannot be read either.
+    HTTP_ANSWER board = ask_once(hall->port(), "GET", "/api/board");
+    EXPECT_EQ(board.status, 503);
+    EXPECT_EQ(board.body, unreachable);
+    lock.unlock();
+    ASSERT_TRUE(start_database());
+    lock.lock();
+    int refused = count(503);
+    // The hall goes on by itself: runs are kept again.
+    EXPECT_TRUE(changed.wait_until(lock, until, [&] { return count(201) >= created_before + 10; }));
+    done = true;
+    lock.unlock();
+    for (auto &client : clients) client.join();
+
+    EXPECT_GE(refused, 5);
+    for (const auto &[status, body] : answers) {
+        EXPECT_TRUE(status == 201 || status == 503) << status << " " << body;
+        if (status == 503) EXPECT_EQ(body, unreachable);
+    }
+    // Every run answered 201 is there.
+    HTTP_CONNECTION reader(hall->port());
+    for (const std::string &id : kept_ids) EXPECT_EQ(reader.ask("GET", "/api/runs/" + id).status, 200) << id;
+}
+
+TEST_F(PostgresTest, TwoHallsTwentyClientsAThousandRuns) {
+#ifdef HALL_SANITIZED
+    GTEST_SKIP() << "the load test runs in the default build only";
+#endif
+    auto first = start_hall({"--rate", "0"});
+    auto second = start_hall({"--rate", "0"});
+    // 900 runs, 45 a client, and 5 more each sent again by another client: a tenth are
+    // duplicates, some sent at once on the other hall.
+    const int clients = 20, own = 45, again = 5;
+    std::vector<std::string> names;
+    for (int i = 0; i < clients * own; ++i) names.push_back("r" + std::to_string(i));
+    struct SENT {
+        int run;
+        int status;
+        std::string body;
+    };
+    std::vector<std::vector<SENT>> sent(clients);
+    std::vector<std::thread> threads;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+    for (int client = 0; client < clients; ++client)
+        threads.emplace_back([&, client] {
+            HTTP_CONNECTION connection(client % 2 ? second->port() : first->port());
+            std::vector<int> runs;
+            for (int i = 0; i < own; ++i) {
+                runs.push_back(client * own + i);
+                if (i % (own / again) == 0) runs.push_back(((client + 1) % clients) * own + i);
+            }
+            for (int run : runs) {
+                if (std::chrono::steady_clock::now() > until) return;
+                HTTP_ANSWER answer = connection.ask("POST", "/api/runs", link_of(keys_of(names[static_cast<std::size_t>(run)], run)));
+                sent[static_cast<std::size_t>(client)].push_back({run, answer.status, answer.body});
+            }
+        });
+    for (auto &thread : threads) thread.join();
+
+    std::map<int, std::set<std::string>> bodies;
+    std::map<int, int> created;
+    std::size_t total = 0;
+    for (const auto &answers : sent)
+        for (const SENT &answer : answers) {
+            ++total;
+            ASSERT_TRUE(answer.status == 201 || answer.status == 200) << answer.status << " " << answer.body;
+            auto record = nlohmann::json::parse(answer.body);
+            EXPECT_EQ(record["name"], names[static_cast<std::size_t>(answer.run)]);
+            EXPECT_EQ(record["seed"], answer.run);
+            bodies[answer.run].insert(answer.body);
+            created[answer.run] += answer.status == 201;
+        }
+    EXPECT_EQ(total, 1000u);
+    ASSERT_EQ(bodies.size(), 900u);
+    for (const auto &[run, kinds] : bodies) {
+        EXPECT_EQ(kinds.size(), 1u) << "run " << run << ": one record for every client";
+        EXPECT_EQ(created[run], 1) << "run " << run << ": kept once";
+    }
+    EXPECT_EQ(open_store(uri, 1)->count(), 900);
+}
