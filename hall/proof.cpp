@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "character/character.h"
 #include "console/console.h"
@@ -41,7 +42,8 @@ struct Replay {
 };
 Replay replay;
 
-// The longest sentence looked for, less one: what a sentence split between two writes needs.
+// Enough of the last bytes written to hold either sentence whole, though the game wrote it in
+// pieces between two flushes.
 const std::size_t kept = std::strlen(DIED_OF_REFRESHING) + 64;
 
 ssize_t read_keys(void *, char *buffer, size_t size) {

@@ -4,7 +4,9 @@
 // the version.
 //
 // The game's state is global, so one proof runs at a time in a process: prove() holds a mutex
-// for the whole game, and callers on other threads wait for it.
+// for the whole game, and callers on other threads wait for it. It answers every run with a record
+// or a refusal; it throws only std::bad_alloc, when memory runs out. Nothing else in the process
+// may draw from the runtime library's rand() while it runs: the game's draws are that generator's.
 #pragma once
 
 #include <string>
