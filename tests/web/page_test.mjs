@@ -13,8 +13,8 @@
 // and Enter. Then the page on phones and in windows of every size (phone.mjs): a game by taps
 // alone, the screens whole at each size, and the screen reader switch. And the page's runs
 // (runs.mjs): games resumed after a reload, replays from a link and a saved file, bad links, two
-// tabs and storage refused. And the screen fed random bytes, and the page without its font
-// (screen.mjs).
+// tabs and storage refused. And the screen fed random bytes, the page without its font, and the
+// keyboard's keys as the game reads them (screen.mjs).
 import path from 'node:path';
 import { parseArgs } from 'node:util';
 import { launch, serve, watch } from './browser.mjs';
@@ -23,7 +23,7 @@ import { PLACES, keyboardGames, linuxTools, playGame } from './games.mjs';
 import { installable, newBuild, offlinePlay } from './install.mjs';
 import { onPhones } from './phone.mjs';
 import { runScenarios } from './runs.mjs';
-import { screenTakesAnyBytes, screenWithoutItsFont } from './screen.mjs';
+import { keysAsSent, screenTakesAnyBytes, screenWithoutItsFont } from './screen.mjs';
 import { staticHost } from './static-host.mjs';
 
 const { values: opt } = parseArgs({
@@ -70,8 +70,9 @@ try {
     }
     const phones = { browser: chromium.browser, origin: server.origin, linuxBytes, typeableStream, savedGame: games[0].keys };
     failures.push(...(await onPhones(phones)));
-    // The screen fed random bytes the way the game writes, and the page without its font (screen.mjs).
-    for (const scenario of [screenTakesAnyBytes, screenWithoutItsFont]) {
+    // The screen fed random bytes the way the game writes, the page without its font, and the
+    // keyboard's keys as the game reads them (screen.mjs).
+    for (const scenario of [screenTakesAnyBytes, screenWithoutItsFont, keysAsSent]) {
         failures.push(...(await scenario({ browser: chromium.browser, origin: server.origin })));
     }
 } finally {

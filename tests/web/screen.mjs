@@ -3,7 +3,8 @@
 // random bytes, weighted towards escapes and line ends, each shown as the game's output is. The
 // screen must hold nothing but its rows and their colour spans (no markup made of the bytes, no
 // style in an attribute), after every piece its rows must show what the page's rows() tell, and
-// the browser must report nothing. Then the rows scrolled away are scrolled back to.
+// the browser must report nothing. Then the rows scrolled away are scrolled back to. And the
+// page without its font, and the keyboard's keys as the game reads them.
 import { waitInPage, watch } from './browser.mjs';
 
 const PIECES = 3000;
@@ -164,6 +165,47 @@ export async function screenWithoutItsFont({ browser, origin }) {
     if (!fit) failures.push('without its font, the screen does not fit the window');
     const others = problems.filter((p) => !p.includes('marrowdeep-mono.woff2') && !p.includes('404'));
     if (others.length) failures.push(`without its font: the browser reported\n  ${others.join('\n  ')}`);
+    await context.close();
+    return failures;
+}
+
+async function withCtrl(page, key) {
+    await page.keyboard.down('Control');
+    await page.keyboard.press(key);
+    await page.keyboard.up('Control');
+}
+
+// The keyboard's keys reach the game as a terminal sends them. While the name is typed, Ctrl-U
+// erases the line, Ctrl-W a word and Backspace a character; at the map the arrows, Tab, Escape,
+// Backspace and Ctrl-D come as their bytes, as the page's record of what the game read tells.
+export async function keysAsSent({ browser, origin }) {
+    const failures = [];
+    const context = await browser.createBrowserContext();
+    const page = await context.newPage();
+    await page.setViewport({ width: 1280, height: 800 });
+    const problems = await watch(page, origin);
+    await page.goto(`${origin}/?pauses=0`);
+    await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question');
+    const settled = () => window.marrowdeep.reading && window.marrowdeep.writing === 0;
+    await page.keyboard.type('xyz');
+    await withCtrl(page, 'u');
+    await page.keyboard.type('Hero ab');
+    await withCtrl(page, 'w');
+    await page.keyboard.press('Backspace');
+    const name = await page.evaluate(() => window.marrowdeep.rows()[0]);
+    if (name !== 'Please insert your name:Hero') failures.push(`the name mended by Ctrl-U, Ctrl-W and Backspace shows as "${name}"`);
+    await page.keyboard.type('\nn\n1\n1\n');
+    await waitInPage(page, settled, 30, 'the map');
+    for (const key of ['ArrowUp', 'ArrowLeft', 'Tab', 'Escape', 'Backspace']) {
+        await page.keyboard.press(key);
+        await waitInPage(page, settled, 30, `the map after ${key}`);
+    }
+    await withCtrl(page, 'd');
+    await waitInPage(page, settled, 30, 'the map after Ctrl-D');
+    const read = await page.evaluate(() => JSON.parse(localStorage.getItem('marrowdeep.game'))?.keys ?? null);
+    const want = 'Hero\nn\n1\n1\n\x1b[A\x1b[D\t\x1b\x7f\x04';
+    if (read !== want) failures.push(`the keys reached the game as ${JSON.stringify(read)}, not ${JSON.stringify(want)}`);
+    if (problems.length) failures.push(`the keys: the browser reported\n  ${problems.join('\n  ')}`);
     await context.close();
     return failures;
 }
