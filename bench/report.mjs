@@ -21,9 +21,10 @@ function against(what, ours, blank, target) {
 
 const cpu = (rate) => (rate === 1 ? 'the CPU as it is' : `the CPU slowed ${rate} x`);
 
-export function report({ opt, loads, newBrowser, tabs, spent, keys, taps, stored, files }) {
+export function report({ opt, loads, newBrowser, tabs, spent, keys, taps, stored, files, retaken }) {
     console.log(`Marrowdeep web page in ${opt.chromium}, served from 127.0.0.1 as a usual host (gzip, connections kept open)`);
     for (const condition of CONDITIONS) console.log(`[${condition.name}] ${condition.about}`);
+    for (const what of retaken) console.log(`taken again: ${what}`);
 
     against('[as is] cold load to the first prompt, a new browser each time', newBrowser.ours, newBrowser.blank, '');
     for (const { name } of CONDITIONS) {

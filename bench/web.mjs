@@ -135,6 +135,27 @@ async function firstVisit(context) {
     return first.page;
 }
 
+// Rounds taken again because a load did not finish in time, which a busy machine can make
+// happen: each is taken again, at most twice, and told in the figures.
+const retaken = [];
+
+// `body` run with a fresh browser context of `chromium`, closed after it; a round that runs out
+// of time is taken again in a new context.
+async function inContext(chromium, what, body) {
+    for (let attempt = 1; ; ++attempt) {
+        const context = await chromium.browser.createBrowserContext();
+        try {
+            return await body(context);
+        } catch (error) {
+            if (attempt === 3 || !/timeout|did not get to/i.test(error.message)) throw error;
+            retaken.push(`${what}: ${error.message.split('\n')[0]}`);
+            console.error(`taken again: ${retaken.at(-1)}`);
+        } finally {
+            await context.close();
+        }
+    }
+}
+
 // Loads in a new browser each time, the blank page's and ours in turn.
 async function newBrowserLoads() {
     const times = { ours: [], blank: [] };
@@ -160,8 +181,7 @@ async function tabLoads() {
     try {
         for (let round = -1; round < loads; ++round) {
             for (const condition of round % 2 ? CONDITIONS : [...CONDITIONS].reverse()) {
-                const context = await chromium.browser.createBrowserContext();
-                try {
+                const got = await inContext(chromium, `[${condition.name}] visits, round ${round + 1}`, async (context) => {
                     const firstPair = [];
                     for (const which of round % 2 ? [BLANK, OURS] : [OURS, BLANK]) {
                         const load = await visit(context, which, condition, which === OURS);
@@ -175,14 +195,13 @@ async function tabLoads() {
                     const repeat = await visit(context, OURS, condition);
                     if (repeat.served.network) throw new Error(`a repeat visit had ${repeat.served.network} files from the network`);
                     const blankRepeat = await visit(context, BLANK, condition);
-                    if (round < 0) continue; // the browser's own first pages, not counted
-                    const into = times[condition.name];
-                    for (const [which, shown] of firstPair) into[which === OURS ? 'first' : 'blankFirst'].push(shown);
-                    into.repeat.push(repeat.shown);
-                    into.blankRepeat.push(blankRepeat.shown);
-                } finally {
-                    await context.close();
-                }
+                    return { firstPair, repeat: repeat.shown, blankRepeat: blankRepeat.shown };
+                });
+                if (round < 0) continue; // the browser's own first pages, not counted
+                const into = times[condition.name];
+                for (const [which, shown] of got.firstPair) into[which === OURS ? 'first' : 'blankFirst'].push(shown);
+                into.repeat.push(got.repeat);
+                into.blankRepeat.push(got.blankRepeat);
             }
         }
     } finally {
@@ -367,8 +386,8 @@ async function storedGame() {
     try {
         for (let round = 0; round < loads; ++round) {
             for (const condition of round % 2 ? CONDITIONS : [...CONDITIONS].reverse()) {
-                const context = await chromium.browser.createBrowserContext();
-                try {
+                const got = await inContext(chromium, `[${condition.name}] stored game, round ${round + 1}`, async (context) => {
+                    const shown = {};
                     // The first visit stays open to set the storage before each load: its game's
                     // record, which has no keys yet, is the one stored with the long game's keys.
                     const first = await firstVisit(context);
@@ -391,13 +410,13 @@ async function storedGame() {
                             await waitInPage(load.page, () => window.marrowdeep.link !== null, 30, 'the link');
                             link = await load.page.evaluate(() => window.marrowdeep.link);
                         }
-                        times[condition.name][which].push(load.shown);
+                        shown[which] = load.shown;
                         await load.page.close();
                     }
-                    if (condition !== AS_IS) continue;
+                    if (condition !== AS_IS) return shown;
                     const atOnce = { ...resumed, url: link.replace('/#', '/?pauses=0#'), what: 'the end of the replay' };
                     const replay = await visit(context, atOnce, AS_IS, true);
-                    replayed.push(replay.shown);
+                    shown.replayed = replay.shown;
                     // The long game repeats itself, which its packing makes much of: a tour that
                     // does not, for the length of a link.
                     if (oneOff.link === null) {
@@ -411,9 +430,10 @@ async function storedGame() {
                         }, oneOff.keys);
                     }
                     await replay.page.close();
-                } finally {
-                    await context.close();
-                }
+                    return shown;
+                });
+                for (const which of ['plain', 'resumed']) times[condition.name][which].push(got[which]);
+                if (got.replayed !== undefined) replayed.push(got.replayed);
             }
         }
     } finally {
@@ -433,7 +453,7 @@ try {
     }
     const keys = [await mapKeys(1), await mapKeys(PHONE.cpu)];
     const taps = [await panelTaps(1), await panelTaps(PHONE.cpu)];
-    report({ opt, loads, newBrowser, tabs, spent, keys, taps, stored, files: sizes(pageDir) });
+    report({ opt, loads, newBrowser, tabs, spent, keys, taps, stored, files: sizes(pageDir), retaken });
 } finally {
     await server.close();
     fs.rmSync(site, { recursive: true, force: true });
