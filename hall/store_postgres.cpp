@@ -3,6 +3,8 @@
 // connects again, so the hall goes on by itself once the database is back.
 #include <libpq-fe.h>
 
+#include <cstdio>
+
 #include "hall/store_link.h"
 
 namespace {
@@ -46,8 +48,11 @@ class POSTGRES_LINK : public DATABASE_LINK {
             std::string why = PQerrorMessage(connection_);
             PQfinish(connection_);
             connection_ = nullptr;
-            while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
-            throw STORE_DOWN(std::string(unreachable) + " (" + why + ")");
+            // The reason is for the hall's keeper, on standard error; the player gets the sentence.
+            for (char &c : why)
+                if (c == '\n' || c == '\t') c = ' ';
+            std::fprintf(stderr, "marrowdeep-hall: PostgreSQL: %s\n", why.c_str());
+            throw STORE_DOWN(unreachable);
         }
         // Quiet: no notices on standard error for tables that already exist.
         PQsetNoticeProcessor(

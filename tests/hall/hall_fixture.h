@@ -27,7 +27,7 @@ inline std::string test_secret() {
 }
 
 class HallTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         folder = temporary_folder();
         store = open_store("sqlite:" + folder + "/hall.db", 2);
@@ -41,7 +41,8 @@ protected:
     }
 
     ANSWER get(const std::string &target) { return handle(hall, {"GET", target, "", "127.0.0.1"}); }
-    ANSWER post(const std::string &target, const std::string &body, const std::string &address = "127.0.0.1") {
+    ANSWER post(const std::string &target, const std::string &body,
+                const std::string &address = "127.0.0.1") {
         return handle(hall, {"POST", target, body, address});
     }
 

@@ -24,7 +24,9 @@ std::vector<char *> pointers_of(std::vector<std::string> &texts) {
 }
 
 int milliseconds_until(std::chrono::steady_clock::time_point until) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+            .count();
     return left < 0 ? 0 : static_cast<int>(left);
 }
 }  // namespace
@@ -87,8 +89,9 @@ std::string HALL_PROCESS::errors() {
 
 bool HALL_PROCESS::wait_for_error(const std::string &text, std::chrono::milliseconds bound) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, bound, [&] { return errors_.find(text) != std::string::npos || closed_; }) &&
-           errors_.find(text) != std::string::npos;
+    return changed_.wait_for(lock, bound, [&] {
+        return errors_.find(text) != std::string::npos || closed_;
+    }) && errors_.find(text) != std::string::npos;
 }
 
 void HALL_PROCESS::signal(int number) {
@@ -194,11 +197,13 @@ HTTP_ANSWER HTTP_CONNECTION::read_answer(bool head, std::chrono::milliseconds bo
     return answer;
 }
 
-HTTP_ANSWER HTTP_CONNECTION::ask(const std::string &method, const std::string &target, const std::string &body,
+HTTP_ANSWER HTTP_CONNECTION::ask(const std::string &method, const std::string &target,
+                                 const std::string &body,
                                  const std::vector<std::pair<std::string, std::string>> &fields) {
     std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     for (const auto &[name, value] : fields) request += name + ": " + value + "\r\n";
-    if (!body.empty() || method == "POST") request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    if (!body.empty() || method == "POST")
+        request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     request += "\r\n" + body;
     if (!send(request)) return {};
     return read_answer(method == "HEAD");

@@ -17,8 +17,9 @@
 inline constexpr std::chrono::seconds GENEROUS_WAIT{30};
 
 class HALL_PROCESS {
-public:
-    HALL_PROCESS(std::vector<std::string> arguments, std::vector<std::pair<std::string, std::string>> environment);
+  public:
+    HALL_PROCESS(std::vector<std::string> arguments,
+                 std::vector<std::pair<std::string, std::string>> environment);
     ~HALL_PROCESS();
     HALL_PROCESS(const HALL_PROCESS &) = delete;
     HALL_PROCESS &operator=(const HALL_PROCESS &) = delete;
@@ -33,7 +34,7 @@ public:
     // the bound, or when a signal ended it.
     int wait_for_exit(std::chrono::milliseconds bound = GENEROUS_WAIT);
 
-private:
+  private:
     void read_errors(int fd);
     pid_t pid_ = -1;
     unsigned short port_ = 0;
@@ -46,14 +47,14 @@ private:
 };
 
 struct HTTP_ANSWER {
-    int status = 0;  // 0: no answer (the connection closed or the wait ran out)
+    int status = 0;                             // 0: no answer (the connection closed or the wait ran out)
     std::map<std::string, std::string> fields;  // names in lower case
     std::string body;
 };
 
 // One connection, kept open between requests (HTTP/1.1 keep-alive).
 class HTTP_CONNECTION {
-public:
+  public:
     HTTP_CONNECTION(unsigned short port, const std::string &bind_address = "");
     ~HTTP_CONNECTION();
     bool open() const { return fd_ >= 0; }
@@ -67,7 +68,7 @@ public:
     bool closed_by_hall(std::chrono::milliseconds bound = GENEROUS_WAIT);
     int fd() const { return fd_; }
 
-private:
+  private:
     bool fill(std::chrono::steady_clock::time_point until);
     int fd_ = -1;
     std::string buffer_;

@@ -23,10 +23,15 @@ const std::string quick_record =
     "{\"id\":\"c0f8baedf1c39b178dedfbce70c19e20\",\"name\":\"hero\",\"seed\":42,\"clock\":false,"
     "\"version\":\"2.3\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
     "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
-const std::string unreachable = "{\"error\":\"The hall cannot reach its database just now; try again soon.\"}";
+const std::string unreachable =
+    "{\"error\":\"The hall cannot reach its database just now; try again soon.\"}";
 
-std::string link_of(const std::string &keys) { return write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION}); }
-std::string keys_of(const std::string &name, int seed) { return name + "\nn\n" + std::to_string(seed) + "\n1\nq"; }
+std::string link_of(const std::string &keys) {
+    return write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION});
+}
+std::string keys_of(const std::string &name, int seed) {
+    return name + "\nn\n" + std::to_string(seed) + "\n1\nq";
+}
 
 unsigned short free_port() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -41,7 +46,7 @@ unsigned short free_port() {
 }
 
 class PostgresTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         folder = temporary_folder();
         // PostgreSQL will not run as root: then the cluster belongs to nobody.
@@ -74,15 +79,19 @@ protected:
     // fsync off: the test's cluster need not outlive the machine.
     bool start_database() {
         return pg("pg_ctl -D '" + folder + "/data' -l '" + folder + "/postgres.log' -t 60 -w -o '-p " +
-                  std::to_string(port) + " -k " + folder + " -c listen_addresses=127.0.0.1 -F' start > /dev/null") == 0;
+                  std::to_string(port) + " -k " + folder +
+                  " -c listen_addresses=127.0.0.1 -F' start > /dev/null") == 0;
     }
-    bool stop_database() { return pg("pg_ctl -D '" + folder + "/data' -m fast -t 60 -w stop > /dev/null") == 0; }
+    bool stop_database() {
+        return pg("pg_ctl -D '" + folder + "/data' -m fast -t 60 -w stop > /dev/null") == 0;
+    }
 
     std::unique_ptr<HALL_PROCESS> start_hall(std::vector<std::string> more = {}) {
         std::vector<std::string> arguments{"--listen", "127.0.0.1:0", "--db", uri};
         arguments.insert(arguments.end(), more.begin(), more.end());
-        return std::make_unique<HALL_PROCESS>(arguments, std::vector<std::pair<std::string, std::string>>{
-                                                             {"MARROWDEEP_HALL_TEST_CLOCK", std::to_string(PINNED_SECONDS)}});
+        return std::make_unique<HALL_PROCESS>(
+            arguments, std::vector<std::pair<std::string, std::string>>{
+                           {"MARROWDEEP_HALL_TEST_CLOCK", std::to_string(PINNED_SECONDS)}});
     }
 
     std::string folder, as_user, uri;
@@ -100,8 +109,10 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     EXPECT_EQ(again.status, 200);
     EXPECT_EQ(again.body, quick_record);
     HTTP_ANSWER read = connection.ask("GET", "/api/runs/c0f8baedf1c39b178dedfbce70c19e20");
-    EXPECT_EQ(read.body, quick_record.substr(0, quick_record.size() - 1) + ",\"run\":\"" + link_of(quick_keys) + "\"}");
-    EXPECT_EQ(connection.ask("GET", "/api/board?seed=42").body, "{\"seed\":42,\"runs\":[" + quick_record + "]}");
+    EXPECT_EQ(read.body,
+              quick_record.substr(0, quick_record.size() - 1) + ",\"run\":\"" + link_of(quick_keys) + "\"}");
+    EXPECT_EQ(connection.ask("GET", "/api/board?seed=42").body,
+              "{\"seed\":42,\"runs\":[" + quick_record + "]}");
     EXPECT_EQ(connection.ask("GET", "/api/runs/0000").status, 404);
 
     // A name's bytes go into bytea and come back as they were, shown visibly.
@@ -117,13 +128,15 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
 
     // The boards' order and one run a name and seed, as on SQLite.
     auto store = open_store(uri, 2);
-    auto crafted = [](const std::string &id, const std::string &name, bool boss, int level, long long keys, long long at) {
+    auto crafted = [](const std::string &id, const std::string &name, bool boss, int level, long long keys,
+                      long long at) {
         return KEPT_RUN{id, RECORD{name, 7, false, "2.3", "quit", level, 0, boss, keys, "plain"}, at, "-"};
     };
     KEPT_RUN kept;
-    for (const KEPT_RUN &run : {crafted("h1", "hero", false, 3, 10, 1), crafted("h2", "hero", false, 4, 10, 2),
-                                crafted("h3", "hero", false, 2, 10, 3), crafted("b1", "boss", true, 1, 10, 4),
-                                crafted("k1", "more", false, 4, 11, 0), crafted("t1", "twin", false, 4, 10, 2)})
+    for (const KEPT_RUN &run :
+         {crafted("h1", "hero", false, 3, 10, 1), crafted("h2", "hero", false, 4, 10, 2),
+          crafted("h3", "hero", false, 2, 10, 3), crafted("b1", "boss", true, 1, 10, 4),
+          crafted("k1", "more", false, 4, 11, 0), crafted("t1", "twin", false, 4, 10, 2)})
         EXPECT_TRUE(store->add(run, kept));
     BOARD_QUERY seven;
     seven.has_seed = true;
@@ -151,8 +164,9 @@ TEST_F(PostgresTest, TheDatabaseStoppedUnderLoadThenBack) {
                     std::lock_guard lock(mutex);
                     if (done) return;
                 }
-                HTTP_ANSWER answer =
-                    connection.ask("POST", "/api/runs", link_of(keys_of("c" + std::to_string(client) + "-" + std::to_string(i), i)));
+                HTTP_ANSWER answer = connection.ask(
+                    "POST", "/api/runs",
+                    link_of(keys_of("c" + std::to_string(client) + "-" + std::to_string(i), i)));
                 std::lock_guard lock(mutex);
                 answers.emplace_back(answer.status, answer.body);
                 if (answer.status == 201) kept_ids.push_back(nlohmann::json::parse(answer.body)["id"]);
@@ -189,7 +203,9 @@ TEST_F(PostgresTest, TheDatabaseStoppedUnderLoadThenBack) {
     EXPECT_GE(refused, 5);
     for (const auto &[status, body] : answers) {
         EXPECT_TRUE(status == 201 || status == 503) << status << " " << body;
-        if (status == 503) EXPECT_EQ(body, unreachable);
+        if (status == 503) {
+            EXPECT_EQ(body, unreachable);
+        }
     }
     // Every run answered 201 is there.
     HTTP_CONNECTION reader(hall->port());
@@ -225,7 +241,8 @@ TEST_F(PostgresTest, TwoHallsTwentyClientsAThousandRuns) {
             }
             for (int run : runs) {
                 if (std::chrono::steady_clock::now() > until) return;
-                HTTP_ANSWER answer = connection.ask("POST", "/api/runs", link_of(keys_of(names[static_cast<std::size_t>(run)], run)));
+                HTTP_ANSWER answer = connection.ask(
+                    "POST", "/api/runs", link_of(keys_of(names[static_cast<std::size_t>(run)], run)));
                 sent[static_cast<std::size_t>(client)].push_back({run, answer.status, answer.body});
             }
         });

@@ -20,16 +20,19 @@ const std::string quick_record =
     "\"version\":\"2.3\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
     "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
 
-std::string link_of(const std::string &keys) { return write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION}); }
+std::string link_of(const std::string &keys) {
+    return write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION});
+}
 
 class ProgramTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { folder = temporary_folder(); }
     void TearDown() override { std::filesystem::remove_all(folder); }
     std::unique_ptr<HALL_PROCESS> start(std::vector<std::string> more = {},
                                         std::vector<std::pair<std::string, std::string>> environment = {
                                             {"MARROWDEEP_HALL_TEST_CLOCK", std::to_string(PINNED_SECONDS)}}) {
-        std::vector<std::string> arguments{"--listen", "127.0.0.1:0", "--db", "sqlite:" + folder + "/hall.db"};
+        std::vector<std::string> arguments{"--listen", "127.0.0.1:0", "--db",
+                                           "sqlite:" + folder + "/hall.db"};
         arguments.insert(arguments.end(), more.begin(), more.end());
         return std::make_unique<HALL_PROCESS>(arguments, environment);
     }
@@ -43,9 +46,11 @@ TEST(Program, HelpAndVersion) {
     EXPECT_EQ(version_status, 0);
     auto [help, help_status] = run_for_output({"--help"});
     EXPECT_EQ(help_status, 0);
-    EXPECT_EQ(help.rfind("Usage: marrowdeep-hall [--listen HOST:PORT] [--db URL] [--site DIR] [--rate N]\n", 0), 0u);
-    for (const char *option : {"--listen HOST:PORT", "--db URL", "--site DIR", "--rate N", "--help", "--version",
-                               "MARROWDEEP_HALL_TEST_TIMEOUTS", "MARROWDEEP_HALL_TEST_CLOCK"})
+    EXPECT_EQ(
+        help.rfind("Usage: marrowdeep-hall [--listen HOST:PORT] [--db URL] [--site DIR] [--rate N]\n", 0),
+        0u);
+    for (const char *option : {"--listen HOST:PORT", "--db URL", "--site DIR", "--rate N", "--help",
+                               "--version", "MARROWDEEP_HALL_TEST_TIMEOUTS", "MARROWDEEP_HALL_TEST_CLOCK"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     auto [wrong, wrong_status] = run_for_output({"--port", "80"});
     EXPECT_EQ(wrong, "marrowdeep-hall: unknown option --port.\nTry marrowdeep-hall --help.\n");
@@ -71,7 +76,8 @@ TEST_F(ProgramTest, AnswersOverHttpAndLogsEachRequest) {
     EXPECT_EQ(head.fields["content-length"], "27");
     EXPECT_EQ(head.body, "");
 
-    HTTP_ANSWER created = connection.ask("POST", "/api/runs", link_of(quick_keys), {{"Content-Type", "text/plain"}});
+    HTTP_ANSWER created =
+        connection.ask("POST", "/api/runs", link_of(quick_keys), {{"Content-Type", "text/plain"}});
     EXPECT_EQ(created.status, 201);
     EXPECT_EQ(created.body, quick_record);
     HTTP_ANSWER again = connection.ask("POST", "/api/runs", link_of(quick_keys));
@@ -104,8 +110,9 @@ TEST_F(ProgramTest, AnswersOverHttpAndLogsEachRequest) {
     for (int i = 0; i < 600; ++i) long_keys += "wasdb x"[i * 7 % 7];
     long_keys += "q";
     std::string long_link = link_of(long_keys);
-    ASSERT_TRUE(connection.send("POST /api/runs HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\nContent-Length: " +
-                                std::to_string(long_link.size()) + "\r\n\r\n"));
+    ASSERT_TRUE(
+        connection.send("POST /api/runs HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\nContent-Length: " +
+                        std::to_string(long_link.size()) + "\r\n\r\n"));
     EXPECT_EQ(connection.read_answer().status, 100);
     ASSERT_TRUE(connection.send(long_link));
     HTTP_ANSWER long_answer = connection.read_answer();
@@ -113,11 +120,14 @@ TEST_F(ProgramTest, AnswersOverHttpAndLogsEachRequest) {
 
     // Each request one line: time, address, method, path, status, bytes, milliseconds.
     std::string log = hall->errors();
-    EXPECT_TRUE(std::regex_search(log, std::regex("\n2026-12-08T14:05:09Z 127\\.0\\.0\\.1 POST /api/runs 201 " +
-                                                  std::to_string(quick_record.size()) + " [0-9]+\\.[0-9]ms\n")))
+    EXPECT_TRUE(
+        std::regex_search(log, std::regex("\n2026-12-08T14:05:09Z 127\\.0\\.0\\.1 POST /api/runs 201 " +
+                                          std::to_string(quick_record.size()) + " [0-9]+\\.[0-9]ms\n")))
         << log;
-    EXPECT_TRUE(std::regex_search(log, std::regex("\n2026-12-08T14:05:09Z 127\\.0\\.0\\.1 GET /api/board\\?seed=42&limit=10 200 [0-9]+ [0-9.]+ms\n")));
-    EXPECT_TRUE(std::regex_search(log, std::regex("\n2026-12-08T14:05:09Z 127\\.0\\.0\\.1 HEAD /api/health 200 27 [0-9.]+ms\n")));
+    EXPECT_TRUE(std::regex_search(log, std::regex("\n2026-12-08T14:05:09Z 127\\.0\\.0\\.1 GET "
+                                                  "/api/board\\?seed=42&limit=10 200 [0-9]+ [0-9.]+ms\n")));
+    EXPECT_TRUE(std::regex_search(
+        log, std::regex("\n2026-12-08T14:05:09Z 127\\.0\\.0\\.1 HEAD /api/health 200 27 [0-9.]+ms\n")));
     hall->signal(SIGTERM);
     EXPECT_EQ(hall->wait_for_exit(), 0);
 }
@@ -128,7 +138,8 @@ TEST_F(ProgramTest, LimitsOnBodiesHeadersRunsAndSlowClients) {
 
     // A body over 70 KB: 413 as soon as its length is known, read by the client in full.
     HTTP_CONNECTION big(hall->port());
-    ASSERT_TRUE(big.send("POST /api/runs HTTP/1.1\r\nHost: h\r\nContent-Length: 80000\r\n\r\n" + std::string(80000, 'A')));
+    ASSERT_TRUE(big.send("POST /api/runs HTTP/1.1\r\nHost: h\r\nContent-Length: 80000\r\n\r\n" +
+                         std::string(80000, 'A')));
     HTTP_ANSWER too_big = big.read_answer();
     EXPECT_EQ(too_big.status, 413);
     EXPECT_EQ(too_big.body, "{\"error\":\"The run is too long: a link holds at most 65,536 characters.\"}");
@@ -140,7 +151,8 @@ TEST_F(ProgramTest, LimitsOnBodiesHeadersRunsAndSlowClients) {
 
     // Header fields over 16 KB.
     HTTP_CONNECTION fat(hall->port());
-    ASSERT_TRUE(fat.send("GET /api/health HTTP/1.1\r\nHost: h\r\nX-Filler: " + std::string(17 * 1024, 'x') + "\r\n\r\n"));
+    ASSERT_TRUE(fat.send("GET /api/health HTTP/1.1\r\nHost: h\r\nX-Filler: " + std::string(17 * 1024, 'x') +
+                         "\r\n\r\n"));
     HTTP_ANSWER fat_answer = fat.read_answer();
     EXPECT_EQ(fat_answer.status, 431);
     EXPECT_EQ(fat_answer.body, "{\"error\":\"The request's header fields are too long.\"}");
@@ -226,7 +238,8 @@ TEST_F(ProgramTest, EveryRunAnsweredIsThereAfterSigkill) {
             HTTP_CONNECTION connection(hall->port());
             for (int i = 0; i < 200 && std::chrono::steady_clock::now() < until; ++i) {
                 std::string name = "k" + std::to_string(sender) + "-" + std::to_string(i);
-                HTTP_ANSWER answer = connection.ask("POST", "/api/runs", link_of(name + "\nn\n" + std::to_string(i) + "\n1\nq"));
+                HTTP_ANSWER answer = connection.ask("POST", "/api/runs",
+                                                    link_of(name + "\nn\n" + std::to_string(i) + "\n1\nq"));
                 if (answer.status != 201 && answer.status != 200) return;
                 std::lock_guard lock(mutex);
                 ids.push_back(nlohmann::json::parse(answer.body)["id"].get<std::string>());

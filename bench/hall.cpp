@@ -1,0 +1,161 @@
+// The hall's benchmark: not a test, run by hand (see the README's Hall section).
+//
+//   hall_bench [--db URL]   (default: sqlite: in a temporary folder)
+//
+// It fills the database with 100,000 runs (20,000 names over 100 seeds, five runs a name and
+// seed), starts the real marrowdeep-hall on it, and times over HTTP on 127.0.0.1:
+// - board reads: one seed's board and the board of every seed, 50 runs each, one client;
+// - submissions of new runs (each played again by the hall) from 50 clients at once, against
+//   /api/health requests from 50 clients at once in the same run.
+// A PostgreSQL database is emptied first: give it one of its own.
+#include <signal.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hall/store_link.h"
+#include "tests/hall/hall_process.h"
+
+namespace {
+using CLOCK = std::chrono::steady_clock;
+
+std::string temporary_folder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "marrowdeep-hall-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
+double percentile(std::vector<double> times, double fraction) {
+    std::sort(times.begin(), times.end());
+    return times[static_cast<std::size_t>(fraction * static_cast<double>(times.size() - 1))];
+}
+
+void report(const char *what, const std::vector<double> &times) {
+    std::printf("%-44s median %7.2f ms   95th percentile %7.2f ms   (%zu requests)\n", what,
+                percentile(times, 0.5), percentile(times, 0.95), times.size());
+}
+
+void fill(const std::string &url) {
+    bool sqlite = url.rfind("sqlite:", 0) == 0;
+    open_store(url, 1);  // the schema
+    auto link = sqlite ? open_sqlite_link(url.substr(7)) : open_postgres_link(url);
+    link->run("BEGIN", {});
+    link->run("DELETE FROM best", {});
+    link->run("DELETE FROM runs", {});
+    const char *endings = "CASE WHEN i % 10 = 0 THEN 'unfinished' WHEN i % 3 = 0 THEN 'fell' ELSE 'quit' END";
+    std::string columns =
+        " (id, name, seed, clock, version, ending, level, experience, boss, keys, mode, submitted, link) ";
+    if (sqlite)
+        link->run(
+            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 99999) INSERT INTO "
+            "runs" +
+                columns +
+                "SELECT printf('bench%06d', i), CAST('n' || (i % 20000) AS BLOB), i % 100 + 1, 0, '2.3', " +
+                endings +
+                ", 1 + (i * 7919) % 50, (i * 104729) % 100000, i % 13 = 0, 100 + i % 5000, 'plain',"
+                " 1796600000 + i, 'bench' FROM n",
+            {});
+    else
+        link->run(
+            "INSERT INTO runs" + columns +
+                "SELECT 'bench' || lpad(i::text, 6, '0'), convert_to('n' || (i % 20000), 'UTF8'), i % 100 + "
+                "1, 0,"
+                " '2.3', " +
+                endings +
+                ", 1 + (i * 7919) % 50, (i * 104729) % 100000, (i % 13 = 0)::int, 100 + i % 5000, 'plain',"
+                " 1796600000 + i, 'bench' FROM generate_series(0, 99999) AS i",
+            {});
+    link->run(
+        "INSERT INTO best (name, seed, seq, boss, level, experience, keys, submitted) SELECT name, seed, "
+        "seq, boss,"
+        " level, experience, keys, submitted FROM (SELECT name, seed, seq, boss, level, experience, keys, "
+        "submitted,"
+        " ROW_NUMBER() OVER (PARTITION BY name, seed ORDER BY boss DESC, level DESC, experience DESC, keys "
+        "ASC,"
+        " submitted ASC, seq ASC) AS place FROM runs WHERE mode = 'plain' AND ending IN ('quit', 'fell')) AS "
+        "ranked"
+        " WHERE place = 1",
+        {});
+    link->run("COMMIT", {});
+    link->run(sqlite ? "ANALYZE" : "ANALYZE runs", {});
+}
+
+// Each of `clients` threads sends its requests on a connection of its own; the times of all.
+template <typename ASK>
+std::vector<double> at_once(unsigned short port, int clients, int each, ASK ask) {
+    std::vector<std::vector<double>> times(static_cast<std::size_t>(clients));
+    std::vector<std::thread> threads;
+    for (int client = 0; client < clients; ++client)
+        threads.emplace_back([&, client] {
+            HTTP_CONNECTION connection(port);
+            for (int i = 0; i < each; ++i) {
+                auto started = CLOCK::now();
+                HTTP_ANSWER answer = ask(connection, client, i);
+                if (answer.status != 200 && answer.status != 201)
+                    std::fprintf(stderr, "answer %d: %s\n", answer.status, answer.body.c_str());
+                times[static_cast<std::size_t>(client)].push_back(
+                    std::chrono::duration<double, std::milli>(CLOCK::now() - started).count());
+            }
+        });
+    for (auto &thread : threads) thread.join();
+    std::vector<double> all;
+    for (const auto &some : times) all.insert(all.end(), some.begin(), some.end());
+    return all;
+}
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string folder, url;
+    if (argc == 3 && std::string(argv[1]) == "--db") {
+        url = argv[2];
+    } else {
+        folder = temporary_folder();
+        url = "sqlite:" + folder + "/hall.db";
+    }
+    auto started = CLOCK::now();
+    fill(url);
+    std::printf("100,000 runs stored in %.1f s (%s)\n",
+                std::chrono::duration<double>(CLOCK::now() - started).count(),
+                url.substr(0, url.find(':')).c_str());
+    {
+        HALL_PROCESS hall({"--listen", "127.0.0.1:0", "--db", url, "--rate", "0"}, {});
+        HTTP_CONNECTION reader(hall.port());
+        std::vector<double> seed_board, every_board;
+        for (int i = 0; i < 1000; ++i) {
+            auto at = CLOCK::now();
+            HTTP_ANSWER answer =
+                reader.ask("GET", "/api/board?seed=" + std::to_string(i % 100 + 1) + "&limit=50");
+            seed_board.push_back(std::chrono::duration<double, std::milli>(CLOCK::now() - at).count());
+            if (answer.status != 200 || answer.body.size() < 1000)
+                std::fprintf(stderr, "board: %d\n", answer.status);
+            at = CLOCK::now();
+            answer = reader.ask("GET", "/api/board?limit=50");
+            every_board.push_back(std::chrono::duration<double, std::milli>(CLOCK::now() - at).count());
+        }
+        report("A seed's board, 50 runs", seed_board);
+        report("The board of every seed, 50 runs", every_board);
+
+        auto health = at_once(hall.port(), 50, 20,
+                              [](HTTP_CONNECTION &c, int, int) { return c.ask("GET", "/api/health"); });
+        auto submissions = at_once(hall.port(), 50, 20, [](HTTP_CONNECTION &c, int client, int i) {
+            std::string name = "b" + std::to_string(client) + "-" + std::to_string(i);
+            return c.ask("POST", "/api/runs",
+                         write_run_link(RUN{name + "\nn\n" + std::to_string(i) + "\n1\nddssq", false, 0,
+                                            MARROWDEEP_VERSION}));
+        });
+        report("/api/health, 50 clients at once", health);
+        report("A new run submitted, 50 clients at once", submissions);
+        std::printf("Submission at the 95th percentile: %.1f x a health request\n",
+                    percentile(submissions, 0.95) / percentile(health, 0.95));
+        hall.signal(SIGTERM);
+        hall.wait_for_exit();
+    }
+    if (!folder.empty()) std::filesystem::remove_all(folder);
+    return 0;
+}
