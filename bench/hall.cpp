@@ -2,8 +2,8 @@
 //
 //   hall_bench [--db URL]   (default: sqlite: in a temporary folder)
 //
-// It fills the database with 100,000 runs (20,000 names over 100 seeds, five runs a name and
-// seed), starts the real marrowdeep-hall on it, and times over HTTP on 127.0.0.1:
+// It fills the database with 100,000 runs (2,000 names over 10 seeds, five runs a name and
+// seed; a tenth unfinished), starts the real marrowdeep-hall on it, and times over HTTP on 127.0.0.1:
 // - board reads: one seed's board and the board of every seed, 50 runs each, one client;
 // - submissions of new runs (each played again by the hall) from 50 clients at once, against
 //   /api/health requests from 50 clients at once in the same run.
@@ -48,7 +48,8 @@ void fill(const std::string &url) {
     link->run("BEGIN", {});
     link->run("DELETE FROM best", {});
     link->run("DELETE FROM runs", {});
-    const char *endings = "CASE WHEN i % 10 = 0 THEN 'unfinished' WHEN i % 3 = 0 THEN 'fell' ELSE 'quit' END";
+    const char *endings =
+        "CASE WHEN (i / 3) % 10 = 0 THEN 'unfinished' WHEN i % 7 = 0 THEN 'fell' ELSE 'quit' END";
     std::string columns =
         " (id, name, seed, clock, version, ending, level, experience, boss, keys, mode, submitted, link) ";
     if (sqlite)
@@ -56,7 +57,8 @@ void fill(const std::string &url) {
             "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 99999) INSERT INTO "
             "runs" +
                 columns +
-                "SELECT printf('bench%06d', i), CAST('n' || (i % 20000) AS BLOB), i % 100 + 1, 0, '2.3', " +
+                "SELECT printf('bench%06d', i), CAST('n' || (i % 2000) AS BLOB), (i / 2000) % 10 + 1, 0, "
+                "'2.3', " +
                 endings +
                 ", 1 + (i * 7919) % 50, (i * 104729) % 100000, i % 13 = 0, 100 + i % 5000, 'plain',"
                 " 1796600000 + i, 'bench' FROM n",
@@ -64,12 +66,12 @@ void fill(const std::string &url) {
     else
         link->run(
             "INSERT INTO runs" + columns +
-                "SELECT 'bench' || lpad(i::text, 6, '0'), convert_to('n' || (i % 20000), 'UTF8'), i % 100 + "
-                "1, 0,"
+                "SELECT 'bench' || lpad(i::text, 6, '0'), convert_to('n' || (i % 2000), 'UTF8'), "
+                "(i / 2000) % 10 + 1, 0,"
                 " '2.3', " +
                 endings +
                 ", 1 + (i * 7919) % 50, (i * 104729) % 100000, (i % 13 = 0)::int, 100 + i % 5000, 'plain',"
-                " 1796600000 + i, 'bench' FROM generate_series(0, 99999) AS i",
+                " 1796600000 + i, 'bench' FROM generate_series(0::bigint, 99999) AS i",
             {});
     link->run(
         "INSERT INTO best (name, seed, seq, boss, level, experience, keys, submitted) SELECT name, seed, "
@@ -130,7 +132,7 @@ int main(int argc, char **argv) {
         for (int i = 0; i < 1000; ++i) {
             auto at = CLOCK::now();
             HTTP_ANSWER answer =
-                reader.ask("GET", "/api/board?seed=" + std::to_string(i % 100 + 1) + "&limit=50");
+                reader.ask("GET", "/api/board?seed=" + std::to_string(i % 10 + 1) + "&limit=50");
             seed_board.push_back(std::chrono::duration<double, std::milli>(CLOCK::now() - at).count());
             if (answer.status != 200 || answer.body.size() < 1000)
                 std::fprintf(stderr, "board: %d\n", answer.status);
