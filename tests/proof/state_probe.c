@@ -83,7 +83,8 @@ static const void *at(const char *variable) {
 }
 
 __attribute__((destructor)) static void report(void) {
-    const void *lv = at("PROBE_LV"), *exp = at("PROBE_EXP"), *seed = at("PROBE_SEED"), *cheat = at("PROBE_CHEAT");
+    const void *lv = at("PROBE_LV"), *exp = at("PROBE_EXP"), *seed = at("PROBE_SEED"),
+               *cheat = at("PROBE_CHEAT");
     int lv_value = 0, exp_value = 0;
     long long seed_value = 0;
     unsigned char cheat_value = 0;
@@ -92,8 +93,8 @@ __attribute__((destructor)) static void report(void) {
     if (seed) memcpy(&seed_value, seed, sizeof seed_value);
     if (cheat) memcpy(&cheat_value, cheat, sizeof cheat_value);
     char line[256];
-    const int n = snprintf(line, sizeof line, "probe left=%d end=%d keys=%lld last=%s lv=%d exp=%d seed=%lld cheat=%d\n",
-                           left, at_end, taken, last_pause ? "pause" : "key", lv_value, exp_value, seed_value,
-                           cheat_value);
+    const int n = snprintf(
+        line, sizeof line, "probe left=%d end=%d keys=%lld last=%s lv=%d exp=%d seed=%lld cheat=%d\n", left,
+        at_end, taken, last_pause ? "pause" : "key", lv_value, exp_value, seed_value, cheat_value);
     if (n > 0 && write(STDERR_FILENO, line, (size_t)n) < 0) return;
 }
