@@ -28,3 +28,8 @@ elseif(CPACK_GENERATOR STREQUAL "ZIP")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
   set(CPACK_STRIP_FILES OFF)
 endif()
+
+if(CPACK_GENERATOR STREQUAL "DEB")
+  # Each package's description starts with its own summary line.
+  unset(CPACK_PACKAGE_DESCRIPTION_SUMMARY)
+endif()

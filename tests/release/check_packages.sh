@@ -1,12 +1,14 @@
 #!/bin/sh
-# Checks the three release packages as a distribution would: the Debian package's files, owners,
-# modes and control fields, the Debian changelog's newest entry, lintian's verdict, the manual
-# page, what the packaged program says its version is, what the Windows zip and the web zip hold,
-# and that the web page's font has all the characters the page shows.
-#   check_packages.sh DEB ZIP WEBZIP PAGE VERSION
-# PAGE is the manual page the build made; VERSION is the project's, as the build has it.
+# Checks the release packages as a distribution would: the Debian package's files, owners, modes
+# and control fields, the Debian changelog's newest entry, lintian's verdict, the manual page,
+# what the packaged program says its version is, what the Windows zip and the web zip hold, and
+# that the web page's font has all the characters the page shows; then the same of the hall's
+# Debian package, with its service and the page it serves.
+#   check_packages.sh DEB ZIP WEBZIP PAGE VERSION [HALLDEB HALLPAGE]
+# PAGE and HALLPAGE are the manual pages the build made; VERSION is the project's, as the build
+# has it.
 set -u
-deb=$1 zip=$2 web=$3 page=$4 version=$5
+deb=$1 zip=$2 web=$3 page=$4 version=$5 hall=${6:-} hall_page=${7:-}
 failed=0
 fail() {
     echo "FAIL: $*"
@@ -116,6 +118,92 @@ fi
 ttx -q -t cmap -o "$scratch/cmap.ttx" "$scratch/web/marrowdeep-mono.woff2"
 node "$(dirname "$0")/page_characters.mjs" "$scratch/cmap.ttx" "$scratch/web/index.html" "$scratch/web/page.js" \
     "$scratch/web/page.css" || fail "the page's font lacks characters the page shows"
+
+# The hall's package: the server, its manual page, its service, the page as the web zip has it,
+# and the documents the game's package has.
+if [ -n "$hall" ]; then
+    site=./usr/share/marrowdeep-hall/site
+    expected_hall=$( (
+        printf '%s\n' 'drwxr-xr-x root/root ./usr/' \
+            'drwxr-xr-x root/root ./usr/bin/' \
+            '-rwxr-xr-x root/root ./usr/bin/marrowdeep-hall' \
+            'drwxr-xr-x root/root ./usr/lib/' \
+            'drwxr-xr-x root/root ./usr/lib/systemd/' \
+            'drwxr-xr-x root/root ./usr/lib/systemd/system/' \
+            '-rw-r--r-- root/root ./usr/lib/systemd/system/marrowdeep-hall.service' \
+            'drwxr-xr-x root/root ./usr/share/' \
+            'drwxr-xr-x root/root ./usr/share/doc/' \
+            'drwxr-xr-x root/root ./usr/share/doc/marrowdeep-hall/' \
+            '-rw-r--r-- root/root ./usr/share/doc/marrowdeep-hall/changelog.Debian.gz' \
+            '-rw-r--r-- root/root ./usr/share/doc/marrowdeep-hall/changelog.gz' \
+            '-rw-r--r-- root/root ./usr/share/doc/marrowdeep-hall/copyright' \
+            'drwxr-xr-x root/root ./usr/share/lintian/' \
+            'drwxr-xr-x root/root ./usr/share/lintian/overrides/' \
+            '-rw-r--r-- root/root ./usr/share/lintian/overrides/marrowdeep-hall' \
+            'drwxr-xr-x root/root ./usr/share/man/' \
+            'drwxr-xr-x root/root ./usr/share/man/man8/' \
+            '-rw-r--r-- root/root ./usr/share/man/man8/marrowdeep-hall.8.gz' \
+            'drwxr-xr-x root/root ./usr/share/marrowdeep-hall/' \
+            "drwxr-xr-x root/root $site/"
+        unzip -Z1 "$web" | sed "s|^|-rw-r--r-- root/root $site/|"
+    ) | sort -k3)
+    same "the hall package's files" "$expected_hall" "$(dpkg-deb --contents "$hall" | awk '{print $1, $2, $6}' | sort -k3)"
+
+    hall_field() { dpkg-deb --field "$hall" "$1"; }
+    same "the hall's Package" marrowdeep-hall "$(hall_field Package)"
+    same "the hall's Source" marrowdeep "$(hall_field Source)"
+    same "the hall's Section" web "$(hall_field Section)"
+    same "the hall's Version" "$version-1" "$(hall_field Version)"
+    same "the hall's Architecture" amd64 "$(hall_field Architecture)"
+    same "the hall's Maintainer" "The Marrowdeep team <team@marrowdeep.example>" "$(hall_field Maintainer)"
+    [ "$(hall_field Description | wc -l)" -ge 3 ] || fail "the hall's description has no longer part"
+    # Depends comes from dpkg-shlibdeps: the C and C++ libraries, SQLite's and PostgreSQL's.
+    depends=$(hall_field Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')
+    for library in libc6 libstdc++6 libsqlite3-0 libpq5; do
+        printf '%s\n' "$depends" | grep -qxF "$library" || fail "the hall's Depends lacks $library: '$(hall_field Depends)'"
+    done
+    if ! lintian --allow-root --fail-on error,warning "$hall"; then
+        fail "lintian reports errors or warnings for the hall's package"
+    fi
+
+    same "groff's warnings on the hall's page" "" "$(groff -man -ww -z "$hall_page" 2>&1)"
+    same "man's warnings on the hall's page" "" "$(man --warnings -l "$hall_page" 2>&1 >/dev/null)"
+    mkdir "$scratch/hall"
+    dpkg-deb --extract "$hall" "$scratch/hall"
+    zcat "$scratch/hall/usr/share/man/man8/marrowdeep-hall.8.gz" | cmp -s - "$hall_page" ||
+        fail "the hall's packaged manual page differs"
+    cmp -s "$scratch/hall/usr/share/doc/marrowdeep-hall/changelog.Debian.gz" \
+        "$scratch/usr/share/doc/marrowdeep/changelog.Debian.gz" || fail "the two packages' Debian changelogs differ"
+    printf 'marrowdeep-hall %s\n' "$version" >"$scratch/expected-hall-version"
+    "$scratch/hall/usr/bin/marrowdeep-hall" --version >"$scratch/hall-version" 2>&1 ||
+        fail "marrowdeep-hall --version fails"
+    cmp -s "$scratch/expected-hall-version" "$scratch/hall-version" ||
+        fail "marrowdeep-hall --version prints '$(cat "$scratch/hall-version")'"
+
+    # The site is the web zip's page, byte for byte.
+    diff -r "$scratch/web" "$scratch/hall/$site" >/dev/null || fail "the hall's site differs from the web zip"
+
+    # The service runs the packaged program on the packaged site, as a user of its own with its
+    # database in its state folder, and systemd finds nothing wrong with it.
+    unit=$scratch/hall/usr/lib/systemd/system/marrowdeep-hall.service
+    exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+    set -- $exec_start
+    same "the program the service runs" /usr/bin/marrowdeep-hall "$1"
+    same "the site the service serves" "--site ${site#.}" \
+        "$(printf '%s\n' "$exec_start" | grep -o -- '--site [^ ]*')"
+    for setting in DynamicUser=yes StateDirectory=marrowdeep-hall WorkingDirectory=/var/lib/marrowdeep-hall \
+        ProtectSystem=strict NoNewPrivileges=yes; do
+        grep -qx "$setting" "$unit" || fail "the service lacks $setting"
+    done
+    # systemd reads the unit as it is, but for the program, which is only in the package here; and
+    # its hardening keeps the service's exposure at 2.0 or less on systemd's scale of 10.
+    sed "s|^ExecStart=/usr/bin/|ExecStart=$scratch/hall/usr/bin/|" "$unit" >"$scratch/marrowdeep-hall.service"
+    same "systemd's verdict on the service" "" \
+        "$(systemd-analyze verify --man=no "$scratch/marrowdeep-hall.service" 2>&1)"
+    if ! systemd-analyze security --offline=yes --threshold=20 "$scratch/marrowdeep-hall.service" >"$scratch/security" 2>&1; then
+        fail "the service is exposed: $(tail -n 1 "$scratch/security")"
+    fi
+fi
 
 [ $failed -eq 0 ] && echo "the packages are as they should be"
 exit $failed
