@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hall/proof.h"
@@ -156,6 +157,28 @@ TEST(Proof, TheSameKeysTwiceGiveTheSameRecord) {
         prove_within(runs[3], 1000);
         EXPECT_EQ(shown(prove(runs[i])), shown(first[i])) << "run " << i << " after one over the budget";
     }
+}
+
+// Proofs asked for on several threads at once wait their turn: each gets the record it gets alone.
+TEST(Proof, OneAtATimeFromManyThreads) {
+    const std::vector<RUN> runs = {
+        run_of(saved("tier-then-every-scroll.bin")),
+        run_of(saved("refresh-until-death.bin")),
+        run_of(saved("boss-fight-both-die.bin")),
+        run_of("QZRV\nn\n7\n1\nsdsd"),
+    };
+    std::vector<std::string> alone;
+    for (const RUN &run : runs) alone.push_back(shown(prove(run)));
+    std::vector<std::vector<std::string>> got(runs.size());
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < runs.size(); ++t)
+        threads.emplace_back([&, t] {
+            for (int k = 0; k < 5; ++k) got[t].push_back(shown(prove(runs[(t + k) % runs.size()])));
+        });
+    for (std::thread &thread : threads) thread.join();
+    for (std::size_t t = 0; t < runs.size(); ++t)
+        for (int k = 0; k < 5; ++k)
+            EXPECT_EQ(got[t][k], alone[(t + k) % runs.size()]) << "thread " << t << " proof " << k;
 }
 
 }  // namespace
