@@ -213,9 +213,6 @@ TEST_F(PostgresTest, TheDatabaseStoppedUnderLoadThenBack) {
 }
 
 TEST_F(PostgresTest, TwoHallsTwentyClientsAThousandRuns) {
-#ifdef HALL_SANITIZED
-    GTEST_SKIP() << "the load test runs in the default build only";
-#endif
     auto first = start_hall({"--rate", "0"});
     auto second = start_hall({"--rate", "0"});
     // 900 runs, 45 a client, and 5 more each sent again by another client: a tenth are
