@@ -46,7 +46,11 @@ export async function openHall({ runs, type, state }) {
         }
         const record = sent.body;
         let sentence = recordSentence(record, sent.status === 200);
-        const ranked = await board(record.seed, 100);
+        // The boards hold the best finished run of each name and seed played without a hidden
+        // mode.
+        const ranks = record.mode === 'plain' && record.ending !== 'unfinished';
+        if (!ranks) sentence += ' Only finished runs played without a hidden mode are on the boards.';
+        const ranked = ranks ? await board(record.seed, 100) : { ok: false };
         if (ranked.ok) {
             const place = rowsOf(ranked.body).findIndex((row) => row.id === record.id);
             if (place !== -1) sentence += ` It is number ${place + 1} on the board of seed ${record.seed}.`;

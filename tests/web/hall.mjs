@@ -318,6 +318,15 @@ export async function keysFiles({ browser, origin, terminalRecording }) {
         const link = await page.evaluate(() => document.querySelector('.note a')?.getAttribute('href'));
         if (link !== `hall.html?seed=${most}`) failures.push(`file: the record links to ${link}`);
 
+        // A game whose keys run out before its end is kept, but is on no board.
+        const openKeys = 'open\nn\n8\n1\nd';
+        const open = await upload('marrowdeep-open-8.keys', openKeys);
+        const kept = await api(origin, '/api/board?seed=8');
+        const unfinished = `level 1, 0 experience, unfinished, no boss beaten, ${openKeys.length} keys. Only finished runs played without a hidden mode are on the boards.`;
+        if (open !== `The hall keeps this run: ${unfinished}` || kept.runs?.length !== 0) {
+            failures.push(`unfinished file: the page says "${open}" and the board of seed 8 is ${JSON.stringify(kept)}`);
+        }
+
         if (terminalRecording) {
             const { typed, read } = terminalRecording;
             const answer = await upload('typescript.keys', typed);
