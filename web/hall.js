@@ -44,7 +44,9 @@ document.addEventListener('DOMContentLoaded', async () => {
         answer = await board(null, LIMIT);
     }
     if (!answer.ok) {
-        said.textContent = answer.error;
+        // A static server has no boards: its 404 comes without the hall's sentence.
+        const none = answer.status === 404 && answer.error.startsWith('The hall answered');
+        said.textContent = none ? 'No hall serves this page, so there is no board to show.' : answer.error;
         return;
     }
     const rows = rowsOf(answer.body);

@@ -160,6 +160,12 @@ export async function withoutHall({ browser, origin }) {
         const want = { bar: ['New game'], list: ['Replay', 'Copy link', 'Save', 'Delete'], file: 0, links: 0 };
         if (JSON.stringify(controls) !== JSON.stringify(want)) failures.push(`without a hall: the page shows ${JSON.stringify(controls)}`);
         reported(failures, 'without a hall', problemsOf);
+        // The board page asks for a board, which a static server does not have (a 404 it may log).
+        await page.goto(`${origin}/hall.html`);
+        await waitInPage(page, () => document.getElementById('board-said').textContent !== '', 30, 'the board page without a hall');
+        const board = await page.evaluate(() => [document.getElementById('board-said').textContent, document.getElementById('board').hidden]);
+        const none = ['No hall serves this page, so there is no board to show.', true];
+        if (JSON.stringify(board) !== JSON.stringify(none)) failures.push(`without a hall: the board page shows ${JSON.stringify(board)}`);
     } finally {
         await context.close();
     }
