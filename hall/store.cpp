@@ -223,6 +223,12 @@ class SQL_STORE : public STORE {
         released_.notify_one();
     }
 
+    void forget_free_links() {
+        std::lock_guard lock(mutex_);
+        opened_ -= static_cast<int>(free_.size());
+        free_.clear();
+    }
+
     // Runs one transaction on a connection of the pool. A connection that was lost is thrown
     // away and the transaction runs once more on a new one; a second failure reaches the caller.
     void transact(bool writing, const std::function<void(DATABASE_LINK &)> &work) {
@@ -245,7 +251,9 @@ class SQL_STORE : public STORE {
                 give_back(std::move(link));
                 return;
             } catch (const LINK_LOST &) {
+                // The others kept open were most likely cut by the same stop of the server.
                 give_back(nullptr);
+                forget_free_links();
                 if (attempt > 0) throw;
             } catch (...) {
                 try {
