@@ -58,6 +58,19 @@ TEST(Program, HelpAndVersion) {
     auto [bad_db, bad_db_status] = run_for_output({"--db", "mysql://x"});
     EXPECT_EQ(bad_db, "marrowdeep-hall: The database must be sqlite:PATH or a postgresql:// URI.\n");
     EXPECT_EQ(bad_db_status, 1);
+    auto [no_port, no_port_status] = run_for_output({"--listen", "127.0.0.1"});
+    EXPECT_EQ(no_port, "marrowdeep-hall: --listen needs HOST:PORT.\nTry marrowdeep-hall --help.\n");
+    EXPECT_EQ(no_port_status, 2);
+    // No server on port 1: the keeper reads why, then the sentence, and the hall does not start.
+    auto [unreachable, unreachable_status] = run_for_output({"--db", "postgresql://hall@127.0.0.1:1/hall"});
+    EXPECT_EQ(unreachable.rfind(
+                  "marrowdeep-hall: PostgreSQL: connection to server at \"127.0.0.1\", port 1 failed:", 0),
+              0u)
+        << unreachable;
+    EXPECT_NE(
+        unreachable.find("\nmarrowdeep-hall: The hall cannot reach its database just now; try again soon.\n"),
+        std::string::npos);
+    EXPECT_EQ(unreachable_status, 1);
 }
 
 TEST_F(ProgramTest, AnswersOverHttpAndLogsEachRequest) {
