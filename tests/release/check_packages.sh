@@ -93,13 +93,13 @@ marrowdeep-win.exe" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
 # unpacked folder is the site.
 same "the web zip's files" "DejaVu-LICENSE.txt
 LICENSE.txt
+hall.css
+hall.html
+hall.js
 icon-192.png
 icon-512.png
 icon-maskable.png
 icon.svg
-hall.css
-hall.html
-hall.js
 index.html
 manifest.webmanifest
 marrowdeep-mono.woff2
