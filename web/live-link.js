@@ -9,7 +9,17 @@ export function liveLink(runOf) {
     let linkKeys = -1; // how many keys the link made last holds
     let making = false;
 
+    // Made on a task of its own, after the key that grew the run has been answered and drawn: the
+    // packing never holds up the game's answer.
+    let asked = false;
     function refresh() {
+        if (asked) return;
+        asked = true;
+        setTimeout(make);
+    }
+
+    function make() {
+        asked = false;
         const run = runOf();
         if (linkKeys === run.keys.length || making) return;
         making = true;
@@ -19,7 +29,7 @@ export function liveLink(runOf) {
                 making = false;
                 link = `${pageAddress()}#run=${text}`;
                 linkKeys = keys;
-                refresh();
+                make();
             },
             () => {
                 making = false; // a browser without CompressionStream makes no link
