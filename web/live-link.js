@@ -9,13 +9,15 @@ export function liveLink(runOf) {
     let linkKeys = -1; // how many keys the link made last holds
     let making = false;
 
-    // Made on a task of its own, after the key that grew the run has been answered and drawn: the
-    // packing never holds up the game's answer.
+    // Made once the browser is idle, after the key that grew the run has been answered and drawn
+    // (or the page has opened and the game asked its first question): the packing never holds up
+    // the game's answer.
     let asked = false;
+    const later = (task) => (self.requestIdleCallback ? requestIdleCallback(task, { timeout: 1000 }) : setTimeout(task));
     function refresh() {
         if (asked) return;
         asked = true;
-        setTimeout(make);
+        later(make);
     }
 
     function make() {

@@ -73,9 +73,13 @@ function classOf(attr) {
     return names.join(' ');
 }
 
-// Draws `row` into its element: the usual colour as plain text, each other run in a span.
-function drawRow(element, row) {
-    const parts = runsOf(row).map(({ attr, text }) => {
+// A row's runs of colour as one string: a row written again as it was (the game draws its whole
+// screen after each key) shows nothing new and is left as it is.
+const lookOf = (runs) => runs.map(({ attr, text }) => `${attr}\u0000${text}`).join('\u0001');
+
+// Draws a row's `runs` into its element: the usual colour as plain text, each other run in a span.
+function drawRow(element, runs) {
+    const parts = runs.map(({ attr, text }) => {
         if (attr === DEFAULT_COLOUR) return document.createTextNode(text);
         const span = document.createElement('span');
         span.className = classOf(attr);
@@ -109,7 +113,7 @@ export function openView(element, space) {
     said.setAttribute('aria-live', 'polite');
     element.replaceChildren(screen, said);
 
-    const drawn = new Map(); // each row shown: its element and the serial it was drawn at
+    const drawn = new Map(); // each row shown: its element, the serial it was drawn at and its look
     let following = true; // the view is on the newest rows
     let announcing = false;
     const announced = new WeakMap(); // each row's text when it was last read out
@@ -123,7 +127,7 @@ export function openView(element, space) {
         screen.style.height = `${c.height(size.rows)}px`;
     }
 
-    // Brings the rows' elements in line with the cells, drawing again only the rows that changed.
+    // Brings the rows' elements in line with the cells, drawing again only the rows that look different.
     function draw() {
         const current = new Set(cells.lines);
         for (const [row, entry] of drawn) {
@@ -138,11 +142,16 @@ export function openView(element, space) {
             if (!entry) {
                 const div = document.createElement('div');
                 div.className = 'term-row';
-                entry = { element: div, serial: -1 };
+                entry = { element: div, serial: -1, look: null };
                 drawn.set(row, entry);
             }
             if (entry.serial !== row.serial) {
-                drawRow(entry.element, row);
+                const runs = runsOf(row);
+                const look = lookOf(runs);
+                if (look !== entry.look) {
+                    drawRow(entry.element, runs);
+                    entry.look = look;
+                }
                 entry.serial = row.serial;
             }
             if (entry.element === at) at = at.nextSibling;
