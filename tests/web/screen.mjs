@@ -3,8 +3,9 @@
 // random bytes, weighted towards escapes and line ends, each shown as the game's output is. The
 // screen must hold nothing but its rows and their colour spans (no markup made of the bytes, no
 // style in an attribute), after every piece its rows must show what the page's rows() tell, and
-// the browser must report nothing. Then the rows scrolled away are scrolled back to. And the
-// page without its font, and the keyboard's keys as the game reads them.
+// the browser must report nothing; a row written again in another colour must show it. Then the
+// rows scrolled away are scrolled back to. And the page without its font, and the keyboard's keys
+// as the game reads them.
 import { waitInPage, watch } from './browser.mjs';
 
 const PIECES = 3000;
@@ -62,6 +63,15 @@ function feed(seed, pieces) {
         const rows = window.marrowdeep.rows();
         const drawn = Array.from(lines.querySelectorAll(':scope > .term-row')).slice(-rows.length).map((row) => row.textContent.trimEnd());
         if (drawn.join('\n') !== rows.join('\n')) return `piece ${n}: the screen shows\n${drawn.join('\n')}\nnot\n${rows.join('\n')}`;
+    }
+    // A row written again with the same text in another colour shows the new colour, and back.
+    const home = '\x1b[H\x1b[2J';
+    for (const [text, look] of [[`${home}same`, 'same'], [`${home}\x1b[31msame\x1b[0m`, '<c1>same'], [`${home}same`, 'same']]) {
+        console.write(new TextEncoder().encode(text));
+        console.pause(0);
+        const top = Array.from(lines.querySelectorAll(':scope > .term-row')).at(-window.marrowdeep.rows().length);
+        const shown = Array.from(top.childNodes, (node) => (node.nodeType === 1 ? `<${node.className}>` : '') + node.textContent).join('');
+        if (shown.trimEnd() !== look) return `written again as ${JSON.stringify(text)}, the top row shows ${JSON.stringify(shown.trimEnd())}`;
     }
     return null;
 }
