@@ -86,12 +86,15 @@ void Space(std::string s, int task_len) {
     for (long long i = 0; i < blanks; ++i) std::fputc(' ', con.out);
 }
 
+// The banner heads every map, so it is written as plain text rather than through a format: the
+// same bytes, without the format's work after every key.
 void PrintInfo() {
-    sayf("          Marrowdeep %s\n", version);
-    sayf("              Made by the Marrowdeep team\n\n");
-    sayf("wasd and q to exit, \x1b[31m b to configure\x1b[0m, \x1b[35m p to enter the tier\x1b[0m\n");
-    sayf("*:supplies   &:monster  #:wall  !:boss  $:refresh\n");
-    sayf("----------------------------------------------------\n");
+    say("          Marrowdeep ");
+    say(version);
+    say("\n              Made by the Marrowdeep team\n\n"
+        "wasd and q to exit, \x1b[31m b to configure\x1b[0m, \x1b[35m p to enter the tier\x1b[0m\n"
+        "*:supplies   &:monster  #:wall  !:boss  $:refresh\n"
+        "----------------------------------------------------\n");
 }
 
 void CLEAR() {
