@@ -2,9 +2,9 @@
 // main pointer is a finger and shown or hidden by a button on any device, and, while the page
 // keeps a line (the name), a text field for the phone's own keyboard.
 //
-// A tap sends its key's bytes to the page's input as the keyboard's key would; the field sends
-// what is typed in it as the same characters typed, a correction as Backspaces, and its Enter as
-// Enter.
+// A tap sends its key's bytes to the page's input as the keyboard's key would, as the finger
+// lifts; the field sends what is typed in it as the same characters typed, a correction as
+// Backspaces, and its Enter as Enter.
 
 const ENTER = '\r';
 const ERASE = '\x7f'; // what the Backspace key sends
@@ -28,6 +28,9 @@ const KEYS = [
     ['Backspace', '\u232b', 'erase'],
     ...'1234567890-'.split('').map((key) => [key, key, '']),
 ];
+
+// How far a finger may move, in CSS pixels, between coming down on a key and lifting, for a tap.
+const TAP_SLOP = 10;
 
 const bytesOf = (key) => (key === 'Enter' ? ENTER : key === 'Backspace' ? ERASE : key);
 
@@ -125,6 +128,33 @@ export function touchKeys({ panel, toggle, send, lineKept, lineDone }) {
     panel.addEventListener('click', (event) => {
         const button = event.target.closest('button[data-key]');
         if (button) tapped(button.dataset.key);
+    });
+
+    // A finger's tap answers as the finger lifts, not when the browser makes a click of it some
+    // milliseconds later; that click is then cancelled, so the key goes once. A touch that moved
+    // further than a tap does, or that the browser took for a scroll (its end can then not be
+    // cancelled), is no tap, and is left to the browser.
+    const touches = new Map(); // where each finger on a key came down, by its identifier
+    panel.addEventListener(
+        'touchstart',
+        (event) => {
+            for (const t of event.changedTouches) touches.set(t.identifier, [t.clientX, t.clientY]);
+        },
+        { passive: true },
+    );
+    panel.addEventListener('touchcancel', (event) => {
+        for (const t of event.changedTouches) touches.delete(t.identifier);
+    });
+    panel.addEventListener('touchend', (event) => {
+        for (const t of event.changedTouches) {
+            const down = touches.get(t.identifier);
+            touches.delete(t.identifier);
+            const button = t.target instanceof Element && t.target.closest('button[data-key]');
+            if (!button || !down || !event.cancelable) continue;
+            if (Math.abs(t.clientX - down[0]) > TAP_SLOP || Math.abs(t.clientY - down[1]) > TAP_SLOP) continue;
+            event.preventDefault();
+            tapped(button.dataset.key);
+        }
     });
 
     function show(on) {
