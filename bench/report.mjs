@@ -80,7 +80,7 @@ export function report({ opt, loads, newBrowser, tabs, spent, keys, taps, stored
         console.log(
             `one tap on a panel key, ${cpu(rate)}, from the touch's end: median ${ms(percentile(fromEnd, 50))}, ` +
                 `95th percentile ${ms(percentile(fromEnd, 95))} of ${fromEnd.length} taps   (targets < 8 ms and < 16 ms); ` +
-                `from the page getting the click: median ${ms(percentile(fromClick, 50))}, ` +
+                `from the page hearing the tap: median ${ms(percentile(fromClick, 50))}, ` +
                 `95th percentile ${ms(percentile(fromClick, 95))}`,
         );
     }
