@@ -78,10 +78,12 @@ long long run_clock() {
 }
 [[noreturn]] void take_back() { throw Left{}; }
 
-// The runtime library's generator, as the program draws from it, counted against the budget.
+// The Linux program's generator, written out (the web page plays with it too), counted against
+// the budget: every hall draws the same numbers whatever its runtime library, and the proof
+// shares no generator with the rest of the process.
 int budgeted_rand() {
     if (--replay.draws_left < 0) throw OverBudget{};
-    return std::rand();
+    return additive_rand();
 }
 
 // The game's lasting state as the program has it when it is loaded, before start-up: every
@@ -101,7 +103,7 @@ void as_loaded() {
     std::memset(p, 0, sizeof p);
     for (auto &list : g) list.clear();
     std::memset(maze, 0, sizeof maze);
-    std::srand(1);
+    additive_srand(1);
 }
 
 PROOF refused(int status, const char *sentence) {
@@ -134,7 +136,7 @@ struct Host {
         std::setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
         con = CONSOLE{in, out, no_clear, no_pause};
         rand_source = budgeted_rand;
-        seed_source = &std::srand;
+        seed_source = &additive_srand;
         host_clock = run_clock;
         host_leave = take_back;
     }

@@ -5,8 +5,9 @@
 //
 // The game's state is global, so one proof runs at a time in a process: prove() holds a mutex
 // for the whole game, and callers on other threads wait for it. It answers every run with a record
-// or a refusal; it throws only std::bad_alloc, when memory runs out. Nothing else in the process
-// may draw from the runtime library's rand() while it runs: the game's draws are that generator's.
+// or a refusal; it throws only std::bad_alloc, when memory runs out. The game draws from the Linux
+// program's generator written out, not from the runtime library's rand(), so every hall plays a
+// run alike and nothing else in the process can take the game's numbers.
 #pragma once
 
 #include <string>
