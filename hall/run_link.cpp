@@ -226,6 +226,10 @@ std::uint32_t run_link_crc32(std::string_view bytes) {
     return c ^ 0xffffffffu;
 }
 
+std::string run_link_base64url(std::string_view bytes) { return base64url(bytes); }
+
+bool run_link_unbase64url(std::string_view text, std::string &bytes) { return unbase64url(text, bytes); }
+
 RUN_READING read_run_link(std::string_view text) {
     try {
         return read_link(text);

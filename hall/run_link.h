@@ -37,6 +37,9 @@ extern const char *const RUN_LINK_FOREIGN;
 
 // The CRC-32 that closes a link (the one of zlib and PNG).
 std::uint32_t run_link_crc32(std::string_view bytes);
+// The link's base64url, without padding, both ways; false for text that is not base64url.
+std::string run_link_base64url(std::string_view bytes);
+bool run_link_unbase64url(std::string_view text, std::string &bytes);
 
 // Never throws: anything wrong with the text comes back as a status and a sentence.
 RUN_READING read_run_link(std::string_view text);

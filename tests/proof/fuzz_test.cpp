@@ -21,45 +21,14 @@ std::mt19937_64 random_bits;
 
 std::size_t below(std::size_t n) { return n == 0 ? 0 : static_cast<std::size_t>(random_bits() % n); }
 
+// The characters of link text, for bodies changed a character at a time.
 const char *const ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-
-std::string encode(const std::string &bytes) {
-    std::string text;
-    std::uint32_t bits = 0;
-    int held = 0;
-    for (char c : bytes) {
-        bits = (bits << 8 | static_cast<unsigned char>(c)) & 0xffff;
-        held += 8;
-        while (held >= 6) {
-            held -= 6;
-            text.push_back(ALPHABET[bits >> held & 63]);
-        }
-    }
-    if (held > 0) text.push_back(ALPHABET[bits << (6 - held) & 63]);
-    return text;
-}
-
-std::string decode(const std::string &text) {
-    std::string bytes;
-    std::uint32_t bits = 0;
-    int held = 0;
-    for (char c : text) {
-        const char *at = std::strchr(ALPHABET, c);
-        bits = bits << 6 | static_cast<std::uint32_t>(at ? at - ALPHABET : 0);
-        held += 6;
-        if (held >= 8) {
-            held -= 8;
-            bytes.push_back(static_cast<char>(bits >> held & 0xff));
-        }
-    }
-    return bytes;
-}
 
 // The link's bytes changed at random, then sealed again with a fresh CRC so the reading goes on
 // past the seal.
 std::string resealed(const std::string &link) {
-    std::string bytes = decode(link);
-    if (bytes.size() < 4) return link;
+    std::string bytes;
+    if (!run_link_unbase64url(link, bytes) || bytes.size() < 4) return link;
     bytes.resize(bytes.size() - 4);
     const std::size_t changes = 1 + below(4);
     for (std::size_t k = 0; k < changes && !bytes.empty(); ++k) {
@@ -71,7 +40,7 @@ std::string resealed(const std::string &link) {
     }
     const std::uint32_t crc = run_link_crc32(bytes);
     for (int k = 3; k >= 0; --k) bytes.push_back(static_cast<char>(crc >> (8 * k) & 0xff));
-    return encode(bytes);
+    return run_link_base64url(bytes);
 }
 
 std::string body(std::uint64_t n) {
