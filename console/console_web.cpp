@@ -14,8 +14,9 @@ namespace {
 // The page's side of the console, reached through the game's module object. The bodies are
 // the page's JavaScript, which the C++ formatter must leave as written.
 // clang-format off
+// The page copies what it keeps: the bytes are handed over as the game's own memory.
 EM_JS(void, page_write, (const char *bytes, int size), {
-    Module.page.write(HEAPU8.slice(bytes, bytes + size));
+    Module.page.write(HEAPU8.subarray(bytes, bytes + size));
 });
 // The game's version, told to the page as the game starts, for the runs the page records.
 EM_JS(void, page_started, (const char *text, int size), {
@@ -27,7 +28,16 @@ EM_JS(void, page_clear, (), {
 EM_JS(void, page_key_mode, (int on), {
     Module.page.keyMode(on !== 0);
 });
-// The page hands over at least one byte, or none at the end of the input.
+// The bytes the page already has for the game: at least one, or none at the end of the input,
+// or -1 when it has none yet. A replay shown at once hands its keys over here, so the game goes
+// through them without stopping to wait for each.
+EM_JS(int, page_take, (char *buffer, int size), {
+    const bytes = Module.page.take(size);
+    if (bytes === null) return -1;
+    HEAPU8.set(bytes, buffer);
+    return bytes.length;
+});
+// Waits for the page to hand over at least one byte, or none at the end of the input.
 EM_ASYNC_JS(int, page_read, (char *buffer, int size), {
     const bytes = await Module.page.read(size);
     HEAPU8.set(bytes, buffer);
@@ -38,13 +48,20 @@ EM_ASYNC_JS(int, page_read, (char *buffer, int size), {
 EM_JS(double, page_clock, (), {
     return Module.page.clock();
 });
-EM_ASYNC_JS(void, page_pause, (int seconds), {
-    await Module.page.pause(seconds);
+// A pause: 1 if it takes time, which page_pause_end then waits for; 0 if it is already over, as
+// in a replay shown at once.
+EM_JS(int, page_pause, (int seconds), {
+    return Module.page.pause(seconds) ? 1 : 0;
+});
+EM_ASYNC_JS(void, page_pause_end, (), {
+    await Module.page.pauseEnd();
 });
 // clang-format on
 
 ssize_t read_page(void *, char *buffer, size_t size) {
-    return page_read(buffer, size > INT_MAX ? INT_MAX : static_cast<int>(size));
+    const int most = size > INT_MAX ? INT_MAX : static_cast<int>(size);
+    const int taken = page_take(buffer, most);
+    return taken >= 0 ? taken : page_read(buffer, most);
 }
 
 ssize_t write_page(void *, const char *bytes, size_t size) {
@@ -59,7 +76,7 @@ ssize_t write_page(void *, const char *bytes, size_t size) {
 void clear_page() { page_clear(); }
 
 void pause_page(long long ms) {
-    if (ms >= 1000) page_pause(static_cast<int>(ms / 1000));
+    if (ms >= 1000 && page_pause(static_cast<int>(ms / 1000))) page_pause_end();
 }
 }  // namespace
 

@@ -30,6 +30,8 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
         },
     };
 
+    let pauseMs = 0; // how long the pause under way lasts
+
     function answer() {
         if (!g.waiting) return;
         let bytes;
@@ -64,29 +66,42 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
     g.line = line;
 
     const console = {
+        // `bytes` are the game's memory, good only during the call: the transcript's copy of them
+        // is what the screen shows.
         write(bytes) {
             if (!g.alive) return;
-            transcript.keep(bytes);
-            screen.show(bytes);
+            screen.show(transcript.keep(bytes));
         },
         clear() {
             if (!g.alive) return;
             transcript.mark('<clear>');
             screen.clear(CLEAR);
         },
+        // A pause: whether it takes time, which pauseEnd() then waits for. One of no time at all
+        // (a replay at once) is over at once, and the game goes on without stopping.
         pause(seconds) {
             transcript.mark('<sleep ' + seconds + '>');
-            screen.flush();
-            // A game ended by Ctrl-C in a pause never goes on.
             let ms = pauseTime ? pauseTime(seconds) : undefined;
             if (ms === undefined) ms = pausesTake ? seconds * 1000 : 0;
-            return new Promise((resolve) => {
-                if (ms === null) {
-                    if (g.alive) resolve();
-                } else {
-                    setTimeout(() => g.alive && resolve(), ms);
-                }
-            });
+            if (ms === null && g.alive) return false;
+            screen.flush();
+            pauseMs = ms ?? 0;
+            return true;
+        },
+        // A game ended by Ctrl-C in a pause never goes on.
+        pauseEnd() {
+            return new Promise((resolve) => setTimeout(() => g.alive && resolve(), pauseMs));
+        },
+        // The bytes ready for the game's read now, or null if it must wait for them. A replay at
+        // once hands its next key over here while its turn lasts.
+        take(size) {
+            if (!g.alive) return null;
+            let taken = null;
+            g.waiting = { size, resolve: (bytes) => (taken = bytes) };
+            answer();
+            if (g.reading && g.onWait) g.onWait();
+            if (taken === null) g.waiting = null;
+            return taken;
         },
         read(size) {
             screen.flush();
