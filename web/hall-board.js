@@ -2,8 +2,9 @@
 // markup), level, experience, ending, boss, keys, seed, when it was sent, and a button that
 // opens its replay on the game's page.
 
+import { thousands } from './thousands.js';
+
 const ENDINGS = { quit: 'quit', fell: 'fell in a fight', unfinished: 'unfinished' };
-const count = new Intl.NumberFormat('en');
 
 function cell(text, className) {
     const td = document.createElement('td');
@@ -30,10 +31,10 @@ export function showBoard(body, rows, replay) {
                 cell(String(i + 1), 'place'),
                 cell(record.name || '(no name)', 'name'),
                 cell(String(record.level), 'number'),
-                cell(count.format(record.experience), 'number'),
+                cell(thousands(record.experience), 'number'),
                 cell(ENDINGS[record.ending] ?? String(record.ending)),
                 cell(record.boss ? 'beaten' : 'no'),
-                cell(count.format(record.keys), 'number'),
+                cell(thousands(record.keys), 'number'),
                 cell(String(record.seed), 'number'),
                 cell(sentAt(record.submitted)),
                 last,

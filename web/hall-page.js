@@ -6,10 +6,10 @@
 import { board, daily, findHall, rowsOf, sendRun } from './hall-api.js';
 import { runOfFile } from './keys-file.js';
 import { encodeRun } from './run-link.js';
+import { thousands } from './thousands.js';
 
 const ENDINGS = { quit: 'quit', fell: 'fell in a fight', unfinished: 'unfinished' };
 const SEED_QUESTION = 'Random Seed?(y/n)\n';
-const count = new Intl.NumberFormat('en');
 const POLL_MS = 20;
 
 const later = (ms) => new Promise((next) => setTimeout(next, ms));
@@ -18,7 +18,7 @@ const later = (ms) => new Promise((next) => setTimeout(next, ms));
 export function recordSentence(record, kept) {
     const boss = record.boss ? 'a boss beaten' : 'no boss beaten';
     const ending = ENDINGS[record.ending] ?? record.ending;
-    const about = `level ${record.level}, ${count.format(record.experience)} experience, ${ending}, ${boss}, ${count.format(record.keys)} keys`;
+    const about = `level ${record.level}, ${thousands(record.experience)} experience, ${ending}, ${boss}, ${thousands(record.keys)} keys`;
     return `${kept ? 'The hall already keeps this run' : 'The hall keeps this run'}: ${about}.`;
 }
 

@@ -5,6 +5,8 @@
 //
 // Reading a link never throws: anything wrong with it comes back as one sentence to show.
 
+import { thousands } from './thousands.js';
+
 export const FORMAT = 1;
 export const MOST_KEYS = 100000; // the most bytes a run of a link may unpack to
 export const MOST_TEXT = 65536; // the longest link text read, after #run=
@@ -12,7 +14,7 @@ export const MOST_TEXT = 65536; // the longest link text read, after #run=
 const HAS_CLOCK = 1;
 
 export const DAMAGED = 'This run link is damaged or cut short, so it cannot be played.';
-export const TOO_LONG = `This run link is too long to be played: a run holds at most ${MOST_KEYS.toLocaleString('en')} keys.`;
+export const TOO_LONG = `This run link is too long to be played: a run holds at most ${thousands(MOST_KEYS)} keys.`;
 export const FOREIGN = 'This run link was made by a page that this one cannot read.';
 
 const CRC_TABLE = Array.from({ length: 256 }, (_, n) => {

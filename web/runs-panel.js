@@ -4,6 +4,7 @@
 // names players gave show as text, never as markup.
 
 import { SPEEDS } from './replay.js';
+import { thousands } from './thousands.js';
 
 function element(tag, className, text) {
     const e = document.createElement(tag);
@@ -13,7 +14,6 @@ function element(tag, className, text) {
 }
 
 const ENDINGS = { quit: 'quit', fell: 'fell in a fight', stopped: 'stopped' };
-const count = new Intl.NumberFormat('en'); // made once: a replay at once counts every key
 
 // `parent` holds the panel; `act` has what the controls do: newGame(), and for a run of the list
 // replay(run), copyLink(run), save(run), remove(run), then removeAll(); and for the replay shown
@@ -89,7 +89,7 @@ export function runsPanel(parent, act) {
             playButton.textContent = r.playing ? 'Pause' : 'Play';
             stepButton.disabled = r.playing;
             speed.value = String(r.speed);
-            progress.textContent = `key ${count.format(r.handed)} of ${count.format(r.total)}`;
+            progress.textContent = `key ${thousands(r.handed)} of ${thousands(r.total)}`;
         },
         // Controls added to the bar beside "New game".
         addToBar(...controls) {
@@ -107,7 +107,7 @@ export function runsPanel(parent, act) {
                     const item = element('li');
                     const when = new Date(run.started).toLocaleString();
                     const seed = run.seed === null ? 'no seed' : `seed ${run.seed}`;
-                    const keys = `${count.format(run.keys.length)} keys`;
+                    const keys = `${thousands(run.keys.length)} keys`;
                     const ending = ENDINGS[run.ending] ?? run.ending;
                     item.append(
                         element('span', 'name', run.name || '(no name)'),
