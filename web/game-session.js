@@ -49,6 +49,14 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
         resolve(bytes);
     }
 
+    // The game asks for up to `size` bytes: what is ready answers it now, else a replay may hand
+    // its next key over; `resolve(bytes)` hears the answer.
+    function ask(size, resolve) {
+        g.waiting = { size, resolve };
+        answer();
+        if (g.reading && g.onWait) g.onWait();
+    }
+
     // Gives the game bytes it may read, as the line discipline or a replay hands them over.
     g.give = (bytes) => {
         for (const b of bytes) g.ready.push(b);
@@ -97,19 +105,14 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
         take(size) {
             if (!g.alive) return null;
             let taken = null;
-            g.waiting = { size, resolve: (bytes) => (taken = bytes) };
-            answer();
-            if (g.reading && g.onWait) g.onWait();
+            ask(size, (bytes) => (taken = bytes));
             if (taken === null) g.waiting = null;
             return taken;
         },
         read(size) {
             screen.flush();
             return new Promise((resolve) => {
-                if (!g.alive) return;
-                g.waiting = { size, resolve };
-                answer();
-                if (g.reading && g.onWait) g.onWait();
+                if (g.alive) ask(size, resolve);
             });
         },
         clock() {
