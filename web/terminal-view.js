@@ -43,11 +43,20 @@ function cell(size) {
     };
 }
 
-// The largest font size, on steps of FONT_STEP from `largest` down, for which `fits(cell)` holds.
+// The largest font size, on steps of FONT_STEP from `largest` down to SMALLEST_FONT, for which
+// `fits(cell)` holds (SMALLEST_FONT if none does). A larger font never fits where a smaller one
+// does not, so the steps are halved rather than walked: each size tried is a text measure, and a
+// phone's screen lies two dozen steps below the largest.
 function largestFont(largest, fits) {
-    let size = largest;
-    while (size > SMALLEST_FONT && !fits(cell(size))) size -= FONT_STEP;
-    return size;
+    if (fits(cell(largest))) return largest;
+    let low = SMALLEST_FONT; // fits, or the smallest there is
+    let high = largest; // does not fit
+    while (high - low > FONT_STEP) {
+        const middle = low + Math.floor((high - low) / FONT_STEP / 2) * FONT_STEP;
+        if (fits(cell(middle))) low = middle;
+        else high = middle;
+    }
+    return low;
 }
 
 // The font size, columns and rows for a terminal box of `width` by `height` CSS px.
