@@ -9,6 +9,7 @@
 // over, whether it waits for a key, and when the terminal took its latest output. With ?pauses=0
 // in the address, pauses take no time.
 
+import { afterLoad } from './after-load.js';
 import { compiled } from './compile.js';
 import { newGame } from './game-session.js';
 import { openHall } from './hall-page.js';
@@ -26,6 +27,9 @@ import { transcript as makeTranscript } from './transcript.js';
 document.addEventListener('DOMContentLoaded', () => {
     const pausesTake = new URLSearchParams(window.location.search).get('pauses') !== '0';
     const encoder = new TextEncoder();
+    let game = null; // the game running now, or the one that ended last
+    let games = 0; // games started on this page
+
     // The touch keys first, as the terminal's size depends on whether they show.
     const panel = document.getElementById('touch-keys');
     const keys = touchKeys({
@@ -49,9 +53,6 @@ document.addEventListener('DOMContentLoaded', () => {
     });
     const screen = makeScreen(view);
     const transcript = makeTranscript();
-
-    let game = null; // the game running now, or the one that ended last
-    let games = 0; // games started on this page
 
     window.marrowdeep = {
         get transcript() {
@@ -128,10 +129,13 @@ document.addEventListener('DOMContentLoaded', () => {
 
     view.onData(typed);
     runs.open();
-    // A hall that serves the page adds its controls; a page served without one shows none.
-    openHall({
+    // A hall that serves the page adds its controls, once the game has asked its first question; a
+    // page served without one shows none.
+    afterLoad(() =>
+        openHall({
         runs,
         type: (text) => view.input(text),
-        state: () => ({ games, reading: game !== null && game.reading, text: transcript.text }),
-    });
+            state: () => ({ games, reading: game !== null && game.reading, text: transcript.text }),
+        }),
+    );
 });

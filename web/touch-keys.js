@@ -38,45 +38,57 @@ const bytesOf = (key) => (key === 'Enter' ? ENTER : key === 'Backspace' ? ERASE 
 // keys to the page's input; `lineKept()` tells whether the page keeps a line; `lineDone()` takes
 // the focus back from the field when it hides.
 export function touchKeys({ panel, toggle, send, lineKept, lineDone }) {
-    const form = document.createElement('form');
-    form.className = 'line';
-    form.hidden = true;
-    const field = document.createElement('input');
-    field.type = 'text';
-    field.dataset.line = '';
-    field.setAttribute('aria-label', 'Your name');
-    field.placeholder = 'Your name, then Enter';
-    field.autocomplete = 'off';
-    field.setAttribute('autocapitalize', 'off');
-    field.setAttribute('autocorrect', 'off');
-    field.spellcheck = false;
-    field.enterKeyHint = 'send';
-    form.append(field);
-    // The pad's corners stay empty, so the arrows stand as arrows.
-    const keypad = document.createElement('div');
-    keypad.className = 'keypad';
-    for (const corner of ['left', 'right']) {
-        const gap = document.createElement('span');
-        gap.className = `pad-corner-${corner}`;
-        keypad.append(gap);
-    }
-    panel.append(form, keypad);
-
-    for (const [key, face, word] of KEYS) {
-        const button = document.createElement('button');
-        button.type = 'button';
-        button.dataset.key = key;
-        if (key.length === 1 && 'wasd'.includes(key)) button.className = `pad-${key}`;
-        button.setAttribute('aria-label', key.length === 1 && word ? `${key} ${word}` : key);
-        const top = document.createElement('span');
-        top.textContent = face;
-        button.append(top);
-        if (word) {
-            const under = document.createElement('small');
-            under.textContent = word;
-            button.append(under);
+    // The field and the keys are made the first time the panel shows: a page whose panel stays
+    // hidden makes none of them.
+    let form = null;
+    let field = null;
+    function build() {
+        form = document.createElement('form');
+        form.className = 'line';
+        form.hidden = true;
+        field = document.createElement('input');
+        field.type = 'text';
+        field.dataset.line = '';
+        field.setAttribute('aria-label', 'Your name');
+        field.placeholder = 'Your name, then Enter';
+        field.autocomplete = 'off';
+        field.setAttribute('autocapitalize', 'off');
+        field.setAttribute('autocorrect', 'off');
+        field.spellcheck = false;
+        field.enterKeyHint = 'send';
+        form.append(field);
+        // The pad's corners stay empty, so the arrows stand as arrows.
+        const keypad = document.createElement('div');
+        keypad.className = 'keypad';
+        for (const corner of ['left', 'right']) {
+            const gap = document.createElement('span');
+            gap.className = `pad-corner-${corner}`;
+            keypad.append(gap);
         }
-        keypad.append(button);
+        panel.append(form, keypad);
+
+        for (const [key, face, word] of KEYS) {
+            const button = document.createElement('button');
+            button.type = 'button';
+            button.dataset.key = key;
+            if (key.length === 1 && 'wasd'.includes(key)) button.className = `pad-${key}`;
+            button.setAttribute('aria-label', key.length === 1 && word ? `${key} ${word}` : key);
+            const top = document.createElement('span');
+            top.textContent = face;
+            button.append(top);
+            if (word) {
+                const under = document.createElement('small');
+                under.textContent = word;
+                button.append(under);
+            }
+            keypad.append(button);
+        }
+
+        field.addEventListener('input', sendField);
+        form.addEventListener('submit', (event) => {
+            event.preventDefault();
+            sendLine();
+        });
     }
 
     // What the field held when the terminal last heard from it: the line typed so far.
@@ -99,12 +111,6 @@ export function touchKeys({ panel, toggle, send, lineKept, lineDone }) {
         sent = [];
         send(ENTER);
     }
-
-    field.addEventListener('input', sendField);
-    form.addEventListener('submit', (event) => {
-        event.preventDefault();
-        sendLine();
-    });
 
     // A key tapped while the field shows goes through the field, so the two stay one line.
     function tapped(key) {
@@ -158,6 +164,10 @@ export function touchKeys({ panel, toggle, send, lineKept, lineDone }) {
     });
 
     function show(on) {
+        if (on && !form) {
+            build();
+            update();
+        }
         panel.hidden = !on;
         toggle.setAttribute('aria-pressed', String(on));
     }
@@ -165,6 +175,7 @@ export function touchKeys({ panel, toggle, send, lineKept, lineDone }) {
 
     // Shows the field while the page keeps a line, and empties it when the line is handed over.
     function update() {
+        if (!form) return;
         const kept = lineKept();
         if (form.hidden === !kept) return;
         const focused = document.activeElement === field;
