@@ -24,6 +24,11 @@ const FONT_STEP = 0.25;
 const OWN_FONT = '"Marrowdeep Mono"';
 const FONT_FAMILY = `${OWN_FONT}, monospace`;
 
+// The page's font is asked for as the page's script is read, before the screen is made, so that
+// the screen is measured in it from the start when its file has come by then. It resolves to the
+// faces loaded: none if the font cannot load.
+const ownFont = document.fonts?.load ? document.fonts.load(`${FONT_SIZE}px ${OWN_FONT}`).catch(() => []) : Promise.resolve([]);
+
 // A character cell at font size `size`: its width, and the height of a row rounded to the
 // screen's pixels, so rows never fall between them.
 const measuring = (typeof OffscreenCanvas === 'function' ? new OffscreenCanvas(1, 1) : document.createElement('canvas')).getContext('2d');
@@ -101,6 +106,7 @@ function drawRow(element, runs) {
 // `element` is the terminal box; `space` its {width, height} in CSS px when the page opens.
 export function openView(element, space) {
     let lastSpace = space;
+    const measuredInOwnFont = document.fonts?.check?.(`${FONT_SIZE}px ${OWN_FONT}`) ?? false;
     let size = sizeFor(space);
     const cells = newCells(size.columns, size.rows);
 
@@ -230,16 +236,11 @@ export function openView(element, space) {
         for (let y = 0; y < cells.rows; ++y) announced.set(screenRow(cells, y), rowText(screenRow(cells, y)));
     }
 
-    // Once the page's font has come, the cells are measured again in it; if it never comes, the
-    // screen keeps the monospace font it has.
-    if (document.fonts?.load) {
-        document.fonts
-            .load(`${FONT_SIZE}px ${OWN_FONT}`)
-            .then((faces) => {
-                if (faces.length) fitTo(sizeFor(lastSpace));
-            })
-            .catch(() => {});
-    }
+    // If the page's font came only after the screen was made, the cells are measured again in it;
+    // if it never comes, the screen keeps the monospace font it has.
+    ownFont.then((faces) => {
+        if (faces.length && !measuredInOwnFont) fitTo(sizeFor(lastSpace));
+    });
 
     return {
         // Draws `data` at once, then calls `done`.
