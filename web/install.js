@@ -3,6 +3,8 @@
 // workers only to a secure page (HTTPS, or this very machine); elsewhere the page simply plays
 // online.
 
+import { afterLoad } from './after-load.js';
+
 function register() {
     navigator.serviceWorker.register('service-worker.js').catch((error) => {
         // With the network off the browser cannot look for a newer worker; a page the worker
@@ -11,10 +13,5 @@ function register() {
     });
 }
 
-if ('serviceWorker' in navigator) {
-    // Once the page has loaded and the browser is idle, as a rule after the game's first question:
-    // the worker fetches every file again for its cache, which would slow down the first visit.
-    const later = () => (window.requestIdleCallback ?? setTimeout)(register);
-    if (document.readyState === 'complete') later();
-    else window.addEventListener('load', later, { once: true });
-}
+// The worker fetches every file again for its cache, which would slow down the first visit.
+if ('serviceWorker' in navigator) afterLoad(register);
