@@ -10,12 +10,12 @@ const median = (list) => percentile([...list].sort((a, b) => a - b), 50);
 const kb = (x) => `${(x / 1024).toFixed(1)} KB`;
 
 // A load as a ratio to the blank page's, each the median of its loads.
-function against(what, ours, blank, target) {
+function against(what, ours, blank, target, whose = 'ours') {
     const [a, b] = [median(ours), median(blank)];
     const sorted = [...ours].sort((x, y) => x - y);
     console.log(
         `${what}: median ${ms(a)} = ${(a / b).toFixed(2)} x the blank page (${ms(b)}); ` +
-            `ours fastest ${ms(sorted[0])}, slowest ${ms(sorted[sorted.length - 1])} of ${ours.length}${target}`,
+            `${whose} fastest ${ms(sorted[0])}, slowest ${ms(sorted[sorted.length - 1])} of ${ours.length}${target}`,
     );
 }
 
@@ -30,6 +30,7 @@ export function report({ opt, loads, newBrowser, tabs, spent, keys, taps, stored
     for (const { name } of CONDITIONS) {
         const t = tabs[name];
         against(`[${name}] first visit, a new tab (new context, cache off, no worker)`, t.first, t.blankFirst, '   (target <= 2 x)');
+        against(`[${name}]   the same for the game's code alone, with no page around it`, t.floorFirst, t.blankFirst, '', 'its');
         against(`[${name}] repeat visit, a new tab, from the service worker's cache`, t.repeat, t.blankRepeat, '   (target <= 1.5 x)');
     }
     for (const { name } of CONDITIONS) {

@@ -1,14 +1,14 @@
 // The web page's benchmark's site: the page in a folder of its own, so its service worker's
-// scope is that folder, and beside it the blank page, one script that writes one line; and the
-// sizes of the page's files. Part of bench/web.mjs.
+// scope is that folder, and beside it the blank page, one script that writes one line, and the
+// game's code alone; and the sizes of the page's files. Part of bench/web.mjs.
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import zlib from 'node:zlib';
 
-// A scratch folder with page/ (unpacked from `zip`, or copied from the folder `page`) and
-// blank/. Resolves to {site, pageDir}.
+// A scratch folder with page/ (unpacked from `zip`, or copied from the folder `page`), blank/
+// and floor/. Resolves to {site, pageDir}.
 export function makeSite({ zip, page }) {
     if (Boolean(zip) === Boolean(page)) throw new Error('give the page as one of --zip or --page');
     const site = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-bench-'));
@@ -30,8 +30,49 @@ export function makeSite({ zip, page }) {
         path.join(site, 'blank', 'blank.js'),
         "document.body.textContent = 'Please insert your name:';\nwindow.shown = performance.now();\n",
     );
+    // The game's code alone: the page's own marrowdeep.js and marrowdeep.wasm, started by a script
+    // that shows what the game wrote once it waits for its first key, with nothing else around it.
+    // No page that runs the game loads faster than this.
+    const floor = path.join(site, 'floor');
+    fs.mkdirSync(floor);
+    for (const name of ['marrowdeep.js', 'marrowdeep.wasm']) fs.copyFileSync(path.join(pageDir, name), path.join(floor, name));
+    fs.writeFileSync(
+        path.join(floor, 'index.html'),
+        '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n<title>The game alone</title>\n' +
+            '<link rel="icon" href="data:,">\n' +
+            '<link rel="preload" href="marrowdeep.wasm" as="fetch" type="application/wasm" crossorigin>\n' +
+            '<script src="marrowdeep.js" defer></script>\n<script src="floor.js" defer></script>\n</head>\n<body></body>\n</html>\n',
+    );
+    fs.writeFileSync(path.join(floor, 'floor.js'), FLOOR_SCRIPT);
     return { site, pageDir };
 }
+
+// The game's side of the page's console (console_web.cpp), as little as keeps the game going to
+// its first read: that read shows what the game wrote and never answers.
+const FLOOR_SCRIPT = `const compiled = WebAssembly.compileStreaming(fetch('marrowdeep.wasm'));
+const decoder = new TextDecoder();
+let text = '';
+const page = {
+    write(bytes) { text += decoder.decode(bytes); },
+    started() {}, clear() {}, keyMode() {},
+    take() { return null; },
+    read() {
+        document.body.textContent = text;
+        window.shown = performance.now();
+        return new Promise(() => {});
+    },
+    clock() { return 0; },
+    pause() { return false; },
+    pauseEnd() { return Promise.resolve(); },
+};
+createMarrowdeep({
+    page,
+    instantiateWasm(imports, receive) {
+        compiled.then((module) => WebAssembly.instantiate(module, imports)).then(receive);
+        return {};
+    },
+}).then((game) => game.ccall('main', 'number', [], [], { async: true }));
+`;
 
 // Files a player's browser does not need to play: the icons (for the home screen and the tab)
 // and the licences.

@@ -13,7 +13,8 @@
 // as a ratio to the blank page loaded the same way in the same run:
 //   - a first visit: from the navigation to the name question shown, --loads times in a new tab
 //     of a browser already running (a fresh browser context, so no service worker, the cache
-//     off);
+//     off); and the same for the game's code alone, its first question shown with no page
+//     around it, which tells how near the page can come to the blank page;
 //   - a repeat visit: a new tab in the same context, the cache still off, the page's files all
 //     from its service worker's cache;
 //   - a cold load, as the machine is only: --loads times in a new browser with an empty profile;
@@ -100,6 +101,7 @@ const BLANK = {
     ready: () => window.shown !== undefined,
     shown: () => window.shown - performance.getEntriesByType('navigation')[0].startTime,
 };
+const FLOOR = { ...BLANK, url: `${server.origin}/floor/`, what: "the game's first question, with no page around it" };
 
 // A new tab of `context` (a browser or a browser context) under `condition`, the cache off.
 async function newTab(context, condition) {
@@ -172,34 +174,41 @@ async function newBrowserLoads() {
 }
 
 // First and repeat visits in new tabs of one browser, each round and condition in a fresh
-// browser context: the blank page and ours as a first visit (in turn, each round the other
-// first), then, once the service worker keeps our page, both again. The conditions take turns
+// browser context: the blank page, ours and the game's code alone as first visits (in turn, each
+// round another first), then, once the service worker keeps our page, the blank page and ours
+// again. The conditions take turns
 // to go first too.
 async function tabLoads() {
-    const times = Object.fromEntries(CONDITIONS.map((c) => [c.name, { first: [], blankFirst: [], repeat: [], blankRepeat: [] }]));
+    const times = Object.fromEntries(
+        CONDITIONS.map((c) => [c.name, { first: [], blankFirst: [], floorFirst: [], repeat: [], blankRepeat: [] }]),
+    );
+    const firsts = [OURS, BLANK, FLOOR];
     const chromium = await launch(opt.chromium);
     try {
         for (let round = -1; round < loads; ++round) {
             for (const condition of round % 2 ? CONDITIONS : [...CONDITIONS].reverse()) {
                 const got = await inContext(chromium, `[${condition.name}] visits, round ${round + 1}`, async (context) => {
-                    const firstPair = [];
-                    for (const which of round % 2 ? [BLANK, OURS] : [OURS, BLANK]) {
+                    const firstVisits = [];
+                    const turn = (round + 1) % firsts.length;
+                    for (const which of [...firsts.slice(turn), ...firsts.slice(0, turn)]) {
                         const load = await visit(context, which, condition, which === OURS);
                         if (which === OURS) {
                             if (load.served.worker) throw new Error('a first visit had files from a service worker');
                             await waitInPage(load.page, () => navigator.serviceWorker.controller !== null, 60, 'the service worker');
                             await load.page.close();
                         }
-                        firstPair.push([which, load.shown]);
+                        firstVisits.push([which, load.shown]);
                     }
                     const repeat = await visit(context, OURS, condition);
                     if (repeat.served.network) throw new Error(`a repeat visit had ${repeat.served.network} files from the network`);
                     const blankRepeat = await visit(context, BLANK, condition);
-                    return { firstPair, repeat: repeat.shown, blankRepeat: blankRepeat.shown };
+                    return { firstVisits, repeat: repeat.shown, blankRepeat: blankRepeat.shown };
                 });
                 if (round < 0) continue; // the browser's own first pages, not counted
                 const into = times[condition.name];
-                for (const [which, shown] of got.firstPair) into[which === OURS ? 'first' : 'blankFirst'].push(shown);
+                for (const [which, shown] of got.firstVisits) {
+                    into[which === OURS ? 'first' : which === BLANK ? 'blankFirst' : 'floorFirst'].push(shown);
+                }
                 into.repeat.push(got.repeat);
                 into.blankRepeat.push(got.blankRepeat);
             }
