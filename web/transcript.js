@@ -1,11 +1,13 @@
 // What the game wrote, kept for the tests and the benchmark: its bytes as one character per byte,
 // with "<clear>" for each clear and "<sleep N>" for each pause of N seconds.
 //
-// The bytes are copied out of the game's memory into one growing store and made text only when
-// the text is asked for, so a game played again silently spends no time on them: a resumed game
-// of 4,600 keys writes some 7 MB, and a new buffer for each write took a fifth of its replay.
+// The bytes are copied out of the game's memory into stores of a fixed size, a new one when the
+// last is full, and made text only when the text is asked for, so a game played again silently
+// spends little time on them: a resumed game of 4,600 keys writes some 5 MB. A new buffer for
+// each write took a fifth of its replay, and one store doubled as it filled took a third, most of
+// it in the fresh memory of each larger store.
 
-const FIRST_STORE = 1 << 16;
+const STORE = 1 << 16;
 
 // Bytes as text of one character per byte, in parts, as the argument list of fromCharCode has a
 // limit.
@@ -16,50 +18,60 @@ function asText(bytes) {
 }
 
 export function transcript() {
-    let store = new Uint8Array(FIRST_STORE);
-    let used = 0;
+    let stores = []; // {bytes, used}: every store of this game, in order
+    let last = null; // the store written to now
+    let kept = 0; // the bytes kept in all the stores
     let marks = []; // {at, text}: a mark written after the first `at` bytes
     let made = null; // the text, once asked for, while nothing more is kept
+
+    function clear() {
+        // New stores: what the screen still holds of the last game stays as it was.
+        last = { bytes: new Uint8Array(STORE), used: 0 };
+        stores = [last];
+        kept = 0;
+        marks = [];
+        made = null;
+    }
+    clear();
+
     return {
         // Keeps a copy of `bytes` and gives it back. The copy is never written over, so it may be
         // held on to (the screen holds it until it draws).
         keep(bytes) {
-            if (used + bytes.length > store.length) {
-                // The old store stays as it is for any copy still held from it.
-                let size = store.length * 2;
-                while (used + bytes.length > size) size *= 2;
-                const larger = new Uint8Array(size);
-                larger.set(store.subarray(0, used));
-                store = larger;
+            if (last.used + bytes.length > last.bytes.length) {
+                last = { bytes: new Uint8Array(Math.max(STORE, bytes.length)), used: 0 };
+                stores.push(last);
             }
-            store.set(bytes, used);
-            used += bytes.length;
+            last.bytes.set(bytes, last.used);
+            last.used += bytes.length;
+            kept += bytes.length;
             made = null;
-            return store.subarray(used - bytes.length, used);
+            return last.bytes.subarray(last.used - bytes.length, last.used);
         },
         mark(text) {
-            marks.push({ at: used, text });
+            marks.push({ at: kept, text });
             made = null;
         },
         get text() {
             if (made === null) {
                 const parts = [];
-                let from = 0;
-                for (const { at, text } of marks) {
-                    parts.push(asText(store.subarray(from, at)), text);
-                    from = at;
+                let next = 0; // the first mark not yet placed
+                let start = 0; // where the store's bytes begin among all kept
+                for (const { bytes, used } of stores) {
+                    const end = start + used;
+                    let from = start;
+                    // A mark between two stores goes after the bytes of the first.
+                    for (; next < marks.length && marks[next].at <= end; ++next) {
+                        parts.push(asText(bytes.subarray(from - start, marks[next].at - start)), marks[next].text);
+                        from = marks[next].at;
+                    }
+                    parts.push(asText(bytes.subarray(from - start, used)));
+                    start = end;
                 }
-                parts.push(asText(store.subarray(from, used)));
                 made = parts.join('');
             }
             return made;
         },
-        clear() {
-            // A new store: what the screen still holds of the last game stays as it was.
-            store = new Uint8Array(FIRST_STORE);
-            used = 0;
-            marks = [];
-            made = null;
-        },
+        clear,
     };
 }
