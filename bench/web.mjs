@@ -176,8 +176,7 @@ async function newBrowserLoads() {
 // First and repeat visits in new tabs of one browser, each round and condition in a fresh
 // browser context: the blank page, ours and the game's code alone as first visits (in turn, each
 // round another first), then, once the service worker keeps our page, the blank page and ours
-// again. The conditions take turns
-// to go first too.
+// again. The conditions take turns to go first too.
 async function tabLoads() {
     const times = Object.fromEntries(
         CONDITIONS.map((c) => [c.name, { first: [], blankFirst: [], floorFirst: [], repeat: [], blankRepeat: [] }]),

@@ -129,12 +129,12 @@ document.addEventListener('DOMContentLoaded', () => {
 
     view.onData(typed);
     runs.open();
-    // A hall that serves the page adds its controls, once the game has asked its first question; a
-    // page served without one shows none.
+    // A hall that serves the page adds its controls once the page has loaded and the browser is
+    // idle, out of the first question's way; a page served without one shows none.
     afterLoad(() =>
         openHall({
-        runs,
-        type: (text) => view.input(text),
+            runs,
+            type: (text) => view.input(text),
             state: () => ({ games, reading: game !== null && game.reading, text: transcript.text }),
         }),
     );
