@@ -32,6 +32,7 @@ export function report({ opt, loads, newBrowser, tabs, spent, keys, taps, stored
         against(`[${name}] first visit, a new tab (new context, cache off, no worker)`, t.first, t.blankFirst, '   (target <= 2 x)');
         against(`[${name}]   the same for the game's code alone, with no page around it`, t.floorFirst, t.blankFirst, '', 'its');
         against(`[${name}] repeat visit, a new tab, from the service worker's cache`, t.repeat, t.blankRepeat, '   (target <= 1.5 x)');
+        against(`[${name}]   the same for the game's code alone, kept by a worker as the page is`, t.floorRepeat, t.blankRepeat, '', 'its');
     }
     for (const { name } of CONDITIONS) {
         const { plain, resumed } = stored.times[name];

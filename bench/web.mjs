@@ -16,7 +16,8 @@
 //     off); and the same for the game's code alone, its first question shown with no page
 //     around it, which tells how near the page can come to the blank page;
 //   - a repeat visit: a new tab in the same context, the cache still off, the page's files all
-//     from its service worker's cache;
+//     from its service worker's cache; and the same for the game's code alone, kept by a service
+//     worker of its own;
 //   - a cold load, as the machine is only: --loads times in a new browser with an empty profile;
 //   - where first and repeat visits spend their time in each condition, from performance traces
 //     of three more of each (first-visit.mjs; a trace slows a load down, so these are not counted
@@ -175,11 +176,12 @@ async function newBrowserLoads() {
 
 // First and repeat visits in new tabs of one browser, each round and condition in a fresh
 // browser context: the blank page, ours and the game's code alone as first visits (in turn, each
-// round another first), then, once the service worker keeps our page, the blank page and ours
-// again. The conditions take turns to go first too.
+// round another first), then, once a service worker keeps ours and the game's code alone, those
+// two again (in turn, each round another first) and the blank page. The conditions take turns to
+// go first too.
 async function tabLoads() {
     const times = Object.fromEntries(
-        CONDITIONS.map((c) => [c.name, { first: [], blankFirst: [], floorFirst: [], repeat: [], blankRepeat: [] }]),
+        CONDITIONS.map((c) => [c.name, { first: [], blankFirst: [], floorFirst: [], repeat: [], floorRepeat: [], blankRepeat: [] }]),
     );
     const firsts = [OURS, BLANK, FLOOR];
     const chromium = await launch(opt.chromium);
@@ -190,18 +192,22 @@ async function tabLoads() {
                     const firstVisits = [];
                     const turn = (round + 1) % firsts.length;
                     for (const which of [...firsts.slice(turn), ...firsts.slice(0, turn)]) {
-                        const load = await visit(context, which, condition, which === OURS);
-                        if (which === OURS) {
+                        const load = await visit(context, which, condition, which !== BLANK);
+                        if (which !== BLANK) {
                             if (load.served.worker) throw new Error('a first visit had files from a service worker');
                             await waitInPage(load.page, () => navigator.serviceWorker.controller !== null, 60, 'the service worker');
                             await load.page.close();
                         }
                         firstVisits.push([which, load.shown]);
                     }
-                    const repeat = await visit(context, OURS, condition);
-                    if (repeat.served.network) throw new Error(`a repeat visit had ${repeat.served.network} files from the network`);
+                    const repeats = {};
+                    for (const which of round % 2 ? [OURS, FLOOR] : [FLOOR, OURS]) {
+                        const repeat = await visit(context, which, condition);
+                        if (repeat.served.network) throw new Error(`a repeat visit had ${repeat.served.network} files from the network`);
+                        repeats[which === OURS ? 'ours' : 'floor'] = repeat.shown;
+                    }
                     const blankRepeat = await visit(context, BLANK, condition);
-                    return { firstVisits, repeat: repeat.shown, blankRepeat: blankRepeat.shown };
+                    return { firstVisits, repeat: repeats.ours, floorRepeat: repeats.floor, blankRepeat: blankRepeat.shown };
                 });
                 if (round < 0) continue; // the browser's own first pages, not counted
                 const into = times[condition.name];
@@ -209,6 +215,7 @@ async function tabLoads() {
                     into[which === OURS ? 'first' : which === BLANK ? 'blankFirst' : 'floorFirst'].push(shown);
                 }
                 into.repeat.push(got.repeat);
+                into.floorRepeat.push(got.floorRepeat);
                 into.blankRepeat.push(got.blankRepeat);
             }
         }
