@@ -73,8 +73,9 @@ createMarrowdeep({
         return {};
     },
 }).then((game) => game.ccall('main', 'number', [], [], { async: true }));
-// Kept by a service worker once loaded, as the page keeps itself, for the repeat visits.
-window.addEventListener('load', () => navigator.serviceWorker?.register('floor-worker.js'));
+// Kept by a service worker for the repeat visits, registered as the page registers its own: once
+// loaded and the browser is idle, out of the first visit's way.
+window.addEventListener('load', () => requestIdleCallback(() => navigator.serviceWorker?.register('floor-worker.js')));
 `;
 
 // The floor's service worker: its four files kept at once, each served from the cache, so a
