@@ -3,8 +3,11 @@
 //   hall_bench [--db URL]   (default: sqlite: in a temporary folder)
 //
 // It fills the database with 100,000 runs (2,000 names over 10 seeds, five runs a name and
-// seed; a tenth unfinished), starts the real marrowdeep-hall on it, and times over HTTP on 127.0.0.1:
+// seed; a tenth unfinished) and 100,000 more on the day's seed, all sent on one day (20,000
+// names), starts the real marrowdeep-hall on it with its clock held on that day, and times over
+// HTTP on 127.0.0.1:
 // - board reads: one seed's board and the board of every seed, 50 runs each, one client;
+// - the day's board (/api/daily), 50 runs, one client;
 // - submissions of new runs (each played again by the hall) from 50 clients at once, against
 //   /api/health requests from 50 clients at once in the same run.
 // A PostgreSQL database is emptied first: give it one of its own.
@@ -19,11 +22,16 @@
 #include <thread>
 #include <vector>
 
+#include "hall/api.h"
 #include "hall/store_link.h"
 #include "tests/hall/hall_process.h"
 
 namespace {
 using CLOCK = std::chrono::steady_clock;
+
+// The hall's clock in the benchmark: 2026-12-08T14:05:09Z, and the start of that day.
+constexpr long long bench_clock = 1796738709;
+constexpr long long bench_day_start = 1796688000;
 
 std::string temporary_folder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "marrowdeep-hall-bench-XXXXXX").string();
@@ -43,36 +51,45 @@ void report(const char *what, const std::vector<double> &times) {
 
 void fill(const std::string &url) {
     bool sqlite = url.rfind("sqlite:", 0) == 0;
-    open_store(url, 1);  // the schema
+    std::string secret = open_store(url, 1)->secret(fresh_secret());  // the schema and the secret
+    const long long day_seed = daily_seed(secret, utc_date(bench_clock));
     auto link = sqlite ? open_sqlite_link(url.substr(7)) : open_postgres_link(url);
     link->run("BEGIN", {});
     link->run("DELETE FROM best", {});
+    link->run("DELETE FROM best_daily", {});
     link->run("DELETE FROM runs", {});
     const char *endings =
         "CASE WHEN (i / 3) % 10 = 0 THEN 'unfinished' WHEN i % 7 = 0 THEN 'fell' ELSE 'quit' END";
     std::string columns =
-        " (id, name, seed, clock, version, ending, level, experience, boss, keys, mode, submitted, link) ";
-    if (sqlite)
-        link->run(
-            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 99999) INSERT INTO "
-            "runs" +
-                columns +
-                "SELECT printf('bench%06d', i), CAST('n' || (i % 2000) AS BLOB), (i / 2000) % 10 + 1, 0, "
-                "'2.3', " +
-                endings +
-                ", 1 + (i * 7919) % 50, (i * 104729) % 100000, i % 13 = 0, 100 + i % 5000, 'plain',"
-                " 1796600000 + i, 'bench' FROM n",
-            {});
-    else
-        link->run(
-            "INSERT INTO runs" + columns +
-                "SELECT 'bench' || lpad(i::text, 6, '0'), convert_to('n' || (i % 2000), 'UTF8'), "
-                "(i / 2000) % 10 + 1, 0,"
-                " '2.3', " +
-                endings +
-                ", 1 + (i * 7919) % 50, (i * 104729) % 100000, (i % 13 = 0)::int, 100 + i % 5000, 'plain',"
-                " 1796600000 + i, 'bench' FROM generate_series(0::bigint, 99999) AS i",
-            {});
+        " (id, name, seed, clock, version, ending, level, experience, boss, keys, mode, submitted, link,"
+        " play) ";
+    // The runs of every seed, then those of the day's seed, sent from its start on.
+    const std::string seeds[] = {"(i / 2000) % 10 + 1", std::to_string(day_seed)};
+    const std::string names[] = {"'n' || (i % 2000)", "'d' || (i % 20000)"};
+    const std::string times[] = {"1796600000 + i", std::to_string(bench_day_start) + " + i % 50000"};
+    const char *prefixes[] = {"bench", "day"};
+    for (int part = 0; part < 2; ++part) {
+        std::string prefix = prefixes[part];
+        if (sqlite)
+            link->run(
+                "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 99999) INSERT INTO "
+                "runs" +
+                    columns + "SELECT printf('" + prefix + "%06d', i), CAST(" + names[part] + " AS BLOB), " +
+                    seeds[part] + ", 0, '2.3', " + endings +
+                    ", 1 + (i * 7919) % 50, (i * 104729) % 100000, i % 13 = 0, 100 + i % 5000, 'plain', " +
+                    times[part] + ", 'bench', printf('" + prefix + "-play%06d', i) FROM n",
+                {});
+        else
+            link->run("INSERT INTO runs" + columns + "SELECT '" + prefix +
+                          "' || lpad(i::text, 6, '0'), convert_to(" + names[part] + ", 'UTF8'), " +
+                          seeds[part] + ", 0, '2.3', " + endings +
+                          ", 1 + (i * 7919) % 50, (i * 104729) % 100000, (i % 13 = 0)::int, 100 + i % 5000,"
+                          " 'plain', " +
+                          times[part] + ", 'bench', '" + prefix +
+                          "-play' || lpad(i::text, 6, '0') FROM generate_series(0::bigint, 99999) AS i",
+                      {});
+    }
+    link->run(FILL_BEST_DAILY, {});
     link->run(
         "INSERT INTO best (name, seed, seq, boss, level, experience, keys, submitted) SELECT name, seed, "
         "seq, boss,"
@@ -85,7 +102,7 @@ void fill(const std::string &url) {
         " WHERE place = 1",
         {});
     link->run("COMMIT", {});
-    link->run(sqlite ? "ANALYZE" : "ANALYZE runs", {});
+    link->run("ANALYZE", {});
 }
 
 // Each of `clients` threads sends its requests on a connection of its own; the times of all.
@@ -122,11 +139,12 @@ int main(int argc, char **argv) {
     }
     auto started = CLOCK::now();
     fill(url);
-    std::printf("100,000 runs stored in %.1f s (%s)\n",
+    std::printf("200,000 runs stored in %.1f s (%s)\n",
                 std::chrono::duration<double>(CLOCK::now() - started).count(),
                 url.substr(0, url.find(':')).c_str());
     {
-        HALL_PROCESS hall({"--listen", "127.0.0.1:0", "--db", url, "--rate", "0"}, {});
+        HALL_PROCESS hall({"--listen", "127.0.0.1:0", "--db", url, "--rate", "0"},
+                          {{"MARROWDEEP_HALL_TEST_CLOCK", std::to_string(bench_clock)}});
         HTTP_CONNECTION reader(hall.port());
         std::vector<double> seed_board, every_board;
         for (int i = 0; i < 1000; ++i) {
@@ -142,14 +160,24 @@ int main(int argc, char **argv) {
         }
         report("A seed's board, 50 runs", seed_board);
         report("The board of every seed, 50 runs", every_board);
+        std::vector<double> day_board;
+        for (int i = 0; i < 300; ++i) {
+            auto at = CLOCK::now();
+            HTTP_ANSWER answer = reader.ask("GET", "/api/daily?limit=50");
+            day_board.push_back(std::chrono::duration<double, std::milli>(CLOCK::now() - at).count());
+            if (answer.status != 200 || answer.body.size() < 1000)
+                std::fprintf(stderr, "the day's board: %d\n", answer.status);
+        }
+        report("The day's board, 50 runs (100,000 that day)", day_board);
 
         auto health = at_once(hall.port(), 50, 20,
                               [](HTTP_CONNECTION &c, int, int) { return c.ask("GET", "/api/health"); });
         auto submissions = at_once(hall.port(), 50, 20, [](HTTP_CONNECTION &c, int client, int i) {
+            // Each on a seed of its own: no run is a copy of another's play.
             std::string name = "b" + std::to_string(client) + "-" + std::to_string(i);
             return c.ask("POST", "/api/runs",
-                         write_run_link(RUN{name + "\nn\n" + std::to_string(i) + "\n1\nddssq", false, 0,
-                                            MARROWDEEP_VERSION}));
+                         write_run_link(RUN{name + "\nn\n" + std::to_string(client * 20 + i) + "\n1\nddssq",
+                                            false, 0, MARROWDEEP_VERSION}));
         });
         report("/api/health, 50 clients at once", health);
         report("A new run submitted, 50 clients at once", submissions);

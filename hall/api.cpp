@@ -26,9 +26,16 @@ ANSWER json_answer(int status, const JSON &body) {
     return answer;
 }
 
+// A name as the boards show it. Runs kept before names had a limit may have longer ones: they
+// show their first bytes and an ellipsis, so no answer grows with a name.
+std::string shown_name(const std::string &name) {
+    if (name.size() <= MOST_NAME_BYTES) return visible_name(name);
+    return visible_name(std::string_view(name).substr(0, MOST_NAME_BYTES)) + "...";
+}
+
 JSON record_json(const KEPT_RUN &run) {
     const RECORD &r = run.record;
-    return JSON{{"id", run.id},         {"name", visible_name(r.name)},
+    return JSON{{"id", run.id},         {"name", shown_name(r.name)},
                 {"seed", r.seed},       {"clock", r.clock},
                 {"version", r.version}, {"ending", r.ending},
                 {"level", r.level},     {"experience", r.experience},
@@ -81,8 +88,24 @@ bool percent_decoded(std::string_view text, bool plus_is_space, std::string &out
 }
 
 bool parse_target(std::string_view target, TARGET &parsed) {
+    // The absolute form a proxy may send (http://host/path?query) names the same path.
+    for (std::string_view scheme : {"http://", "https://"}) {
+        if (target.size() >= scheme.size() &&
+            std::equal(scheme.begin(), scheme.end(), target.begin(), [](char a, char b) {
+                return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
+            })) {
+            std::size_t path = target.find_first_of("/?", scheme.size());
+            if (path == std::string_view::npos) {
+                target = "/";
+            } else {
+                target = target.substr(path);
+            }
+            break;
+        }
+    }
     std::size_t question = target.find('?');
     if (!percent_decoded(target.substr(0, question), false, parsed.path)) return false;
+    if (parsed.path.empty()) parsed.path = "/";
     if (question == std::string_view::npos) return true;
     std::string_view query = target.substr(question + 1);
     while (!query.empty()) {
@@ -172,9 +195,10 @@ ANSWER method_not_allowed(const char *allow) {
 
 bool reading(const REQUEST &request) { return request.method == "GET" || request.method == "HEAD"; }
 
-// Takes one run from the address's bucket, filled for the time since it was last seen.
-bool within_rate(RATE_LIMIT &rate, const std::string &address, long long now_ms) {
-    if (rate.per_minute <= 0) return true;
+// Takes one run from the address's bucket, filled for the time since it was last seen: 0, or
+// when the bucket is short of a run, the milliseconds until it holds one again.
+long long wait_for_rate(RATE_LIMIT &rate, const std::string &address, long long now_ms) {
+    if (rate.per_minute <= 0) return 0;
     const long long run = 60000, full = rate.burst * run;
     std::lock_guard lock(rate.mutex);
     auto filled = [&](const RATE_LIMIT::BUCKET &bucket) {
@@ -194,10 +218,33 @@ bool within_rate(RATE_LIMIT &rate, const std::string &address, long long now_ms)
         // A clock that steps back gives nothing back and takes nothing away.
         if (now_ms > bucket.at_ms) bucket.at_ms = now_ms;
     }
-    if (bucket.units < run) return false;
+    if (bucket.units < run) return (run - bucket.units + rate.per_minute - 1) / rate.per_minute;
     bucket.units -= run;
-    return true;
+    return 0;
 }
+
+// Origins and hosts are compared without regard to case, as browsers and proxies may write them.
+bool same_letters(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// The hall's own origin, as a browser names it for a page the hall served: its scheme (http, or
+// what a trusted proxy says) and the Host the browser asked for; and those named with --origin.
+bool own_origin(const HALL &hall, const REQUEST &request) {
+    if (request.origin.empty()) return true;  // not a browser's request: curl and other tools
+    if (!request.host.empty() && same_letters(request.origin, request.scheme + "://" + request.host))
+        return true;
+    return std::any_of(hall.origins.begin(), hall.origins.end(),
+                       [&](const std::string &origin) { return same_letters(origin, request.origin); });
+}
+
+ANSWER name_too_long() {
+    return error_answer(422, "The hero's name is longer than 40 bytes; the hall takes names of at most 40.");
+}
+
+ANSWER foreign_origin() { return error_answer(403, "The hall takes runs only from its own pages."); }
 
 const char *content_type_of(const std::filesystem::path &file) {
     static const std::pair<const char *, const char *> types[] = {
@@ -219,6 +266,19 @@ const char *content_type_of(const std::filesystem::path &file) {
     for (const auto &[known, type] : types)
         if (extension == known) return type;
     return "application/octet-stream";
+}
+
+// The policy a page states in its <meta http-equiv="Content-Security-Policy" content="...">.
+std::string page_policy(const std::string &page) {
+    std::size_t meta = page.find("http-equiv=\"Content-Security-Policy\"");
+    if (meta == std::string::npos) return {};
+    std::size_t end_of_tag = page.find('>', meta);
+    std::size_t content = page.find("content=\"", meta);
+    if (content == std::string::npos || content > end_of_tag) return {};
+    content += 9;
+    std::size_t close = page.find('"', content);
+    if (close == std::string::npos || close > end_of_tag) return {};
+    return page.substr(content, close - content);
 }
 
 // A file of the site's folder, never one outside it: no part of the path may be empty, . or
@@ -248,19 +308,51 @@ ANSWER answer_site_file(const HALL &hall, const TARGET &target) {
     if (error || !std::filesystem::is_regular_file(file, error)) return missing;
     auto [root_end, file_at] = std::mismatch(root.begin(), root.end(), file.begin(), file.end());
     if (root_end != root.end()) return missing;
+    auto size = std::filesystem::file_size(file, error);
+    if (error) return missing;
+    if (size > MOST_SITE_FILE) return error_answer(500, "The file is too large for the hall to serve.");
     std::ifstream in(file, std::ios::binary);
     if (!in) return missing;
     ANSWER answer;
     answer.content_type = content_type_of(file);
     answer.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    answer.headers.emplace_back("X-Content-Type-Options", "nosniff");
+    if (answer.body.size() > MOST_SITE_FILE)
+        return error_answer(500, "The file is too large for the hall to serve.");
     answer.headers.emplace_back("Cache-Control", "no-cache");
+    // A page's policy is its own <meta> tag's, sent as a field too, with framing forbidden
+    // (which a <meta> policy cannot say).
+    if (file.extension() == ".html") {
+        std::string policy = page_policy(answer.body);
+        answer.headers.emplace_back("Content-Security-Policy", policy.empty()
+                                                                   ? "frame-ancestors 'none'"
+                                                                   : policy + "; frame-ancestors 'none'");
+    }
     return answer;
+}
+
+ANSWER answer_health(HALL &hall) {
+    std::string trouble = hall.store->unwritable();
+    if (!trouble.empty()) {
+        ANSWER answer = json_answer(503, JSON{{"ok", false}, {"error", trouble}});
+        answer.headers.emplace_back("Retry-After", "5");
+        return answer;
+    }
+    return json_answer(200, JSON{{"ok", true}, {"version", MARROWDEEP_VERSION}});
+}
+
+ANSWER answer_submission(HALL &hall, const REQUEST &request) {
+    if (std::optional<ANSWER> refused = admit_submission(hall, request)) return *refused;
+    SUBMISSION submission = read_submission(hall, request);
+    if (submission.answered) return submission.answer;
+    prove_submission(hall, submission);
+    if (submission.answered) return submission.answer;
+    return keep_submission(hall, submission);
 }
 
 ANSWER route(HALL &hall, const REQUEST &request) {
     TARGET target;
     if (!parse_target(request.target, target)) return error_answer(400, "The address is not well formed.");
+    if (request.method == "POST" && !own_origin(hall, request)) return foreign_origin();
     const std::string &path = target.path;
     bool api = path == "/api" || path.rfind("/api/", 0) == 0;
     if (!api) {
@@ -270,12 +362,11 @@ ANSWER route(HALL &hall, const REQUEST &request) {
     }
     if (path == "/api/health") {
         if (!reading(request)) return method_not_allowed("GET, HEAD");
-        return json_answer(200, JSON{{"ok", true}, {"version", MARROWDEEP_VERSION}});
+        return answer_health(hall);
     }
     if (path == "/api/runs") {
         if (request.method != "POST") return method_not_allowed("POST");
-        SUBMISSION submission = prove_submission(hall, request);
-        return keep_submission(hall, submission);
+        return answer_submission(hall, request);
     }
     if (path.rfind("/api/runs/", 0) == 0) {
         if (!reading(request)) return method_not_allowed("GET, HEAD");
@@ -294,36 +385,74 @@ ANSWER route(HALL &hall, const REQUEST &request) {
     }
     return error_answer(404, "There is nothing at this address.");
 }
+
+ANSWER database_down(const STORE_DOWN &down) {
+    ANSWER answer = error_answer(503, down.what());
+    answer.headers.emplace_back("Retry-After", "5");
+    return answer;
+}
+
+// A failure of the hall's own: a line for its keeper, a sentence for the client.
+ANSWER failed(const char *doing, const char *what) {
+    std::fprintf(stderr, "marrowdeep-hall: failed %s: %s\n", doing, what);
+    return error_answer(500, "The hall failed to answer; try again.");
+}
+
+// Runs one step of the hall, whatever it throws made into an answer.
+template <typename STEP>
+ANSWER guarded(const char *doing, STEP &&step) {
+    try {
+        return step();
+    } catch (const STORE_DOWN &down) {
+        return database_down(down);
+    } catch (const std::exception &error) {
+        return failed(doing, error.what());
+    } catch (...) {
+        return failed(doing, "an unknown exception");
+    }
+}
 }  // namespace
 
 ANSWER error_answer(int status, const std::string &sentence) {
     return json_answer(status, JSON{{"error", sentence}});
 }
 
+ANSWER busy_answer() {
+    ANSWER answer = error_answer(503, "The hall is busy; try again in a moment.");
+    answer.headers.emplace_back("Retry-After", "1");
+    return answer;
+}
+
 ANSWER handle(HALL &hall, const REQUEST &request) {
-    try {
-        return route(hall, request);
-    } catch (const STORE_DOWN &down) {
-        return error_answer(503, down.what());
-    } catch (const std::exception &) {
-        return error_answer(500, "The hall failed to answer; try again.");
-    }
+    return guarded("to answer a request", [&] { return route(hall, request); });
 }
 
 bool is_submission(const REQUEST &request) {
-    std::string_view target = request.target;
-    return request.method == "POST" && target.substr(0, target.find('?')) == "/api/runs";
+    TARGET target;
+    return request.method == "POST" && parse_target(request.target, target) && target.path == "/api/runs";
 }
 
-SUBMISSION prove_submission(HALL &hall, const REQUEST &request) {
-    SUBMISSION submission;
-    long long now_ms = hall.now_ms();
-    if (!within_rate(hall.rate, request.address, now_ms)) {
-        submission.answer =
-            error_answer(429, "Too many runs from your address; wait a minute, then send again.");
-        submission.answer.headers.emplace_back("Retry-After", "60");
-        return submission;
+std::optional<ANSWER> admit_submission(HALL &hall, const REQUEST &request) {
+    if (!own_origin(hall, request)) return foreign_origin();
+    long long wait_ms = 0;
+    try {
+        wait_ms = wait_for_rate(hall.rate, request.address, hall.now_ms());
+    } catch (const std::exception &error) {
+        return failed("to count a run", error.what());
     }
+    if (wait_ms == 0) return std::nullopt;
+    ANSWER answer = error_answer(429, "Too many runs from your address; wait a minute, then send again.");
+    answer.headers.emplace_back("Retry-After", std::to_string((wait_ms + 999) / 1000));
+    return answer;
+}
+
+SUBMISSION read_submission(HALL &hall, const REQUEST &request) {
+    SUBMISSION submission;
+    auto answer = [&](ANSWER given) {
+        submission.answered = true;
+        submission.answer = std::move(given);
+        return submission;
+    };
     // The body is the link's text after #run=; a whole link is taken too, and the line end a
     // file or a terminal adds is left out.
     std::string_view text = request.body;
@@ -333,39 +462,70 @@ SUBMISSION prove_submission(HALL &hall, const REQUEST &request) {
            (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
         text.remove_suffix(1);
     RUN_READING reading = read_run_link(text);
-    if (!reading.ok) {
-        submission.answer = error_answer(reading.status, reading.error);
-        return submission;
-    }
-    PROOF proof = prove(reading.run);
-    if (!proof.ok) {
-        submission.answer = error_answer(proof.status, proof.error);
-        return submission;
-    }
-    submission.proven = true;
-    submission.run.id = run_id(reading.run);
-    submission.run.record = proof.record;
-    submission.run.submitted = now_ms / 1000;
-    submission.run.link = std::string(text);
+    if (!reading.ok) return answer(error_answer(reading.status, reading.error));
+    std::size_t rest = 0;
+    if (name_in_keys(reading.run.keys, rest).size() > MOST_NAME_BYTES) return answer(name_too_long());
+    submission.run = std::move(reading.run);
+    submission.text = std::string(text);
+    // A run kept already is answered as it was kept, without playing it again.
+    ANSWER found = guarded("to find a run", [&] {
+        KEPT_RUN kept;
+        if (!hall.store->find(run_id(submission.run), kept)) return ANSWER{0, "", "", {}};
+        return json_answer(200, record_json(kept));
+    });
+    if (found.status != 0) return answer(std::move(found));
     return submission;
 }
 
-ANSWER keep_submission(HALL &hall, const SUBMISSION &submission) {
-    if (!submission.proven) return submission.answer;
+void prove_submission(HALL &hall, SUBMISSION &submission) {
+    auto answer = [&](ANSWER given) {
+        submission.answered = true;
+        submission.answer = std::move(given);
+    };
+    PROOF proof;
     try {
-        KEPT_RUN kept;
-        bool added = hall.store->add(submission.run, kept);
-        return json_answer(added ? 201 : 200, record_json(kept));
-    } catch (const STORE_DOWN &down) {
-        return error_answer(503, down.what());
-    } catch (const std::exception &) {
-        return error_answer(500, "The hall failed to keep the run; try again.");
+        proof = prove(submission.run);
+    } catch (const std::exception &error) {
+        return answer(failed("to prove a run", error.what()));
     }
+    if (!proof.ok) return answer(error_answer(proof.status, proof.error));
+    if (proof.record.name.size() > MOST_NAME_BYTES) return answer(name_too_long());
+    RUN &run = submission.run;
+    if (run.has_clock && !proof.record.clock)
+        return answer(error_answer(400, "This run's seed was typed, so its link must hold no clock second."));
+    // The bytes after the game's end were never read: the run is what the game read, and its id
+    // is taken over that, so trailing bytes make no second id for one game.
+    if (static_cast<std::size_t>(proof.record.keys) < run.keys.size()) {
+        run.keys.resize(static_cast<std::size_t>(proof.record.keys));
+        submission.text = write_run_link(run);
+    }
+    submission.kept.id = run_id(run);
+    submission.kept.play = play_id(run);
+    submission.kept.record = proof.record;
+    submission.kept.submitted = hall.now_ms() / 1000;
+    submission.kept.link = submission.text;
 }
 
-std::string run_id(const RUN &run) {
-    // Each part with its length, so no two runs run together into the same bytes.
-    std::string framed = "marrowdeep run\n";
+ANSWER keep_submission(HALL &hall, const SUBMISSION &submission) {
+    if (submission.answered) return submission.answer;
+    return guarded("to keep a run", [&] {
+        KEPT_RUN kept;
+        ADDED added = hall.store->add(submission.kept, kept);
+        if (added == ADDED::copy) {
+            return json_answer(409, JSON{{"error",
+                                          "This game was sent before under another name: it is "
+                                          "that run's copy, and the hall keeps the first."},
+                                         {"id", kept.id}});
+        }
+        return json_answer(added == ADDED::fresh ? 201 : 200, record_json(kept));
+    });
+}
+
+namespace {
+// A digest over the version, the clock second and the keys, each after its length, so no two
+// runs run together into the same bytes; `label` keeps a run's ids and a play's ids apart.
+std::string framed_id(const char *label, const RUN &run, std::string_view keys) {
+    std::string framed = label;
     auto part = [&](std::string_view bytes) {
         framed += std::to_string(bytes.size());
         framed += ':';
@@ -373,9 +533,32 @@ std::string run_id(const RUN &run) {
     };
     part(run.version);
     part(run.has_clock ? std::to_string(run.clock) : std::string());
-    part(run.keys);
+    part(keys);
     DIGEST digest = sha256(framed);
     return hex(digest.data(), 16);
+}
+}  // namespace
+
+std::string run_id(const RUN &run) { return framed_id("marrowdeep run\n", run, run.keys); }
+
+namespace {
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+}  // namespace
+
+std::string_view name_in_keys(std::string_view keys, std::size_t &rest) {
+    std::size_t start = 0;
+    while (start < keys.size() && blank(keys[start])) ++start;
+    std::size_t end = start;
+    while (end < keys.size() && !blank(keys[end])) ++end;
+    rest = end;
+    while (rest < keys.size() && blank(keys[rest])) ++rest;
+    return keys.substr(start, end - start);
+}
+
+std::string play_id(const RUN &run) {
+    std::size_t rest = 0;
+    name_in_keys(run.keys, rest);
+    return framed_id("marrowdeep play\n", run, std::string_view(run.keys).substr(rest));
 }
 
 long long daily_seed(std::string_view secret, std::string_view date) {

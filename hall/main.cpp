@@ -1,14 +1,20 @@
 // marrowdeep-hall: the options, the database, the hall's secret, then the server until a signal.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <boost/asio/ip/address.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "hall/server.h"
 
 namespace {
 const char *const help =
     "Usage: marrowdeep-hall [--listen HOST:PORT] [--db URL] [--site DIR] [--rate N]\n"
+    "                       [--connections N] [--origin URL] [--trust-proxy ADDRESS]\n"
     "       marrowdeep-hall --help | --version\n"
     "\n"
     "The hall of Marrowdeep: it takes runs as the web page's links carry them, plays\n"
@@ -25,6 +31,14 @@ const char *const help =
     "  --site DIR          also serve the files of DIR, the unpacked web zip\n"
     "  --rate N            the runs one address may send a minute (default 30;\n"
     "                      0: no limit)\n"
+    "  --connections N     the most connections open at once (default 1000); past\n"
+    "                      it, new ones wait until some close\n"
+    "  --origin URL        a public origin the hall is served under, behind a\n"
+    "                      proxy (https://halls.example): pages from it may send\n"
+    "                      runs; pages of other sites may not (again for more)\n"
+    "  --trust-proxy ADDRESS  the proxy in front of the hall (127.0.0.1): for its\n"
+    "                      requests, the client's address is the last one in\n"
+    "                      X-Forwarded-For\n"
     "  --help              show this help and exit\n"
     "  --version           show the version and exit\n"
     "\n"
@@ -49,12 +63,31 @@ int usage_error(const std::string &sentence) {
 }
 
 long long held_clock_ms = -1;
+
+// Each connection holds a descriptor, and the database, the log and the listening socket a few
+// more: the soft limit is raised as far as the hard one allows for the connections asked, and the
+// keeper is told when that is not enough (past it, the hall pauses accepting rather than failing).
+void fit_descriptors(std::size_t connections) {
+    const rlim_t wanted = static_cast<rlim_t>(connections) + 64;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+        limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted)
+        std::fprintf(stderr,
+                     "marrowdeep-hall: only %llu descriptors may be open, fewer than %zu connections need\n",
+                     static_cast<unsigned long long>(limit.rlim_cur), connections);
+}
 }  // namespace
 
 int main(int argc, char **argv) {
     SERVER_SETTINGS settings;
     std::string db = "sqlite:marrowdeep-hall.db";
     std::string site;
+    std::vector<std::string> origins;
     long long rate = 30;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
@@ -66,7 +99,8 @@ int main(int argc, char **argv) {
             std::fputs("marrowdeep-hall " MARROWDEEP_VERSION "\n", stdout);
             return 0;
         }
-        if (option != "--listen" && option != "--db" && option != "--site" && option != "--rate")
+        if (option != "--listen" && option != "--db" && option != "--site" && option != "--rate" &&
+            option != "--connections" && option != "--origin" && option != "--trust-proxy")
             return usage_error("unknown option " + option + ".");
         if (i + 1 >= argc) return usage_error(option + " needs a value.");
         std::string value = argv[++i];
@@ -82,6 +116,21 @@ int main(int argc, char **argv) {
             db = value;
         } else if (option == "--site") {
             site = value;
+        } else if (option == "--connections") {
+            long long number = 0;
+            if (!whole(value.c_str(), number) || number < 1 || number > 1000000)
+                return usage_error("--connections needs a whole number from 1 to 1000000.");
+            settings.connections = static_cast<std::size_t>(number);
+        } else if (option == "--origin") {
+            while (!value.empty() && value.back() == '/') value.pop_back();
+            if (value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0)
+                return usage_error("--origin needs a URL such as https://halls.example.");
+            origins.push_back(value);
+        } else if (option == "--trust-proxy") {
+            boost::system::error_code ec;
+            auto address = boost::asio::ip::make_address(value, ec);
+            if (ec) return usage_error("--trust-proxy needs an IP address.");
+            settings.trusted_proxy = address.to_string();
         } else {
             long long number = 0;
             if (!whole(value.c_str(), number) || number < 0)
@@ -102,6 +151,8 @@ int main(int argc, char **argv) {
     hall.rate.per_minute = rate;
     hall.rate.burst = rate;
     hall.site = site;
+    hall.origins = origins;
+    fit_descriptors(settings.connections);
     hall.now_ms = [] {
         if (held_clock_ms >= 0) return held_clock_ms;
         using namespace std::chrono;

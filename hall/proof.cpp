@@ -34,8 +34,11 @@ const char *const DIED_OF_REFRESHING =
 // What one proof is playing, and what it has seen so far.
 struct Replay {
     const RUN *run = nullptr;
-    std::size_t at = 0;  // the next key handed to the game's input
-    long long draws_left = 0;
+    std::size_t at = 0;       // the next key handed to the game's input
+    long long most = 0;       // the budget: draws, and bytes written counted eight to a draw
+    long long draws = 0;      // the random draws the game made
+    long long written = 0;    // the bytes it wrote
+    bool over = false;        // past the budget: the game is stopped at its next draw or read
     bool clock_read = false;  // the seed came from the clock
     bool boss = false;
     std::string tail;  // the last bytes written, at most `kept` of them
@@ -46,7 +49,11 @@ Replay replay;
 // pieces between two flushes.
 const std::size_t kept = std::strlen(DIED_OF_REFRESHING) + 64;
 
+long long spent() { return replay.draws + replay.written / PROOF_BYTES_PER_DRAW; }
+
 ssize_t read_keys(void *, char *buffer, size_t size) {
+    // Past the budget the keys run out, and the game leaves as at their end.
+    if (replay.over) return 0;
     const std::string &keys = replay.run->keys;
     const std::size_t n = std::min(size, keys.size() - replay.at);
     std::memcpy(buffer, keys.data() + replay.at, n);
@@ -62,6 +69,10 @@ int seek_keys(void *, off64_t *offset, int whence) {
 }
 
 ssize_t scan_output(void *, const char *bytes, size_t size) {
+    // Nothing is thrown from here, inside the C library's writing: the game is stopped at its next
+    // draw or read instead.
+    replay.written += static_cast<long long>(size);
+    if (spent() > replay.most) replay.over = true;
     std::string &tail = replay.tail;
     tail.append(bytes, size);
     if (!replay.boss && tail.find(BOSS_WON) != std::string::npos) replay.boss = true;
@@ -82,7 +93,11 @@ long long run_clock() {
 // the budget: every hall draws the same numbers whatever its runtime library, and the proof
 // shares no generator with the rest of the process.
 int budgeted_rand() {
-    if (--replay.draws_left < 0) throw OverBudget{};
+    ++replay.draws;
+    if (replay.over || spent() > replay.most) {
+        replay.over = true;
+        throw OverBudget{};
+    }
     return additive_rand();
 }
 
@@ -172,7 +187,7 @@ PROOF prove_within(const RUN &run, long long most_draws) {
     std::lock_guard<std::mutex> hold(proving);
     replay = Replay{};
     replay.run = &run;
-    replay.draws_left = most_draws;
+    replay.most = most_draws;
     as_loaded();
 
     PROOF proof;
@@ -193,11 +208,14 @@ PROOF prove_within(const RUN &run, long long most_draws) {
         } catch (const NoClock &) {
             return refused(400, "This run took its seed from the clock, but its link holds no clock second.");
         } catch (const OverBudget &) {
-            return refused(400, "This run goes on longer than any game can, so it cannot be proved.");
         }
         const long long taken = std::ftell(con.in);
         record.keys = taken < 0 ? 0 : taken;
     }
+    if (replay.over)
+        return refused(400, "This run goes on longer than any game can, so it cannot be proved.");
+    proof.draws = replay.draws;
+    proof.written = replay.written;
     record.name = _P_.name;
     record.seed = seed;
     record.clock = replay.clock_read;

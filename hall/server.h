@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "hall/api.h"
 
@@ -19,15 +20,33 @@ struct SERVER_SETTINGS {
     int store_threads = 4;
     std::size_t most_waiting_proofs = 64;   // then 503
     std::size_t most_waiting_stores = 256;  // then 503
+    // The most connections open at once; past it the hall takes no more until some close.
+    std::size_t connections = 1000;
+    // The address of a proxy in front of the hall (as text, "127.0.0.1"): from it, and only from
+    // it, the client's address is read from X-Forwarded-For. Empty: no proxy is trusted.
+    std::string trusted_proxy;
 };
 
 // The longest body taken (a run's link text is at most 65,536 characters), and the longest
-// request line and header fields.
+// request line and header fields. The same bound holds what a request may leave unread at once:
+// a chunk's line, and the trailer fields after the last chunk.
 inline constexpr std::size_t MOST_BODY = 70 * 1024;
 inline constexpr std::size_t MOST_HEADER = 16 * 1024;
+// The longest extensions of one chunk (a client has no reason to send any).
+inline constexpr std::size_t MOST_CHUNK_EXTENSIONS = 256;
+// The largest answer the hall writes: the largest board is far below it, a site file at most
+// MOST_SITE_FILE.
+inline constexpr std::size_t MOST_ANSWER = MOST_SITE_FILE + 64 * 1024;
 
 // Serves until SIGTERM or SIGINT, then finishes the requests in flight and returns 0.
 // `listening` is told the address and port once the hall listens (the port chosen by the system
 // when 0 was asked). Returns 1, with a sentence on standard error, when it cannot listen.
 int serve(HALL &hall, const SERVER_SETTINGS &settings,
           const std::function<void(const std::string &)> &listening);
+
+// The bytes a client sent on one connection, answered in this process as the server answers them:
+// read with the server's own parser, settings and limits, routed and handled (proofs and the
+// store included), and the answers' bytes given back, until the client's bytes run out or the
+// hall closes the connection. `peer` is the client's address.
+std::string answer_connection(HALL &hall, const SERVER_SETTINGS &settings, std::string_view bytes,
+                              const std::string &peer = "127.0.0.1");

@@ -1,27 +1,54 @@
 // The store's SQL, the same for both back ends, and a pool of connections shared by the hall's
 // workers.
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 
+#include "hall/api.h"
+#include "hall/run_link.h"
 #include "hall/store_link.h"
 
 bool counts_on_boards(const RECORD &record) {
     return record.mode == "plain" && (record.ending == "quit" || record.ending == "fell");
 }
 
+// A run's day is its UTC day number, the seconds since 1970 divided by 86,400 and rounded down:
+// the remainder is taken off first so that a second before 1970 rounds down too, in SQLite and
+// PostgreSQL alike (both round a division towards zero).
+const char *const FILL_BEST_DAILY =
+    "INSERT INTO best_daily (day, seed, name, seq, boss, level, experience, keys, submitted)"
+    " SELECT day, seed, name, seq, boss, level, experience, keys, submitted FROM (SELECT day, seed,"
+    " name, seq, boss, level, experience, keys, submitted, ROW_NUMBER() OVER (PARTITION BY day, seed,"
+    " name ORDER BY boss DESC, level DESC, experience DESC, keys ASC, submitted ASC, seq ASC) AS place"
+    " FROM (SELECT (submitted - ((submitted % 86400) + 86400) % 86400) / 86400 AS day, seed, name, seq,"
+    " boss, level, experience, keys, submitted FROM runs WHERE mode = 'plain' AND ending IN ('quit',"
+    " 'fell')) AS counted) AS ranked WHERE place = 1";
+
 namespace {
 const char *const record_columns =
     "id, name, seed, clock, version, ending, level, experience, boss, keys, mode, submitted";
+// The same columns of the runs table named r.
+const char *const run_columns =
+    "r.id, r.name, r.seed, r.clock, r.version, r.ending, r.level, r.experience, r.boss, r.keys, r.mode,"
+    " r.submitted";
 // Best first: the boss beaten, then the level, the experience, fewer keys, and the earlier run.
 const char *const ranking = "boss DESC, level DESC, experience DESC, keys ASC, submitted ASC, seq ASC";
+
+const char *const cannot_write = "The hall's database cannot take a write just now.";
+// Runs whose play is read from their link in one transaction, when the store opens.
+constexpr int plays_read_a_batch = 500;
 
 long long number_of(const std::string &text) {
     long long number = 0;
     std::from_chars(text.data(), text.data() + text.size(), number);
     return number;
 }
+
+// The UTC day number of a second since 1970, rounded down as FILL_BEST_DAILY does.
+long long day_of(long long seconds) { return seconds / 86400 - (seconds % 86400 < 0 ? 1 : 0); }
 
 KEPT_RUN run_of(const SQL_ROW &row) {
     KEPT_RUN run;
@@ -38,44 +65,59 @@ KEPT_RUN run_of(const SQL_ROW &row) {
     run.record.mode = row.at(10);
     run.submitted = number_of(row.at(11));
     if (row.size() > 12) run.link = row.at(12);
+    if (row.size() > 13) run.play = row.at(13);
     return run;
+}
+
+void roll_back(DATABASE_LINK &link) {
+    try {
+        link.run("ROLLBACK", {});
+    } catch (...) {
+    }
 }
 
 class SQL_STORE : public STORE {
   public:
-    SQL_STORE(LINK_MAKER make, std::string where, int most_links)
-        : make_(make), where_(std::move(where)), most_links_(most_links < 1 ? 1 : most_links) {
-        auto link = make_(where_);
+    SQL_STORE(LINK_MAKER make, int most_links)
+        : make_(std::move(make)), most_links_(most_links < 1 ? 1 : most_links) {
+        auto link = make_();
         migrate(*link);
+        read_old_plays(*link);
         free_.push_back(std::move(link));
         opened_ = 1;
     }
 
-    bool add(const KEPT_RUN &run, KEPT_RUN &kept) override {
-        bool added = false;
+    ADDED add(const KEPT_RUN &run, KEPT_RUN &kept) override {
+        ADDED added = ADDED::fresh;
         transact(true, [&](DATABASE_LINK &link) {
             const RECORD &r = run.record;
+            // Neither an id nor a play is kept twice, and the tables' unique indexes say so: of
+            // two runs sent at once, to one hall or two, the second finds nothing inserted.
             auto inserted = link.run(
                 "INSERT INTO runs (id, name, seed, clock, version, ending, level, experience, boss,"
-                " keys, mode, submitted, link) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11,"
-                " $12, $13) ON CONFLICT (id) DO NOTHING RETURNING seq",
+                " keys, mode, submitted, link, play) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10,"
+                " $11, $12, $13, $14) ON CONFLICT DO NOTHING RETURNING seq",
                 {sql_text(run.id), sql_bytes(r.name), sql_integer(r.seed), sql_integer(r.clock),
                  sql_text(r.version), sql_text(r.ending), sql_integer(r.level), sql_integer(r.experience),
                  sql_integer(r.boss), sql_integer(r.keys), sql_text(r.mode), sql_integer(run.submitted),
-                 sql_text(run.link)});
+                 sql_text(run.link), run.play.empty() ? sql_null() : sql_text(run.play)});
             if (inserted.empty()) {
-                auto rows =
-                    link.run(std::string("SELECT ") + record_columns + ", link FROM runs WHERE id = $1",
-                             {sql_text(run.id)});
+                const std::string select = std::string("SELECT ") + record_columns + ", link, play FROM runs";
+                auto rows = link.run(select + " WHERE id = $1", {sql_text(run.id)});
+                added = ADDED::same;
+                if (rows.empty() && !run.play.empty()) {
+                    rows = link.run(select + " WHERE play = $1", {sql_text(run.play)});
+                    added = ADDED::copy;
+                }
                 if (rows.empty()) throw std::runtime_error("A run neither added nor found.");
                 kept = run_of(rows[0]);
-                added = false;
                 return;
             }
             if (counts_on_boards(r)) {
-                // The best run of each name and seed, kept apart so a board is read from an
-                // index, already one a name and in order. A run replaces the best only when it
-                // ranks above it.
+                // The best run of each name and seed, and of each day, seed and name, kept apart
+                // so a board is read from an index, already one a name and in order. A run
+                // replaces the best only when it ranks above it.
+                const long long seq = number_of(inserted[0].at(0));
                 link.run(
                     "INSERT INTO best (name, seed, seq, boss, level, experience, keys, submitted)"
                     " VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT (name, seed) DO UPDATE SET"
@@ -85,12 +127,24 @@ class SQL_STORE : public STORE {
                     " WHERE (excluded.boss, excluded.level, excluded.experience, -excluded.keys,"
                     " -excluded.submitted, -excluded.seq) > (best.boss, best.level,"
                     " best.experience, -best.keys, -best.submitted, -best.seq)",
-                    {sql_bytes(r.name), sql_integer(r.seed), sql_integer(number_of(inserted[0].at(0))),
-                     sql_integer(r.boss), sql_integer(r.level), sql_integer(r.experience),
+                    {sql_bytes(r.name), sql_integer(r.seed), sql_integer(seq), sql_integer(r.boss),
+                     sql_integer(r.level), sql_integer(r.experience), sql_integer(r.keys),
+                     sql_integer(run.submitted)});
+                link.run(
+                    "INSERT INTO best_daily (day, seed, name, seq, boss, level, experience, keys,"
+                    " submitted) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9) ON CONFLICT (day, seed, name)"
+                    " DO UPDATE SET seq = excluded.seq, boss = excluded.boss, level = excluded.level,"
+                    " experience = excluded.experience, keys = excluded.keys,"
+                    " submitted = excluded.submitted"
+                    " WHERE (excluded.boss, excluded.level, excluded.experience, -excluded.keys,"
+                    " -excluded.submitted, -excluded.seq) > (best_daily.boss, best_daily.level,"
+                    " best_daily.experience, -best_daily.keys, -best_daily.submitted, -best_daily.seq)",
+                    {sql_integer(day_of(run.submitted)), sql_integer(r.seed), sql_bytes(r.name),
+                     sql_integer(seq), sql_integer(r.boss), sql_integer(r.level), sql_integer(r.experience),
                      sql_integer(r.keys), sql_integer(run.submitted)});
             }
             kept = run;
-            added = true;
+            added = ADDED::fresh;
         });
         return added;
     }
@@ -98,7 +152,7 @@ class SQL_STORE : public STORE {
     bool find(const std::string &id, KEPT_RUN &found) override {
         std::vector<SQL_ROW> rows;
         transact(false, [&](DATABASE_LINK &link) {
-            rows = link.run(std::string("SELECT ") + record_columns + ", link FROM runs WHERE id = $1",
+            rows = link.run(std::string("SELECT ") + record_columns + ", link, play FROM runs WHERE id = $1",
                             {sql_text(id)});
         });
         if (rows.empty()) return false;
@@ -108,37 +162,34 @@ class SQL_STORE : public STORE {
 
     std::vector<KEPT_RUN> board(const BOARD_QUERY &query) override {
         std::string sql;
-        std::vector<SQL_VALUE> values;
-        if (query.has_period) {
-            // A day's board counts only the runs of that day: each name's best among them.
+        std::vector<SQL_VALUE> values{sql_integer(query.limit)};
+        auto parameter = [&](SQL_VALUE value) {
+            values.push_back(std::move(value));
+            return "$" + std::to_string(values.size());
+        };
+        const bool whole_day =
+            query.has_period && day_of(query.from) * 86400 == query.from && query.to == query.from + 86400;
+        if (query.has_period && !whole_day) {
+            // Any other period counts only its own runs: each name and seed's best among them.
             sql = std::string("SELECT ") + record_columns + " FROM (SELECT " + record_columns +
-                  ", seq, ROW_NUMBER() OVER (PARTITION BY name ORDER BY " + ranking +
-                  ") AS place FROM runs WHERE seed = $1 AND submitted >= $2 AND submitted < $3"
-                  " AND mode = 'plain' AND ending IN ('quit', 'fell')) AS day WHERE place = 1"
-                  " ORDER BY " +
-                  ranking + " LIMIT $4";
-            values = {sql_integer(query.seed), sql_integer(query.from), sql_integer(query.to),
-                      sql_integer(query.limit)};
+                  ", seq, ROW_NUMBER() OVER (PARTITION BY name, seed ORDER BY " + ranking +
+                  ") AS place FROM runs WHERE submitted >= " + parameter(sql_integer(query.from)) +
+                  " AND submitted < " + parameter(sql_integer(query.to)) +
+                  (query.has_seed ? " AND seed = " + parameter(sql_integer(query.seed)) : std::string()) +
+                  " AND mode = 'plain' AND ending IN ('quit', 'fell')) AS period WHERE place = 1 ORDER BY " +
+                  ranking + " LIMIT $1";
         } else {
-            std::string columns = record_columns;
-            std::string prefixed;
-            for (std::size_t start = 0; start < columns.size();) {
-                std::size_t end = columns.find(", ", start);
-                if (end == std::string::npos) end = columns.size();
-                if (!prefixed.empty()) prefixed += ", ";
-                prefixed += "r." + columns.substr(start, end - start);
-                start = end + 2;
-            }
-            sql = "SELECT " + prefixed + " FROM best b JOIN runs r ON r.seq = b.seq";
-            if (query.has_seed) {
-                sql += " WHERE b.seed = $2";
-                values = {sql_integer(query.limit), sql_integer(query.seed)};
-            } else {
-                values = {sql_integer(query.limit)};
-            }
-            sql +=
-                " ORDER BY b.boss DESC, b.level DESC, b.experience DESC, b.keys ASC,"
-                " b.submitted ASC, b.seq ASC LIMIT $1";
+            // A board, or a whole UTC day's board: read from the best runs kept as they came.
+            sql = std::string("SELECT ") + run_columns + " FROM " + (whole_day ? "best_daily" : "best") +
+                  " b JOIN runs r ON r.seq = b.seq";
+            std::string where;
+            if (whole_day) where += " WHERE b.day = " + parameter(sql_integer(day_of(query.from)));
+            if (query.has_seed)
+                where += (where.empty() ? " WHERE b.seed = " : " AND b.seed = ") +
+                         parameter(sql_integer(query.seed));
+            sql += where +
+                   " ORDER BY b.boss DESC, b.level DESC, b.experience DESC, b.keys ASC,"
+                   " b.submitted ASC, b.seq ASC LIMIT $1";
         }
         std::vector<SQL_ROW> rows;
         transact(false, [&](DATABASE_LINK &link) { rows = link.run(sql, values); });
@@ -165,6 +216,38 @@ class SQL_STORE : public STORE {
         return rows.empty() ? 0 : number_of(rows[0].at(0));
     }
 
+    std::string unwritable() override {
+        std::lock_guard lock(alive_mutex_);
+        // Asked more often than once a second, the last answer stands: a load balancer that
+        // asks many times a second does not make as many writes.
+        if (alive_checked_ && std::chrono::steady_clock::now() - alive_at_ < std::chrono::seconds(1))
+            return alive_trouble_;
+        std::string trouble, why;
+        try {
+            transact(true, [](DATABASE_LINK &link) {
+                link.run(
+                    "INSERT INTO hall_alive (one, beat) VALUES (1, 0) ON CONFLICT (one) DO UPDATE SET"
+                    " beat = 1 - hall_alive.beat",
+                    {});
+            });
+        } catch (const STORE_DOWN &down) {
+            trouble = why = down.what();
+        } catch (const std::exception &error) {
+            trouble = cannot_write;
+            why = error.what();
+        }
+        if (trouble.empty() != alive_trouble_.empty()) {
+            if (trouble.empty())
+                std::fputs("marrowdeep-hall: the database takes writes again\n", stderr);
+            else
+                std::fprintf(stderr, "marrowdeep-hall: the database cannot take a write: %s\n", why.c_str());
+        }
+        alive_trouble_ = trouble;
+        alive_checked_ = true;
+        alive_at_ = std::chrono::steady_clock::now();
+        return trouble;
+    }
+
   private:
     // Brings the schema up to date: each migration not yet applied, in order, in one
     // transaction with the version it reaches.
@@ -183,11 +266,47 @@ class SQL_STORE : public STORE {
             }
             link.run("COMMIT", {});
         } catch (...) {
-            try {
-                link.run("ROLLBACK", {});
-            } catch (...) {
-            }
+            roll_back(link);
             throw;
+        }
+    }
+
+    // The runs kept before the hall knew plays (the second migration notes which in
+    // play_backlog): each one's play read from its link, a batch a transaction, one hall at a
+    // time, so a large table is read once and never all in memory. A link that cannot be read
+    // leaves its run without a play, and of two such runs of one play only the first (the
+    // earlier kept) gets it, as it would have had the hall known then.
+    static void read_old_plays(DATABASE_LINK &link) {
+        for (bool done = false; !done;) {
+            link.begin_migrating();
+            try {
+                auto backlog = link.run("SELECT read_to, read_through FROM play_backlog WHERE one = 1", {});
+                long long read_to = backlog.empty() ? 0 : number_of(backlog[0].at(0));
+                long long through = backlog.empty() ? 0 : number_of(backlog[0].at(1));
+                done = read_to >= through;
+                if (!done) {
+                    auto rows = link.run(
+                        "SELECT seq, link FROM runs WHERE seq > $1 AND seq <= $2 AND play IS NULL"
+                        " ORDER BY seq LIMIT $3",
+                        {sql_integer(read_to), sql_integer(through), sql_integer(plays_read_a_batch)});
+                    for (const SQL_ROW &row : rows) {
+                        RUN_READING reading = read_run_link(row.at(1));
+                        if (!reading.ok) continue;
+                        link.run(
+                            "UPDATE runs SET play = $1 WHERE seq = $2 AND NOT EXISTS (SELECT 1 FROM runs"
+                            " WHERE play = $1)",
+                            {sql_text(play_id(reading.run)), sql_integer(number_of(row.at(0)))});
+                    }
+                    read_to = static_cast<int>(rows.size()) < plays_read_a_batch
+                                  ? through
+                                  : number_of(rows.back().at(0));
+                    link.run("UPDATE play_backlog SET read_to = $1 WHERE one = 1", {sql_integer(read_to)});
+                }
+                link.run("COMMIT", {});
+            } catch (...) {
+                roll_back(link);
+                throw;
+            }
         }
     }
 
@@ -203,7 +322,7 @@ class SQL_STORE : public STORE {
                 ++opened_;
                 lock.unlock();
                 try {
-                    return make_(where_);
+                    return make_();
                 } catch (...) {
                     lock.lock();
                     --opened_;
@@ -214,6 +333,8 @@ class SQL_STORE : public STORE {
         }
     }
 
+    // Puts a connection back in the pool; nullptr when it was closed, which makes room for a
+    // new one.
     void give_back(std::unique_ptr<DATABASE_LINK> link) {
         std::lock_guard lock(mutex_);
         if (link)
@@ -221,6 +342,17 @@ class SQL_STORE : public STORE {
         else
             --opened_;
         released_.notify_one();
+    }
+
+    // A connection whose transaction failed goes back once rolled back; one that cannot even
+    // roll back is closed.
+    void roll_back_and_give_back(std::unique_ptr<DATABASE_LINK> link) {
+        try {
+            link->run("ROLLBACK", {});
+        } catch (...) {
+            link.reset();
+        }
+        give_back(std::move(link));
     }
 
     void forget_free_links() {
@@ -231,6 +363,10 @@ class SQL_STORE : public STORE {
 
     // Runs one transaction on a connection of the pool. A connection that was lost is thrown
     // away and the transaction runs once more on a new one; a second failure reaches the caller.
+    // A connection that met any other trouble of the database (a disk full, read-only or
+    // failing, a file gone) is closed too, never given back: whatever it holds from then, the
+    // next request opens a new one, which sees the database as it is now. Only a busy database
+    // or an error in the statements themselves leaves it sound, rolled back and given back.
     void transact(bool writing, const std::function<void(DATABASE_LINK &)> &work) {
         for (int attempt = 0;; ++attempt) {
             std::unique_ptr<DATABASE_LINK> link;
@@ -247,40 +383,51 @@ class SQL_STORE : public STORE {
                 else
                     link->run("BEGIN", {});
                 work(*link);
-                link->run("COMMIT", {});
+                if (writing)
+                    link->commit_writing();
+                else
+                    link->run("COMMIT", {});
                 give_back(std::move(link));
                 return;
             } catch (const LINK_LOST &) {
-                // The others kept open were most likely cut by the same stop of the server.
+                // The others kept open were most likely cut by the same stop of the server, or
+                // opened read-only in the same spell.
+                link.reset();
                 give_back(nullptr);
                 forget_free_links();
                 if (attempt > 0) throw;
+            } catch (const DATABASE_BUSY &) {
+                roll_back_and_give_back(std::move(link));
+                throw;
+            } catch (const STORE_DOWN &) {
+                link.reset();
+                give_back(nullptr);
+                throw;
             } catch (...) {
-                try {
-                    link->run("ROLLBACK", {});
-                    give_back(std::move(link));
-                } catch (...) {
-                    give_back(nullptr);
-                }
+                roll_back_and_give_back(std::move(link));
                 throw;
             }
         }
     }
 
     LINK_MAKER make_;
-    std::string where_;
     int most_links_;
     std::mutex mutex_;
     std::condition_variable released_;
     std::vector<std::unique_ptr<DATABASE_LINK>> free_;
     int opened_ = 0;
+
+    // What unwritable() found last, and when.
+    std::mutex alive_mutex_;
+    bool alive_checked_ = false;
+    std::chrono::steady_clock::time_point alive_at_;
+    std::string alive_trouble_;
 };
 }  // namespace
 
 std::unique_ptr<STORE> open_store(const std::string &url, int links) {
-    if (url.rfind("sqlite:", 0) == 0)
-        return std::make_unique<SQL_STORE>(open_sqlite_link, url.substr(7), links);
+    if (url.rfind("sqlite:", 0) == 0) return std::make_unique<SQL_STORE>(sqlite_links(url.substr(7)), links);
     if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0)
-        return std::make_unique<SQL_STORE>(open_postgres_link, url, links);
+        return std::make_unique<SQL_STORE>(postgres_links(url), links);
     throw std::runtime_error("The database must be sqlite:PATH or a postgresql:// URI.");
 }

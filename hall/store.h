@@ -16,7 +16,12 @@ struct KEPT_RUN {
     RECORD record;
     long long submitted = 0;  // when the hall first took it, in seconds since 1970 (UTC)
     std::string link;         // the run as its link carries it (not read for boards)
+    std::string play;         // play_id() of the run; empty for none (never a copy)
 };
+
+// What add() did: kept the run, found the run of its id kept already, or found a run of the same
+// play kept under another id (a copy, refused).
+enum class ADDED { fresh, same, copy };
 
 // The database cannot answer now (it is stopped, unreachable or busy); what() is a sentence for
 // the player. The hall answers 503, and the next request tries again.
@@ -40,18 +45,28 @@ bool counts_on_boards(const RECORD &record);
 class STORE {
   public:
     virtual ~STORE() = default;
-    // Keeps the run unless a run of its id is kept already, and gives back the one kept: true
-    // when it was new. The run is committed when this returns.
-    virtual bool add(const KEPT_RUN &run, KEPT_RUN &kept) = 0;
+    // Keeps the run unless a run of its id, or of its play, is kept already, and gives back the
+    // one kept: fresh when it was new (kept is the run, committed when this returns), same when
+    // a run of its id was kept (kept is that run), copy when a run of the same play was kept
+    // under another id (kept is that first run; this one is not kept). Runs sent at once are
+    // kept once, whichever hall takes them.
+    virtual ADDED add(const KEPT_RUN &run, KEPT_RUN &kept) = 0;
     virtual bool find(const std::string &id, KEPT_RUN &found) = 0;
     virtual std::vector<KEPT_RUN> board(const BOARD_QUERY &query) = 0;
     // The hall's secret: the one kept, or when there is none yet, the one offered, kept now. Two
     // halls that start together on one database get the same.
     virtual std::string secret(const std::string &offered) = 0;
     virtual long long count() = 0;
+    // "" when the database takes a write now, else a sentence for the player. It writes and
+    // commits a row of its own to know, at most once a second (in between it answers what it
+    // found last), and says on standard error when the database stops taking writes and when it
+    // takes them again. Safe from any thread.
+    virtual std::string unwritable() = 0;
 };
 
 // "sqlite:PATH" or a PostgreSQL URI ("postgresql://..." or "postgres://..."). `links` is the
 // most connections kept open at once. Throws std::runtime_error with a sentence when the
-// database cannot be opened or brought to the current schema.
+// database cannot be opened or brought to the current schema. A SQLite file is made here when
+// there is none; the connections opened after find that same file or fail, and nothing is
+// committed once it is deleted or replaced under the hall.
 std::unique_ptr<STORE> open_store(const std::string &url, int links);

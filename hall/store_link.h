@@ -1,6 +1,7 @@
 // Inside the store: one connection to a database, as both back ends provide it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,20 +10,28 @@
 #include "hall/store.h"
 
 struct SQL_VALUE {
-    enum KIND { integer, text, bytes } kind = integer;
+    enum KIND { integer, text, bytes, null } kind = integer;
     long long number = 0;
     std::string data;
 };
 inline SQL_VALUE sql_integer(long long number) { return {SQL_VALUE::integer, number, {}}; }
 inline SQL_VALUE sql_text(std::string data) { return {SQL_VALUE::text, 0, std::move(data)}; }
 inline SQL_VALUE sql_bytes(std::string data) { return {SQL_VALUE::bytes, 0, std::move(data)}; }
+inline SQL_VALUE sql_null() { return {SQL_VALUE::null, 0, {}}; }
 
-// A row's columns as bytes: integers in decimal, text and blobs as they are kept.
+// A row's columns as bytes: integers in decimal, text and blobs as they are kept, NULL empty.
 using SQL_ROW = std::vector<std::string>;
 
-// The connection was lost in the middle of a statement: the store may connect again and repeat
-// the whole transaction once, as every transaction of the hall can be repeated safely.
+// The connection was lost in the middle of a statement, or can no longer write: the store may
+// connect again and repeat the whole transaction once, as every transaction of the hall can be
+// repeated safely.
 struct LINK_LOST : STORE_DOWN {
+    using STORE_DOWN::STORE_DOWN;
+};
+
+// Another writer holds the database: the connection itself is sound and goes back to the pool.
+// Any other STORE_DOWN from a connection closes it, so no connection that failed is used again.
+struct DATABASE_BUSY : STORE_DOWN {
     using STORE_DOWN::STORE_DOWN;
 };
 
@@ -33,12 +42,25 @@ class DATABASE_LINK {
     virtual std::vector<SQL_ROW> run(std::string_view sql, const std::vector<SQL_VALUE> &values) = 0;
     // Starts a transaction that will write, holding what it must for that.
     virtual void begin_writing() = 0;
+    // Commits a transaction begun by begin_writing(); throws STORE_DOWN, and commits nothing,
+    // when the database cannot keep what it commits (a SQLite file deleted under the hall).
+    virtual void commit_writing() { run("COMMIT", {}); }
     // Starts the transaction that brings the schema up to date; one hall at a time.
     virtual void begin_migrating() = 0;
     // The statements of each migration, the first one at [0].
     virtual const std::vector<std::vector<std::string>> &migrations() const = 0;
 };
 
-using LINK_MAKER = std::unique_ptr<DATABASE_LINK> (*)(const std::string &where);
+// The SQL that fills best_daily from the runs kept (the second migration of both back ends):
+// the best run of each UTC day, seed and name, by the boards' ranking.
+extern const char *const FILL_BEST_DAILY;
+
+// Opens each connection of a store's pool.
+using LINK_MAKER = std::function<std::unique_ptr<DATABASE_LINK>()>;
+// The SQLite file at `path`: the first connection makes it when it is missing and notes which
+// file it is; every later one opens that same file or throws STORE_DOWN.
+LINK_MAKER sqlite_links(const std::string &path);
+LINK_MAKER postgres_links(const std::string &uri);
+// One connection on its own (the benchmark fills the tables through one).
 std::unique_ptr<DATABASE_LINK> open_sqlite_link(const std::string &path);
 std::unique_ptr<DATABASE_LINK> open_postgres_link(const std::string &uri);

@@ -3,15 +3,33 @@
 // synchronous=FULL: in WAL mode NORMAL already keeps every commit through a crash of the hall,
 // but may lose the last ones when the machine itself stops; a run answered 201 or 200 must be
 // there after either, and one sync of the log a submission is cheap beside its proof.
+//
+// The file is made only when the store opens it first. Each connection the pool opens after that
+// must find the same file (the same device and inode) and never makes one: a file deleted under
+// the hall would otherwise come back empty, without tables. Before and after each commit of a
+// write the path is looked at again, so nothing is committed into a file that is gone, and no
+// run is answered as kept in one.
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <map>
+#include <mutex>
 
 #include "hall/store_link.h"
 
 namespace {
 // Waiting this long for another writer, then answering 503.
 constexpr int busy_timeout_ms = 1000;
+
+const char *const cannot_take = "The hall's database cannot take anything just now; try again later.";
+const char *const file_gone =
+    "The hall's database file is gone; no run can be kept until the hall is set right.";
 
 const std::vector<std::vector<std::string>> sqlite_migrations = {
     {
@@ -30,12 +48,75 @@ const std::vector<std::vector<std::string>> sqlite_migrations = {
         " submitted, seq)",
         "CREATE TABLE hall_secret (one INTEGER PRIMARY KEY CHECK (one = 1), secret BLOB NOT NULL)",
     },
+    {
+        // Each run's play, none for a run kept before this whose link cannot be read (or whose
+        // play an earlier run has); the runs before this are read by the store as it opens.
+        "ALTER TABLE runs ADD COLUMN play TEXT",
+        "CREATE UNIQUE INDEX runs_by_play ON runs (play)",
+        "CREATE TABLE play_backlog (one INTEGER PRIMARY KEY CHECK (one = 1), read_to INTEGER NOT NULL,"
+        " read_through INTEGER NOT NULL)",
+        "INSERT INTO play_backlog (one, read_to, read_through) SELECT 1, 0, coalesce(max(seq), 0) FROM runs",
+        // The best run of each UTC day, seed and name, for the day's board.
+        "CREATE TABLE best_daily (day INTEGER NOT NULL, seed INTEGER NOT NULL, name BLOB NOT NULL,"
+        " seq INTEGER NOT NULL, boss INTEGER NOT NULL, level INTEGER NOT NULL,"
+        " experience INTEGER NOT NULL, keys INTEGER NOT NULL, submitted INTEGER NOT NULL,"
+        " PRIMARY KEY (day, seed, name))",
+        "CREATE INDEX best_daily_by_rank ON best_daily (day, seed, boss DESC, level DESC,"
+        " experience DESC, keys, submitted, seq)",
+        FILL_BEST_DAILY,
+        // The row the health check writes.
+        "CREATE TABLE hall_alive (one INTEGER PRIMARY KEY CHECK (one = 1), beat INTEGER NOT NULL)",
+        "INSERT INTO hall_alive (one, beat) VALUES (1, 0)",
+    },
+};
+
+// The database file as the store first opened it, shared by its connections. It is held open
+// here as long as any of them is, so its inode cannot be freed and given to a file made in its
+// place, and its count of links tells whether it was deleted. (Closing a descriptor of a file
+// drops every lock of the process on it: this one is closed only once no connection of the
+// store is open.)
+struct SQLITE_FILE {
+    std::string path;
+    std::mutex mutex;
+    int fd = -1;                    // from the first connection's opening on
+    std::atomic<bool> told{false};  // the keeper read that it is gone
+
+    ~SQLITE_FILE() {
+        if (fd >= 0) ::close(fd);
+    }
+
+    // Throws STORE_DOWN unless the path still names the file first opened, and it has links.
+    void check() {
+        struct stat held = {};
+        struct stat now = {};
+        const char *trouble = nullptr;
+        if (::fstat(fd, &held) != 0 || held.st_nlink == 0)
+            trouble = "was deleted";
+        else if (::stat(path.c_str(), &now) != 0)
+            trouble = errno == ENOENT ? "was moved away" : "cannot be looked at";
+        else if (now.st_dev != held.st_dev || now.st_ino != held.st_ino)
+            trouble = "was replaced by another file";
+        if (!trouble) {
+            told.store(false, std::memory_order_relaxed);
+            return;
+        }
+        if (!told.exchange(true))
+            std::fprintf(
+                stderr,
+                "marrowdeep-hall: the database file %s %s under the hall; no run is kept until it is "
+                "set right.\n",
+                path.c_str(), trouble);
+        throw STORE_DOWN(file_gone);
+    }
 };
 
 class SQLITE_LINK : public DATABASE_LINK {
   public:
-    explicit SQLITE_LINK(const std::string &path) {
-        int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    // `file`: the file the store opened first, which this connection must keep to; none for a
+    // connection of its own.
+    SQLITE_LINK(const std::string &path, bool create, std::shared_ptr<SQLITE_FILE> file)
+        : file_(std::move(file)) {
+        int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
         if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
             std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
             sqlite3_close(db_);
@@ -57,7 +138,9 @@ class SQLITE_LINK : public DATABASE_LINK {
         for (std::size_t i = 0; i < values.size(); ++i) {
             const SQL_VALUE &value = values[i];
             int at = static_cast<int>(i + 1);
-            if (value.kind == SQL_VALUE::integer)
+            if (value.kind == SQL_VALUE::null)
+                sqlite3_bind_null(statement, at);
+            else if (value.kind == SQL_VALUE::integer)
                 sqlite3_bind_int64(statement, at, value.number);
             else if (value.kind == SQL_VALUE::text)
                 sqlite3_bind_text(statement, at, value.data.data(), static_cast<int>(value.data.size()),
@@ -93,7 +176,18 @@ class SQLITE_LINK : public DATABASE_LINK {
         return rows;
     }
 
-    void begin_writing() override { run("BEGIN IMMEDIATE", {}); }
+    void begin_writing() override {
+        // A connection opened while the file could not be written (read-only, or immutable)
+        // stays read-only for good: the store opens another, which sees the file as it is now.
+        if (sqlite3_db_readonly(db_, "main") == 1) throw LINK_LOST(cannot_take);
+        run("BEGIN IMMEDIATE", {});
+    }
+    void commit_writing() override {
+        if (file_) file_->check();
+        run("COMMIT", {});
+        // Deleted in the moment of the commit: the run is in no file anyone can open.
+        if (file_) file_->check();
+    }
     void begin_migrating() override { run("BEGIN IMMEDIATE", {}); }
     const std::vector<std::vector<std::string>> &migrations() const override { return sqlite_migrations; }
 
@@ -117,10 +211,10 @@ class SQLITE_LINK : public DATABASE_LINK {
     [[noreturn]] void fail(int result) {
         int primary = result & 0xFF;
         if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
-            throw STORE_DOWN("The hall's database is busy; try again in a moment.");
+            throw DATABASE_BUSY("The hall's database is busy; try again in a moment.");
         if (primary == SQLITE_FULL || primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN ||
             primary == SQLITE_READONLY || primary == SQLITE_NOMEM)
-            throw STORE_DOWN("The hall's database cannot take anything just now; try again later.");
+            throw STORE_DOWN(cannot_take);
         throw std::runtime_error(std::string("SQLite: ") + sqlite3_errmsg(db_));
     }
 
@@ -131,11 +225,35 @@ class SQLITE_LINK : public DATABASE_LINK {
         db_ = nullptr;
     }
 
+    std::shared_ptr<SQLITE_FILE> file_;
     sqlite3 *db_ = nullptr;
     std::map<std::string, sqlite3_stmt *, std::less<>> statements_;
 };
 }  // namespace
 
+LINK_MAKER sqlite_links(const std::string &path) {
+    auto file = std::make_shared<SQLITE_FILE>();
+    file->path = path;
+    return [file]() -> std::unique_ptr<DATABASE_LINK> {
+        std::unique_lock lock(file->mutex);
+        if (file->fd < 0) {
+            auto link = std::make_unique<SQLITE_LINK>(file->path, true, file);
+            file->fd = ::open(file->path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (file->fd < 0)
+                throw std::runtime_error("Cannot open the database " + file->path + ": " +
+                                         std::strerror(errno) + ".");
+            return link;
+        }
+        lock.unlock();
+        // Looked at before the file is opened (so a missing one is told as gone) and after (so
+        // one put in its place between the two is not taken for it).
+        file->check();
+        auto link = std::make_unique<SQLITE_LINK>(file->path, false, file);
+        file->check();
+        return link;
+    };
+}
+
 std::unique_ptr<DATABASE_LINK> open_sqlite_link(const std::string &path) {
-    return std::make_unique<SQLITE_LINK>(path);
+    return std::make_unique<SQLITE_LINK>(path, true, nullptr);
 }

@@ -40,10 +40,12 @@ class HallTest : public ::testing::Test {
         std::filesystem::remove_all(folder);
     }
 
-    ANSWER get(const std::string &target) { return handle(hall, {"GET", target, "", "127.0.0.1"}); }
+    ANSWER get(const std::string &target) {
+        return handle(hall, {"GET", target, "", "127.0.0.1", "", "", "http"});
+    }
     ANSWER post(const std::string &target, const std::string &body,
                 const std::string &address = "127.0.0.1") {
-        return handle(hall, {"POST", target, body, address});
+        return handle(hall, {"POST", target, body, address, "", "", "http"});
     }
 
     std::string folder;

@@ -25,6 +25,7 @@ class HALL_PROCESS {
     HALL_PROCESS &operator=(const HALL_PROCESS &) = delete;
 
     unsigned short port() const { return port_; }
+    pid_t pid() const { return pid_; }
     // Everything written to standard error so far.
     std::string errors();
     // Waits until standard error holds the text; false after the wait's bound.

@@ -195,7 +195,7 @@ std::vector<std::string> names_on(STORE &store, BOARD_QUERY query) {
 
 TEST_F(HallTest, BoardsRankOneRunANameAndSeed) {
     KEPT_RUN kept;
-    auto add = [&](const KEPT_RUN &run) { EXPECT_TRUE(store->add(run, kept)); };
+    auto add = [&](const KEPT_RUN &run) { EXPECT_EQ(store->add(run, kept), ADDED::fresh); };
     add(crafted("hero", 7, false, 3, 0, 10, 1));
     add(crafted("hero", 7, false, 4, 0, 10, 2));  // better: takes the place of the first
     add(crafted("hero", 7, false, 2, 0, 10, 3));  // worse: stays off
@@ -270,6 +270,14 @@ TEST_F(HallTest, NamesShowVisiblyInValidJson) {
     KEPT_RUN kept;
     ASSERT_TRUE(store->find(record["id"].get<std::string>(), kept));
     EXPECT_EQ(kept.record.name, name);
+
+    // A name kept before names had a limit shows its first 40 bytes, made visible, and an
+    // ellipsis: no answer grows with a name.
+    KEPT_RUN old =
+        crafted(std::string(39, 'o') + "\x1b" + std::string(100000, 'x'), 43, false, 1, 0, 9, PINNED_SECONDS);
+    store->add(old, kept);
+    auto old_board = nlohmann::json::parse(get("/api/board?seed=43").body);
+    EXPECT_EQ(old_board["runs"][0]["name"], std::string(39, 'o') + "^[...");
 }
 
 TEST_F(HallTest, TheDaysSeedAndBoard) {
@@ -376,6 +384,20 @@ TEST_F(HallTest, TheSitesFilesAndNothingBeside) {
         EXPECT_EQ(answer.status, 404) << escape;
         EXPECT_EQ(answer.body.find("not for you"), std::string::npos) << escape;
     }
+    // A page's policy from its <meta> tag, as a field too, with framing forbidden.
+    auto policy_of = [](const ANSWER &answer) {
+        for (const auto &[field, value] : answer.headers)
+            if (field == "Content-Security-Policy") return value;
+        return std::string("(none)");
+    };
+    EXPECT_EQ(policy_of(index), "frame-ancestors 'none'");
+    std::ofstream(folder + "/site/hall.html")
+        << "<!doctype html>\n<meta http-equiv=\"Content-Security-Policy\"\n      content=\"default-src "
+           "'self'; "
+           "img-src 'self' data:\">\n<title>x</title>";
+    EXPECT_EQ(policy_of(get("/hall.html")),
+              "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'");
+    EXPECT_EQ(policy_of(get("/page.js")), "(none)");
     ANSWER posted = post("/index.html", "x");
     EXPECT_EQ(posted.status, 405);
     EXPECT_EQ(posted.headers[0].second, "GET, HEAD");

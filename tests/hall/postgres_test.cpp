@@ -7,12 +7,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <thread>
 
 #include "tests/hall/hall_fixture.h"
 #include "tests/hall/hall_process.h"
@@ -116,7 +118,8 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     EXPECT_EQ(connection.ask("GET", "/api/runs/0000").status, 404);
 
     // A name's bytes go into bytea and come back as they were, shown visibly.
-    HTTP_ANSWER odd = connection.ask("POST", "/api/runs", link_of(keys_of("\x1b[1m\x7f\xff", 42)));
+    // (On seed 43: on 42 it would play hero's game, a copy.)
+    HTTP_ANSWER odd = connection.ask("POST", "/api/runs", link_of(keys_of("\x1b[1m\x7f\xff", 43)));
     EXPECT_EQ(odd.status, 201);
     EXPECT_EQ(nlohmann::json::parse(odd.body)["name"], "^[[1m^?\\xFF");
 
@@ -130,14 +133,15 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     auto store = open_store(uri, 2);
     auto crafted = [](const std::string &id, const std::string &name, bool boss, int level, long long keys,
                       long long at) {
-        return KEPT_RUN{id, RECORD{name, 7, false, "2.3", "quit", level, 0, boss, keys, "plain"}, at, "-"};
+        return KEPT_RUN{id, RECORD{name, 7, false, "2.3", "quit", level, 0, boss, keys, "plain"}, at, "-",
+                        ""};
     };
     KEPT_RUN kept;
     for (const KEPT_RUN &run :
          {crafted("h1", "hero", false, 3, 10, 1), crafted("h2", "hero", false, 4, 10, 2),
           crafted("h3", "hero", false, 2, 10, 3), crafted("b1", "boss", true, 1, 10, 4),
           crafted("k1", "more", false, 4, 11, 0), crafted("t1", "twin", false, 4, 10, 2)})
-        EXPECT_TRUE(store->add(run, kept));
+        EXPECT_EQ(store->add(run, kept), ADDED::fresh);
     BOARD_QUERY seven;
     seven.has_seed = true;
     seven.seed = 7;
@@ -145,6 +149,45 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     for (const KEPT_RUN &run : store->board(seven)) ids.push_back(run.id);
     EXPECT_EQ(ids, (std::vector<std::string>{"b1", "h2", "t1", "k1"}));
     EXPECT_EQ(store->count(), 8);
+
+    // A run of a play kept already, under another id, is a copy of the first, and not kept.
+    KEPT_RUN first = crafted("p1", "first", false, 1, 10, 5),
+             other = crafted("p2", "second", false, 9, 10, 6);
+    first.play = other.play = "play-1";
+    EXPECT_EQ(store->add(first, kept), ADDED::fresh);
+    EXPECT_EQ(store->add(first, kept), ADDED::same);
+    EXPECT_EQ(store->add(other, kept), ADDED::copy);
+    EXPECT_EQ(kept.id, "p1");
+    EXPECT_EQ(kept.record.name, "first");
+    EXPECT_EQ(kept.submitted, 5);
+    // Six runs of one play at once, on connections of their own: one kept.
+    auto wide = open_store(uri, 6);
+    std::vector<ADDED> results(6);
+    std::vector<std::thread> adders;
+    for (std::size_t i = 0; i < results.size(); ++i)
+        adders.emplace_back([&, i] {
+            KEPT_RUN run = crafted("m" + std::to_string(i), "many", false, 1, 10, 7), found;
+            run.play = "play-many";
+            results[i] = wide->add(run, found);
+        });
+    for (auto &adder : adders) adder.join();
+    EXPECT_EQ(std::count(results.begin(), results.end(), ADDED::fresh), 1);
+    EXPECT_EQ(std::count(results.begin(), results.end(), ADDED::copy), 5);
+    EXPECT_EQ(store->count(), 10);
+    const std::string many =
+        "m" + std::to_string(std::find(results.begin(), results.end(), ADDED::fresh) - results.begin());
+
+    // The day's board of the 1st of January 1970, read from the day's table, and for a period
+    // that is no whole day from the runs: the same runs.
+    BOARD_QUERY first_day = seven;
+    first_day.has_period = true;
+    for (long long to : {86400, 86399}) {
+        first_day.to = to;
+        ids.clear();
+        for (const KEPT_RUN &run : store->board(first_day)) ids.push_back(run.id);
+        EXPECT_EQ(ids, (std::vector<std::string>{"b1", "h2", "t1", "k1", "p1", many})) << to;
+    }
+    EXPECT_EQ(store->unwritable(), "");
 }
 
 TEST_F(PostgresTest, TheDatabaseStoppedUnderLoadThenBack) {
@@ -164,9 +207,10 @@ TEST_F(PostgresTest, TheDatabaseStoppedUnderLoadThenBack) {
                     std::lock_guard lock(mutex);
                     if (done) return;
                 }
-                HTTP_ANSWER answer = connection.ask(
-                    "POST", "/api/runs",
-                    link_of(keys_of("c" + std::to_string(client) + "-" + std::to_string(i), i)));
+                HTTP_ANSWER answer =
+                    connection.ask("POST", "/api/runs",
+                                   link_of(keys_of("c" + std::to_string(client) + "-" + std::to_string(i),
+                                                   client * 100000 + i)));
                 std::lock_guard lock(mutex);
                 answers.emplace_back(answer.status, answer.body);
                 if (answer.status == 201) kept_ids.push_back(nlohmann::json::parse(answer.body)["id"]);

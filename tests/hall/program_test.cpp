@@ -9,6 +9,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <tuple>
 
 #include "tests/hall/hall_fixture.h"
 #include "tests/hall/hall_process.h"
@@ -49,8 +50,9 @@ TEST(Program, HelpAndVersion) {
     EXPECT_EQ(
         help.rfind("Usage: marrowdeep-hall [--listen HOST:PORT] [--db URL] [--site DIR] [--rate N]\n", 0),
         0u);
-    for (const char *option : {"--listen HOST:PORT", "--db URL", "--site DIR", "--rate N", "--help",
-                               "--version", "MARROWDEEP_HALL_TEST_TIMEOUTS", "MARROWDEEP_HALL_TEST_CLOCK"})
+    for (const char *option : {"--listen HOST:PORT", "--db URL", "--site DIR", "--rate N", "--connections N",
+                               "--origin URL", "--trust-proxy ADDRESS", "--help", "--version",
+                               "MARROWDEEP_HALL_TEST_TIMEOUTS", "MARROWDEEP_HALL_TEST_CLOCK"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     auto [wrong, wrong_status] = run_for_output({"--port", "80"});
     EXPECT_EQ(wrong, "marrowdeep-hall: unknown option --port.\nTry marrowdeep-hall --help.\n");
@@ -61,6 +63,15 @@ TEST(Program, HelpAndVersion) {
     auto [no_port, no_port_status] = run_for_output({"--listen", "127.0.0.1"});
     EXPECT_EQ(no_port, "marrowdeep-hall: --listen needs HOST:PORT.\nTry marrowdeep-hall --help.\n");
     EXPECT_EQ(no_port_status, 2);
+    for (const auto &[option, value, sentence] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"--connections", "0", "--connections needs a whole number from 1 to 1000000."},
+             {"--origin", "halls.example", "--origin needs a URL such as https://halls.example."},
+             {"--trust-proxy", "proxy.example", "--trust-proxy needs an IP address."}}) {
+        auto [said, status] = run_for_output({option, value});
+        EXPECT_EQ(said, "marrowdeep-hall: " + sentence + "\nTry marrowdeep-hall --help.\n");
+        EXPECT_EQ(status, 2);
+    }
     // No server on port 1: the keeper reads why, then the sentence, and the hall does not start.
     auto [unreachable, unreachable_status] = run_for_output({"--db", "postgresql://hall@127.0.0.1:1/hall"});
     EXPECT_EQ(unreachable.rfind(
@@ -251,8 +262,9 @@ TEST_F(ProgramTest, EveryRunAnsweredIsThereAfterSigkill) {
             HTTP_CONNECTION connection(hall->port());
             for (int i = 0; i < 200 && std::chrono::steady_clock::now() < until; ++i) {
                 std::string name = "k" + std::to_string(sender) + "-" + std::to_string(i);
-                HTTP_ANSWER answer = connection.ask("POST", "/api/runs",
-                                                    link_of(name + "\nn\n" + std::to_string(i) + "\n1\nq"));
+                HTTP_ANSWER answer =
+                    connection.ask("POST", "/api/runs",
+                                   link_of(name + "\nn\n" + std::to_string(sender * 1000 + i) + "\n1\nq"));
                 if (answer.status != 201 && answer.status != 200) return;
                 std::lock_guard lock(mutex);
                 ids.push_back(nlohmann::json::parse(answer.body)["id"].get<std::string>());

@@ -63,6 +63,25 @@ TEST(Proof, TheClocksSecondComesFromTheLink) {
     EXPECT_EQ(with.record.level, typed.record.level);
 }
 
+// The budget counts the bytes the game writes, eight to a draw, as well as its draws: a game
+// whose draws fit but whose writing does not is refused, at the very byte where it passes.
+TEST(Proof, TheBudgetCountsWhatTheGameWrites) {
+    const RUN run = run_of("hero\nn\n7\n1\nddssddssq");
+    const PROOF played = prove(run);
+    ASSERT_TRUE(played.ok) << played.error;
+    ASSERT_GT(played.draws, 0);
+    // The maze and the map at each key: many kilobytes, far more than the draws' worth.
+    ASSERT_GT(played.written, 8 * played.draws);
+    const long long spent = played.draws + played.written / PROOF_BYTES_PER_DRAW;
+    EXPECT_EQ(shown(prove_within(run, spent)), shown(played));
+    const PROOF short_by_one = prove_within(run, spent - 1);
+    EXPECT_FALSE(short_by_one.ok);
+    EXPECT_EQ(short_by_one.status, 400);
+    EXPECT_FALSE(prove_within(run, played.draws).ok);
+    // Refused, nothing is left behind: the same game then proves as before.
+    EXPECT_EQ(shown(prove(run)), shown(played));
+}
+
 TEST(Proof, WhatTheKeysAloneTell) {
     // "hero\n" "n\n" "7\n" "1": the seed and the build; the line end after the 1 is the first key
     // on the map (it does nothing), then q. The keys after q are not read.
