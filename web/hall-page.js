@@ -6,6 +6,7 @@
 import { board, daily, findHall, rowsOf, sendRun } from './hall-api.js';
 import { runOfFile } from './keys-file.js';
 import { encodeRun } from './run-link.js';
+import { MOST_NAME_BYTES, NAME_TOO_LONG, nameBytes } from './run-facts.js';
 import { thousands } from './thousands.js';
 
 const ENDINGS = { quit: 'quit', fell: 'fell in a fight', unfinished: 'unfinished' };
@@ -60,6 +61,11 @@ export async function openHall({ runs, type, state }) {
     }
 
     async function sendListed(run) {
+        // The hall refuses a longer name: the page says so without sending.
+        if (nameBytes(run.keys) > MOST_NAME_BYTES) {
+            runs.say(NAME_TOO_LONG);
+            return;
+        }
         let text;
         try {
             text = await encodeRun(run);

@@ -7,6 +7,20 @@ const CLEAR_MARK = '<clear>';
 // The bytes of keys kept as a string of one character per byte.
 export const bytesOf = (keys) => Uint8Array.from(keys, (c) => c.charCodeAt(0));
 
+// The longest name a hall takes, in bytes, and what the page says of a longer one.
+export const MOST_NAME_BYTES = 40;
+export const NAME_TOO_LONG = "The hero's name is longer than 40 bytes; the hall takes names of at most 40.";
+
+// How many bytes the hero's name has in a run's keys: the first word, blanks before it skipped.
+export function nameBytes(keys) {
+    const blank = (c) => c === ' ' || c === '\t' || c === '\n' || c === '\v' || c === '\f' || c === '\r';
+    let at = 0;
+    while (at < keys.length && blank(keys[at])) at += 1;
+    const start = at;
+    while (at < keys.length && !blank(keys[at])) at += 1;
+    return at - start;
+}
+
 // The name and the seed the game took from a run's keys, read as the game reads its line
 // answers: the name is the first word, then the answer y takes the clock's second and any other
 // answer reads a whole number (0 if it is none), pinned to what the game holds.

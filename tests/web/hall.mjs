@@ -343,6 +343,16 @@ export async function keysFiles({ browser, origin, terminalRecording }) {
             }
         }
 
+        // A name of 41 bytes: the page says the hall would refuse it, and sends nothing.
+        let posted = 0;
+        page.on('request', (r) => r.url().endsWith('/api/runs') && (posted += 1));
+        const tooLong = await upload('marrowdeep-long-5.keys', `${'n'.repeat(41)}\nn\n5\n1\nq`);
+        same(failures, 'a name too long', tooLong, "The hero's name is longer than 40 bytes; the hall takes names of at most 40.");
+        if (posted !== 0) failures.push(`a name too long: the page sent it ${posted} times`);
+        // Twenty é, two bytes each in UTF-8: 40 bytes, taken.
+        const fortyBytes = await upload('marrowdeep-forty-5.keys', `${'\u00c3\u00a9'.repeat(20)}\nn\n5\n1\nq`);
+        if (!fortyBytes.startsWith('The hall keeps this run')) failures.push(`a name of 40 bytes: the page says "${fortyBytes}"`);
+
         const clock = await upload('marrowdeep-clock-clock.keys', 'clock\ny\n1\nq');
         const CLOCK = 'This game took its seed from the clock, and a file of keys does not hold the second it read, so it cannot be proven.';
         same(failures, 'file with the clock', clock, CLOCK);
