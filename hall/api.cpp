@@ -330,8 +330,7 @@ ANSWER answer_site_file(const HALL &hall, const TARGET &target) {
     return answer;
 }
 
-ANSWER answer_health(HALL &hall) {
-    std::string trouble = hall.store->unwritable();
+ANSWER health_answer(const std::string &trouble) {
     if (!trouble.empty()) {
         ANSWER answer = json_answer(503, JSON{{"ok", false}, {"error", trouble}});
         answer.headers.emplace_back("Retry-After", "5");
@@ -339,6 +338,8 @@ ANSWER answer_health(HALL &hall) {
     }
     return json_answer(200, JSON{{"ok", true}, {"version", MARROWDEEP_VERSION}});
 }
+
+ANSWER answer_health(HALL &hall) { return health_answer(hall.store->unwritable()); }
 
 ANSWER answer_submission(HALL &hall, const REQUEST &request) {
     if (std::optional<ANSWER> refused = admit_submission(hall, request)) return *refused;
@@ -425,6 +426,15 @@ ANSWER busy_answer() {
 
 ANSWER handle(HALL &hall, const REQUEST &request) {
     return guarded("to answer a request", [&] { return route(hall, request); });
+}
+
+std::optional<ANSWER> answer_at_once(HALL &hall, const REQUEST &request) {
+    if (!reading(request)) return std::nullopt;
+    TARGET target;
+    if (!parse_target(request.target, target) || target.path != "/api/health") return std::nullopt;
+    std::optional<std::string> known = hall.store->unwritable_known();
+    if (!known) return std::nullopt;
+    return health_answer(*known);
 }
 
 bool is_submission(const REQUEST &request) {

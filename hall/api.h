@@ -82,6 +82,9 @@ struct SUBMISSION {
     std::string text;  // the link's text
     KEPT_RUN kept;     // when proven
 };
+// The answer of a request that waits on nothing, given on the network thread: /api/health while
+// the database's state is known. Empty for every other request.
+std::optional<ANSWER> answer_at_once(HALL &hall, const REQUEST &request);
 bool is_submission(const REQUEST &request);
 // The refusal of a submission from another site, or over the address's limit; empty when
 // admitted. A run admitted counts against the limit whatever comes of it.

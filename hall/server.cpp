@@ -360,6 +360,8 @@ class SESSION : public std::enable_shared_from_this<SESSION> {
         target_ = request.target;
         address_ = request.address;
 
+        if (std::optional<ANSWER> now = answer_at_once(server_.hall, request)) return write(std::move(*now));
+
         // Whatever job is queued keeps the network running until its answer is written.
         auto guard = std::make_shared<net::executor_work_guard<net::io_context::executor_type>>(
             server_.network.get_executor());

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <optional>
 
 #include "hall/api.h"
 #include "hall/run_link.h"
@@ -220,8 +221,7 @@ class SQL_STORE : public STORE {
         std::lock_guard lock(alive_mutex_);
         // Asked more often than once a second, the last answer stands: a load balancer that
         // asks many times a second does not make as many writes.
-        if (alive_checked_ && std::chrono::steady_clock::now() - alive_at_ < std::chrono::seconds(1))
-            return alive_trouble_;
+        if (std::optional<std::string> known = known_trouble(false)) return *known;
         std::string trouble, why;
         try {
             transact(true, [](DATABASE_LINK &link) {
@@ -236,6 +236,7 @@ class SQL_STORE : public STORE {
             trouble = cannot_write;
             why = error.what();
         }
+        std::lock_guard known(known_mutex_);
         if (trouble.empty() != alive_trouble_.empty()) {
             if (trouble.empty())
                 std::fputs("marrowdeep-hall: the database takes writes again\n", stderr);
@@ -248,7 +249,22 @@ class SQL_STORE : public STORE {
         return trouble;
     }
 
+    std::optional<std::string> unwritable_known() override {
+        // A check under way is not waited for: the last answer stands until it is done.
+        std::unique_lock checking(alive_mutex_, std::try_to_lock);
+        return known_trouble(!checking.owns_lock());
+    }
+
   private:
+    // What the last check found, when it is less than a second old, or when `any_age`.
+    std::optional<std::string> known_trouble(bool any_age) {
+        std::lock_guard lock(known_mutex_);
+        if (!alive_checked_) return std::nullopt;
+        if (!any_age && std::chrono::steady_clock::now() - alive_at_ >= std::chrono::seconds(1))
+            return std::nullopt;
+        return alive_trouble_;
+    }
+
     // Brings the schema up to date: each migration not yet applied, in order, in one
     // transaction with the version it reaches.
     static void migrate(DATABASE_LINK &link) {
@@ -418,7 +434,8 @@ class SQL_STORE : public STORE {
     int opened_ = 0;
 
     // What unwritable() found last, and when.
-    std::mutex alive_mutex_;
+    std::mutex alive_mutex_;  // held by the check under way
+    std::mutex known_mutex_;  // held a moment, to read or write what was found
     bool alive_checked_ = false;
     std::chrono::steady_clock::time_point alive_at_;
     std::string alive_trouble_;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -62,6 +63,9 @@ class STORE {
     // found last), and says on standard error when the database stops taking writes and when it
     // takes them again. Safe from any thread.
     virtual std::string unwritable() = 0;
+    // What unwritable() would answer now without touching the database: its last finding, while
+    // that is less than a second old or a check is under way; nothing when a check is due.
+    virtual std::optional<std::string> unwritable_known() = 0;
 };
 
 // "sqlite:PATH" or a PostgreSQL URI ("postgresql://..." or "postgres://..."). `links` is the
