@@ -1,5 +1,8 @@
 #include "hall/api.h"
 
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/sha.h>
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -9,7 +12,6 @@
 #include <random>
 
 #include "hall/names.h"
-#include "hall/sha256.h"
 
 namespace {
 using JSON = nlohmann::ordered_json;
@@ -544,8 +546,15 @@ std::string framed_id(const char *label, const RUN &run, std::string_view keys) 
     part(run.version);
     part(run.has_clock ? std::to_string(run.clock) : std::string());
     part(keys);
-    DIGEST digest = sha256(framed);
-    return hex(digest.data(), 16);
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char *>(framed.data()), framed.size(), digest);
+    static const char digits[] = "0123456789abcdef";
+    std::string id;
+    for (int i = 0; i < 16; ++i) {
+        id += digits[digest[i] >> 4];
+        id += digits[digest[i] & 15];
+    }
+    return id;
 }
 }  // namespace
 
@@ -572,7 +581,12 @@ std::string play_id(const RUN &run) {
 }
 
 long long daily_seed(std::string_view secret, std::string_view date) {
-    DIGEST sum = hmac_sha256(secret, date);
+    unsigned char sum[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()),
+              reinterpret_cast<const unsigned char *>(date.data()), date.size(), sum, &length) ||
+        length < 8)
+        throw std::runtime_error("HMAC-SHA-256 failed.");
     unsigned long long number = 0;
     for (int i = 0; i < 8; ++i) number = number << 8 | sum[static_cast<std::size_t>(i)];
     return static_cast<long long>(number % 999999999ULL) + 1;

@@ -1,5 +1,7 @@
 #include "hall/names.h"
 
+#include "hall/utf8.h"
+
 namespace {
 void show_bytes(std::string &text, std::string_view bytes) {
     static const char digits[] = "0123456789ABCDEF";
@@ -9,39 +11,6 @@ void show_bytes(std::string &text, std::string_view bytes) {
         text += digits[byte >> 4];
         text += digits[byte & 15];
     }
-}
-
-// The length of the well-formed UTF-8 sequence at the start of bytes, and its code point; 0
-// when the first byte does not start one (RFC 3629: no overlong forms, no surrogates, nothing
-// past U+10FFFF).
-std::size_t utf8_sequence(std::string_view bytes, char32_t &code) {
-    auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    unsigned char lead = at(0);
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0F;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (bytes.size() < length) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        unsigned char next = at(i);
-        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) return 0;
-        code = code << 6 | (next & 0x3F);
-    }
-    return length;
 }
 
 // Characters that are not seen but change what is around them.

@@ -5,6 +5,8 @@
 // The CRC-32 and base64url are written out here.
 #include "hall/run_link.h"
 
+#include "hall/utf8.h"
+
 #include <zlib.h>
 
 #include <array>
@@ -21,16 +23,6 @@ namespace {
 constexpr unsigned char HAS_CLOCK = 1;
 // The largest whole number a page's number holds exactly: a clock second beyond it is damage.
 constexpr long long MOST_SAFE = (1LL << 53) - 1;
-
-std::array<std::uint32_t, 256> crc_table() {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-        std::uint32_t c = n;
-        for (int k = 0; k < 8; ++k) c = c & 1 ? 0xedb88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}
 
 const char *const ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
@@ -79,39 +71,6 @@ std::string base64url(std::string_view bytes) {
     }
     if (held > 0) text.push_back(ALPHABET[bits << (6 - held) & 63]);
     return text;
-}
-
-// Whether the bytes are UTF-8 as a strict decoder takes it: no overlong forms, no surrogates,
-// nothing past U+10FFFF.
-bool is_utf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const unsigned char b = static_cast<unsigned char>(s[i]);
-        int more;
-        unsigned low = 0x80, high = 0xbf;  // the range of the second byte
-        if (b < 0x80) {
-            ++i;
-            continue;
-        } else if (b >= 0xc2 && b <= 0xdf) {
-            more = 1;
-        } else if (b >= 0xe0 && b <= 0xef) {
-            more = 2;
-            if (b == 0xe0) low = 0xa0;
-            if (b == 0xed) high = 0x9f;
-        } else if (b >= 0xf0 && b <= 0xf4) {
-            more = 3;
-            if (b == 0xf0) low = 0x90;
-            if (b == 0xf4) high = 0x8f;
-        } else {
-            return false;
-        }
-        if (s.size() - i - 1 < static_cast<std::size_t>(more)) return false;
-        for (int k = 1; k <= more; ++k) {
-            const unsigned char c = static_cast<unsigned char>(s[i + k]);
-            if (k == 1 ? c < low || c > high : c < 0x80 || c > 0xbf) return false;
-        }
-        i += static_cast<std::size_t>(more) + 1;
-    }
-    return true;
 }
 
 enum class Unpacked { ok, damaged, too_long };
@@ -220,10 +179,8 @@ RUN_READING read_link(std::string_view text) {
 }  // namespace
 
 std::uint32_t run_link_crc32(std::string_view bytes) {
-    static const std::array<std::uint32_t, 256> table = crc_table();
-    std::uint32_t c = 0xffffffffu;
-    for (char b : bytes) c = table[(c ^ static_cast<unsigned char>(b)) & 0xff] ^ (c >> 8);
-    return c ^ 0xffffffffu;
+    return static_cast<std::uint32_t>(
+        crc32_z(0, reinterpret_cast<const Bytef *>(bytes.data()), static_cast<z_size_t>(bytes.size())));
 }
 
 std::string run_link_base64url(std::string_view bytes) { return base64url(bytes); }

@@ -8,12 +8,9 @@
 #include <thread>
 
 #include "hall/names.h"
-#include "hall/sha256.h"
 #include "tests/hall/hall_fixture.h"
 
 namespace {
-std::string hex_of(const DIGEST &digest) { return hex(digest.data(), digest.size()); }
-
 // A quick game: the hero "hero", seed 42, Strength, then q on the first map. The program reads
 // all 13 bytes and shows level 1; a new hero has no experience.
 const char *const quick_keys = "hero\nn\n42\n1\nq";
@@ -31,37 +28,6 @@ const std::string quick_record =
     "\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
     "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
 }  // namespace
-
-TEST(Digest, Sha256KnownAnswers) {
-    EXPECT_EQ(hex_of(sha256("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(hex_of(sha256("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(hex_of(sha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
-              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    EXPECT_EQ(hex_of(sha256(std::string(1000000, 'a'))),
-              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
-    // Lengths about the padding's edges: one block, the length spilling into a second, two.
-    const std::pair<int, const char *> edges[] = {
-        {55, "d5e285683cd4efc02d021a5c62014694958901005d6f71e89e0989fac77e4072"},
-        {56, "04c26261370ee7541549d16dee320c723e3fd14671e66a099afe0a377c16888e"},
-        {63, "75220b47218278e656f2013bb8f0c455a25eaf01e86c64924e9d48d89776d6f2"},
-        {64, "7ce100971f64e7001e8fe5a51973ecdfe1ced42befe7ee8d5fd6219506b5393c"},
-        {65, "9537c5fdf120482f7d58d25e9ed583f52c02b4e304ea814db1633ad565aed7e9"},
-        {119, "000b48d4edf0fa7bee3c6236ecd2785baa5db4eeb8bb54341b029e0d9fa5fb0c"},
-        {120, "13f05a0b594787f5ecd315edc96141bd3243203d1b7d4f0836f37308b276ba98"}};
-    for (const auto &[length, expected] : edges)
-        EXPECT_EQ(hex_of(sha256(std::string(static_cast<std::size_t>(length), 'x'))), expected) << length;
-}
-
-TEST(Digest, HmacSha256Rfc4231) {
-    EXPECT_EQ(hex_of(hmac_sha256(std::string(20, '\x0b'), "Hi There")),
-              "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7");
-    EXPECT_EQ(hex_of(hmac_sha256("Jefe", "what do ya want for nothing?")),
-              "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
-    // A key longer than a block is hashed first.
-    EXPECT_EQ(hex_of(hmac_sha256(std::string(131, '\xaa'),
-                                 "Test Using Larger Than Block-Size Key - Hash Key First")),
-              "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54");
-}
 
 TEST(Names, EveryByteShowsAndNoneActs) {
     EXPECT_EQ(visible_name("hero"), "hero");

@@ -157,9 +157,9 @@ if [ -n "$hall" ]; then
     same "the hall's Architecture" amd64 "$(hall_field Architecture)"
     same "the hall's Maintainer" "The Marrowdeep team <team@marrowdeep.example>" "$(hall_field Maintainer)"
     [ "$(hall_field Description | wc -l)" -ge 3 ] || fail "the hall's description has no longer part"
-    # Depends comes from dpkg-shlibdeps: the C and C++ libraries, SQLite's and PostgreSQL's.
+    # Depends comes from dpkg-shlibdeps: the C and C++ libraries, SQLite's, PostgreSQL's and libcrypto's.
     depends=$(hall_field Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')
-    for library in libc6 libstdc++6 libsqlite3-0 libpq5; do
+    for library in libc6 libstdc++6 libsqlite3-0 libpq5 libssl3; do
         printf '%s\n' "$depends" | grep -qxF "$library" || fail "the hall's Depends lacks $library: '$(hall_field Depends)'"
     done
     if ! lintian --allow-root --fail-on error,warning "$hall"; then
