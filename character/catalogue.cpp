@@ -4,12 +4,7 @@
 
 #include "character/character.h"
 #include "console/console.h"
-
-WEAPON iron_sword, diamond_sword, end_sword, strange_sword;
-ARMOR iron_armor, gold_armor, happy_armor;
-DRUG little_heart, broken_heart;
-std::map<int, std::string> scrollname;
-PLAYER Summ;
+#include "state/state.h"
 
 void FightItemINIT() {
     iron_sword = {"Iron Sword =|==> ", 90, 150, 250};

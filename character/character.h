@@ -55,13 +55,8 @@ struct PLAYER {
 constexpr int MAX_DRUG_NUM = 3;
 
 // ---------------------------------------------------------------------------------------------
-// The catalogue, filled once at start-up and read-only afterwards.
-extern WEAPON iron_sword, diamond_sword, end_sword, strange_sword;
-extern ARMOR iron_armor, gold_armor, happy_armor;
-extern DRUG little_heart, broken_heart;
-extern std::map<int, std::string> scrollname;  // stat index to its display name
-extern PLAYER Summ;                            // the hidden boss
-
+// The catalogue (its records live with the game's state, state/state.h): filled once at start-up,
+// and the characters made from it.
 void FightItemINIT();
 PLAYER SummonAI(int ai_lv, bool isplr);
 PLAYER SummonAIBOSS();

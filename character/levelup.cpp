@@ -3,7 +3,7 @@
 
 #include "character/character.h"
 #include "console/console.h"
-#include "game/state.h"
+#include "state/state.h"
 
 int exp_threshold(int lv) { return trunc_int(std::pow(1.5, static_cast<double>(lv) + 1)); }
 

@@ -2,7 +2,7 @@
 // room, or a new scroll.
 #include "character/character.h"
 #include "console/console.h"
-#include "game/state.h"
+#include "state/state.h"
 
 namespace {
 void show_weapon(const WEAPON &w) {

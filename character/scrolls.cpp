@@ -6,7 +6,7 @@
 
 #include "character/character.h"
 #include "console/console.h"
-#include "game/state.h"
+#include "state/state.h"
 
 SCROLL spawnscroll(int lv) {
     SCROLL s;

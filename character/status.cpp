@@ -3,6 +3,7 @@
 
 #include "character/character.h"
 #include "console/console.h"
+#include "state/state.h"
 
 const char *drug_suffix(const DRUG &drug) {
     if (drug.name == little_heart.name) return " (+100hp)\n";

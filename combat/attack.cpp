@@ -4,6 +4,7 @@
 
 #include "combat/combat.h"
 #include "console/console.h"
+#include "state/state.h"
 
 void Attack(PLAYER &plr, PLAYER &ai, int &K) {
     int damage = getval(clamp_int(static_cast<long long>(plr.base_atk) + plr.wea.atk), plr.buff[2]);

@@ -2,8 +2,12 @@
 // with its two-column fight screen.
 #pragma once
 
+#include <utility>
+
 #include "character/character.h"
-#include "game/state.h"
+
+// A fight's result: whether the hero came through, and the rounds it took.
+using FightResult = std::pair<bool, int>;
 
 // plr attacks ai; K is the attacker's number of charges, used up by the attack.
 void Attack(PLAYER &plr, PLAYER &ai, int &K);

@@ -5,6 +5,7 @@
 
 #include "combat/combat.h"
 #include "console/console.h"
+#include "state/state.h"
 
 void FightINIT(PLAYER &plr) { plr.real_es = plr.max_es; }
 

@@ -49,7 +49,7 @@ constexpr Additive seeded(unsigned start) {
 
 // Before any seeding the generator stands as seeded with 1, as the runtime library's does: the
 // hero is rolled before the seed is planted. Worked out by the compiler.
-constinit Additive generator = seeded(1);
+GAME_LOCAL constinit Additive generator = seeded(1);
 }  // namespace
 
 int additive_rand() { return draw(generator); }

@@ -53,14 +53,14 @@ int Number(std::string str) {
 // ---------------------------------------------------------------------------------------------
 // Output
 
-void say(const std::string &s) { std::fwrite(s.data(), 1, s.size(), con.out); }
+void say(const std::string &s) { std::fwrite(s.data(), 1, s.size(), host.out); }
 
-void say(const char *s) { std::fputs(s, con.out); }
+void say(const char *s) { std::fputs(s, host.out); }
 
 void sayf(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    std::vfprintf(con.out, format, args);
+    std::vfprintf(host.out, format, args);
     va_end(args);
 }
 
@@ -83,7 +83,7 @@ void purple(std::string x) { colour("\x1b[35m", x); }
 
 void Space(std::string s, int task_len) {
     long long blanks = static_cast<long long>(task_len) + 1 - static_cast<long long>(s.size());
-    for (long long i = 0; i < blanks; ++i) std::fputc(' ', con.out);
+    for (long long i = 0; i < blanks; ++i) std::fputc(' ', host.out);
 }
 
 // The banner heads every map, so it is written as plain text rather than through a format: the
@@ -98,8 +98,8 @@ void PrintInfo() {
 }
 
 void CLEAR() {
-    std::fflush(con.out);
-    con.clear();
+    std::fflush(host.out);
+    host.clear();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -110,9 +110,9 @@ void CLEAR() {
 int next_byte() {
     for (;;) {
         errno = 0;
-        const int c = std::getc(con.in);
-        if (c != EOF || !std::ferror(con.in) || errno != EINTR) return c;
-        std::clearerr(con.in);
+        const int c = std::getc(host.in);
+        if (c != EOF || !std::ferror(host.in) || errno != EINTR) return c;
+        std::clearerr(host.in);
     }
 }
 
@@ -126,7 +126,7 @@ bool is_digit(int c) { return c >= '0' && c <= '9'; }
 
 // The first byte that is not white space; the game ends here if the input has run out.
 int first_visible() {
-    std::fflush(con.out);
+    std::fflush(host.out);
     int c;
     do {
         c = next_byte();
@@ -137,7 +137,7 @@ int first_visible() {
 
 // Gives back the byte that ended an item, so the next read sees it.
 void put_back(int c) {
-    if (c != EOF) std::ungetc(c, con.in);
+    if (c != EOF) std::ungetc(c, host.in);
 }
 }  // namespace
 
@@ -197,14 +197,17 @@ long long read_number(long long low, long long high) {
 char inchar() { return read_raw_key(); }
 
 // ---------------------------------------------------------------------------------------------
-// Leaving
+// Start-up, the terminal's mode and leaving: what the host does for each.
 
-long long (*host_clock)() = nullptr;
-void (*host_leave)() = nullptr;
+void console_start() { host.start(); }
+
+void terminal_setup() { host.key_mode(true); }
+
+void terminal_restore() { host.key_mode(false); }
 
 void leave_game() {
-    std::fflush(con.out);
+    std::fflush(host.out);
     terminal_restore();
-    if (host_leave) host_leave();
-    std::exit(0);
+    host.leave();
+    std::abort();  // no host's way out comes back
 }

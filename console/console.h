@@ -14,35 +14,49 @@
 // The banner's version text. MARROWDEEP_VERSION comes with the core library, from the build.
 inline const char *const version = "RELEASE v" MARROWDEEP_VERSION;
 
+// Each game's own variables: a plain global in the programs, which play one game, and one per
+// thread in the hall's build of the core (MARROWDEEP_GAME_PER_THREAD), which plays many games at
+// once, each on a thread of its own.
+#if defined(MARROWDEEP_GAME_PER_THREAD)
+#define GAME_LOCAL thread_local
+#else
+#define GAME_LOCAL
+#endif
+
 // ---------------------------------------------------------------------------------------------
-// The console the game talks to. The platform source points it at the real terminal; the tests
-// point it at memory, so that every byte can be checked and no pause really waits.
-struct CONSOLE {
-    FILE *in = nullptr;                    // where line answers (and the Linux keys) come from
-    FILE *out = nullptr;                   // where everything the game prints goes
-    void (*clear)() = nullptr;             // runs the platform's clear command
-    void (*wait)(long long ms) = nullptr;  // blocks for a pause, already cut to what the build allows
+// The host: everything the game takes from what runs it. The platform source sets it up for the
+// real terminal, console or page; the tests point it at memory, so that every byte can be checked
+// and no pause really waits; the hall feeds it a run's keys. The game asks the host and never
+// which host it has.
+struct HOST {
+    FILE *in = nullptr;                      // where the keys and the line answers come from
+    FILE *out = nullptr;                     // where everything the game prints goes
+    void (*start)() = nullptr;               // first thing at start-up
+    void (*clear)() = nullptr;               // runs the platform's clear command
+    void (*wait)(long long ms) = nullptr;    // blocks for a pause, already cut to what the build allows
+    void (*key_mode)(bool on) = nullptr;     // keys arrive as they are typed (on), or as found (off)
+    int (*roll)() = nullptr;                 // one random draw
+    void (*plant_seed)(unsigned) = nullptr;  // seeds the draws
+    long long (*clock)() = nullptr;          // the clock in seconds since 1970, for a seed taken from it
+    void (*leave)() = nullptr;               // ends the game with status 0; never comes back
 };
-extern CONSOLE con;
+extern GAME_LOCAL HOST host;
 
 // ---------------------------------------------------------------------------------------------
 // Random numbers. Every draw of the game goes through roll() and the one seeding through
 // plant_seed(). They are the runtime library's rand() and srand() in the Linux and the Windows
-// program, and the Linux generator written out (below) in the web page, unless a test has put
-// another generator in their place.
-extern int (*rand_source)();
-extern void (*seed_source)(unsigned);
-inline int roll() { return rand_source(); }
-inline void plant_seed(unsigned start) { seed_source(start); }
+// program, and the Linux generator written out (below) in the web page and the hall.
+inline int roll() { return host.roll(); }
+inline void plant_seed(unsigned start) { host.plant_seed(start); }
 
 // The Linux runtime library's rand() and srand(), draw for draw, for a build whose runtime
 // library has another generator.
 int additive_rand();
 void additive_srand(unsigned start);
 
-// The clock, in seconds since 1970, read once a game, for a seed taken from the clock (the answer
-// y). It is the runtime library's time() in the Linux and the Windows program, and the page's
-// clock in the web page, which can then give a game it plays again the second it first read.
+// The platform's clock, in seconds since 1970: the runtime library's time() in the Linux and the
+// Windows program, the page's clock in the web page, which can then give a game it plays again
+// the second it first read.
 long long clock_now();
 
 int l_r_rand(int l, int r);     // uniform in l..r, one draw
@@ -57,7 +71,7 @@ int clamp_int(long long v);
 int trunc_int(double v);  // truncates toward zero, then pins to the int range
 
 // ---------------------------------------------------------------------------------------------
-// Output. All of it goes to con.out in program order; it is flushed before every read, pause
+// Output. All of it goes to host.out in program order; it is flushed before every read, pause
 // and clear, so the player sees a message while its pause runs.
 void say(const std::string &s);
 void say(const char *s);
@@ -87,7 +101,7 @@ void PAUSE(double s);
 
 // ---------------------------------------------------------------------------------------------
 // Input. When standard input has ended, every read ends the game at once with status 0.
-int next_byte();                                       // the next byte of con.in, or EOF at its true end
+int next_byte();                                       // the next byte of host.in, or EOF at its true end
 char inchar();                                         // the raw key: every key counts (read_raw_key)
 char read_raw_key();                                   // the main loop's raw key
 char single_key();                                     // the single-key prompt
@@ -97,14 +111,8 @@ long long read_number(long long low, long long high);  // line answer: a whole n
 
 // ---------------------------------------------------------------------------------------------
 // Platform set-up and leaving.
-void console_start();            // first thing at start-up
+void console_start();            // first thing at start-up (the host's start)
 void terminal_setup();           // right after the name is read: keys arrive as they are typed
 void terminal_restore();         // puts the terminal back as the game found it
 void drink_animation();          // the short show while a drug goes down (Windows only)
-[[noreturn]] void leave_game();  // ends the program with status 0
-
-// ---------------------------------------------------------------------------------------------
-// A host that plays the game inside a process of its own instead of as a program (the hall,
-// which plays recorded runs again). The programs leave both empty.
-extern long long (*host_clock)();  // answers the clock read at start-up instead of clock_now()
-extern void (*host_leave)();       // takes the game back where it would leave; never returns
+[[noreturn]] void leave_game();  // puts the terminal back and leaves through the host

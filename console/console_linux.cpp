@@ -90,7 +90,10 @@ void install(int sig, void (*handler)(int), int flags) {
     sigaction(sig, &action, nullptr);
 }
 
-void restore_at_exit() { terminal_restore(); }
+void give_back_at_exit() {
+    keys_wanted = 0;
+    give_back();
+}
 
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE: the terminal first, then the signal ends the
 // program as it would have (the handler was installed to run once).
@@ -128,20 +131,18 @@ void resume_on_signal(int) {
     if (keys_wanted && set_mode(key_mode)) keys_held = 1;
     errno = saved_errno;
 }
-}  // namespace
 
-CONSOLE con{stdin, stdout, run_clear, sleep_seconds};
-int (*rand_source)() = &std::rand;
-void (*seed_source)(unsigned) = &std::srand;
+void nothing_to_start() {}
 
-long long clock_now() { return std::time(nullptr); }
-
-void console_start() {}
-
-void terminal_setup() {
-    // The terminal is the game's only when its keys come from it: a host that feeds the game
-    // from memory leaves its own terminal alone.
-    if (con.in != stdin || !isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &found_mode) != 0) return;
+// Keys as they are typed from the name on, with the terminal's own echo, and the mode the
+// terminal had when the game leaves. Only a terminal on standard input has a mode to set.
+void lend_terminal(bool on) {
+    if (!on) {
+        keys_wanted = 0;
+        give_back();
+        return;
+    }
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &found_mode) != 0) return;
     key_mode = found_mode;
     key_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON);  // echo stays on
     key_mode.c_cc[VMIN] = 1;
@@ -150,13 +151,26 @@ void terminal_setup() {
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) install(sig, restore_on_signal, SA_RESETHAND);
     install(SIGTSTP, stop_on_signal, 0);
     install(SIGCONT, resume_on_signal, 0);
-    std::atexit(restore_at_exit);
+    std::atexit(give_back_at_exit);
 
     keys_wanted = 1;
     if (set_mode(key_mode)) keys_held = 1;
 }
 
-void terminal_restore() {
-    keys_wanted = 0;
-    give_back();
-}
+void exit_game() { std::exit(0); }
+}  // namespace
+
+long long clock_now() { return std::time(nullptr); }
+
+GAME_LOCAL HOST host{
+    .in = stdin,
+    .out = stdout,
+    .start = nothing_to_start,
+    .clear = run_clear,
+    .wait = sleep_seconds,
+    .key_mode = lend_terminal,
+    .roll = &std::rand,
+    .plant_seed = &std::srand,
+    .clock = clock_now,
+    .leave = exit_game,
+};

@@ -6,13 +6,13 @@
 #include "console/console.h"
 
 void PAUSE(double s) {
-    std::fflush(con.out);
-    con.wait(static_cast<long long>(s) * 1000);  // 1.5 seconds become 1
+    std::fflush(host.out);
+    host.wait(static_cast<long long>(s) * 1000);  // 1.5 seconds become 1
 }
 
 // The next byte of the input, blanks and line ends included.
 char read_raw_key() {
-    std::fflush(con.out);
+    std::fflush(host.out);
     int c = next_byte();
     if (c == EOF) leave_game();
     return static_cast<char>(c);

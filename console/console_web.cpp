@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 #include "console/console.h"
 
@@ -78,22 +79,29 @@ void clear_page() { page_clear(); }
 void pause_page(long long ms) {
     if (ms >= 1000 && page_pause(static_cast<int>(ms / 1000))) page_pause_end();
 }
-}  // namespace
+// The page's terminal: keys and answers read from the page, everything written drawn on it.
+void start_page() {
+    page_started(MARROWDEEP_VERSION, static_cast<int>(sizeof MARROWDEEP_VERSION - 1));
+    host.in = fopencookie(nullptr, "r", cookie_io_functions_t{read_page, nullptr, nullptr, nullptr});
+    host.out = fopencookie(nullptr, "w", cookie_io_functions_t{nullptr, write_page, nullptr, nullptr});
+}
 
-// The input and the output are opened when the game starts.
-CONSOLE con{nullptr, nullptr, clear_page, pause_page};
-// The browser's runtime library has a generator of its own; the game takes the Linux one.
-int (*rand_source)() = &additive_rand;
-void (*seed_source)(unsigned) = &additive_srand;
+void page_keys(bool on) { page_key_mode(on ? 1 : 0); }
+
+void exit_game() { std::exit(0); }
+}  // namespace
 
 long long clock_now() { return static_cast<long long>(page_clock()); }
 
-void console_start() {
-    page_started(MARROWDEEP_VERSION, static_cast<int>(sizeof MARROWDEEP_VERSION - 1));
-    con.in = fopencookie(nullptr, "r", cookie_io_functions_t{read_page, nullptr, nullptr, nullptr});
-    con.out = fopencookie(nullptr, "w", cookie_io_functions_t{nullptr, write_page, nullptr, nullptr});
-}
-
-void terminal_setup() { page_key_mode(1); }
-
-void terminal_restore() { page_key_mode(0); }
+GAME_LOCAL HOST host{
+    .in = nullptr,
+    .out = nullptr,
+    .start = start_page,
+    .clear = clear_page,
+    .wait = pause_page,
+    .key_mode = page_keys,
+    .roll = &additive_rand,
+    .plant_seed = &additive_srand,
+    .clock = clock_now,
+    .leave = exit_game,
+};

@@ -25,7 +25,7 @@ void sleep_milliseconds(long long ms) {
 // two values, 0 or 224 and then the key's code. Such a key is read whole and reaches the game as
 // '\0', which no screen gives a meaning, so its code is never taken for a key of its own.
 char console_key() {
-    std::fflush(con.out);
+    std::fflush(host.out);
     int c = _getch();
     if (c == EOF) leave_game();
     if (c == 0 || c == 224) {
@@ -42,7 +42,7 @@ bool output_mode_found = false;
 
 void restore_output_mode() {
     // Whatever is still buffered goes out while the console still turns escape codes into colours.
-    std::fflush(con.out);
+    std::fflush(host.out);
     if (output_mode_found) SetConsoleMode(console_out, found_output_mode);
 }
 
@@ -52,15 +52,8 @@ BOOL WINAPI restore_on_close(DWORD) {
     if (output_mode_found) SetConsoleMode(console_out, found_output_mode);
     return FALSE;
 }
-}  // namespace
 
-CONSOLE con{stdin, stdout, run_cls, sleep_milliseconds};
-int (*rand_source)() = &std::rand;
-void (*seed_source)(unsigned) = &std::srand;
-
-long long clock_now() { return std::time(nullptr); }
-
-void console_start() {
+void start_console() {
     // Without virtual-terminal processing the console prints the colour codes as text.
     console_out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (console_out != INVALID_HANDLE_VALUE && GetConsoleMode(console_out, &found_output_mode)) {
@@ -76,13 +69,33 @@ void console_start() {
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
 }
 
-void terminal_setup() {}
+// The console's keys always arrive as typed; what goes back when the game leaves is the output
+// mode that start_console() found.
+void console_keys(bool on) {
+    if (!on) restore_output_mode();
+}
 
-void terminal_restore() { restore_output_mode(); }
+void exit_game() { std::exit(0); }
+}  // namespace
+
+long long clock_now() { return std::time(nullptr); }
+
+GAME_LOCAL HOST host{
+    .in = stdin,
+    .out = stdout,
+    .start = start_console,
+    .clear = run_cls,
+    .wait = sleep_milliseconds,
+    .key_mode = console_keys,
+    .roll = &std::rand,
+    .plant_seed = &std::srand,
+    .clock = clock_now,
+    .leave = exit_game,
+};
 
 void PAUSE(double s) {
-    std::fflush(con.out);
-    con.wait(static_cast<long long>(1000.0 * s));
+    std::fflush(host.out);
+    host.wait(static_cast<long long>(1000.0 * s));
 }
 
 char read_raw_key() { return console_key(); }
@@ -93,8 +106,8 @@ void drink_animation() {
     say("Drink");
     for (int i = 0; i < 3; ++i) {
         say(".");
-        std::fflush(con.out);
-        con.wait(500);
+        std::fflush(host.out);
+        host.wait(500);
     }
     say("\n");
 }

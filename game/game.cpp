@@ -5,8 +5,9 @@
 
 #include "character/character.h"
 #include "console/console.h"
-#include "game/state.h"
+#include "game/game.h"
 #include "maze/maze.h"
+#include "state/state.h"
 
 void Game(int x, int y) {
     print(x, y);
@@ -47,7 +48,7 @@ void play_game() {
     say("Random Seed?(y/n)\n");
     char op = read_answer();
     if (op == 'y') {
-        seed = host_clock ? host_clock() : clock_now();
+        seed = host.clock();
     } else {
         say("\nInput Seed:");
         seed = read_number(LLONG_MIN, LLONG_MAX);

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "game/state.h"
+#include "game/game.h"
 
 namespace {
 const char *const help =

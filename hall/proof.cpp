@@ -10,17 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
 
 #include "character/character.h"
 #include "console/console.h"
-#include "game/state.h"
-#include "maze/maze.h"
+#include "game/game.h"
+#include "state/state.h"
 
 namespace {
-std::mutex proving;
-
 // Thrown where the game would leave, and where it goes past its budget; caught by prove().
 struct Left {};
 struct OverBudget {};
@@ -31,7 +28,8 @@ const char *const DIED_OF_REFRESHING =
     "YOU LOSE!\nYou died of refreshing your map.\n"
     "Can't you calculate your health before pressing the keys?\n";
 
-// What one proof is playing, and what it has seen so far.
+// What one proof is playing, and what it has seen so far: one for each thread, as each proof
+// thread plays its own game.
 struct Replay {
     const RUN *run = nullptr;
     std::size_t at = 0;       // the next key handed to the game's input
@@ -43,7 +41,7 @@ struct Replay {
     bool boss = false;
     std::string tail;  // the last bytes written, at most `kept` of them
 };
-Replay replay;
+thread_local Replay replay;
 
 // Enough of the last bytes written to hold either sentence whole, though the game wrote it in
 // pieces between two flushes.
@@ -80,8 +78,9 @@ ssize_t scan_output(void *, const char *bytes, size_t size) {
     return static_cast<ssize_t>(size);
 }
 
-void no_clear() {}
+void nothing() {}
 void no_pause(long long) {}
+void no_key_mode(bool) {}
 long long run_clock() {
     if (!replay.run->has_clock) throw NoClock{};
     replay.clock_read = true;
@@ -101,26 +100,6 @@ int budgeted_rand() {
     return additive_rand();
 }
 
-// The game's lasting state as the program has it when it is loaded, before start-up: every
-// record empty, every number zero, the generator as if seeded with 1.
-void as_loaded() {
-    _P_ = PLAYER{};
-    CheatMode = false;
-    pref = false;
-    seed = 0;
-    iron_sword = diamond_sword = end_sword = strange_sword = WEAPON{};
-    iron_armor = gold_armor = happy_armor = ARMOR{};
-    little_heart = broken_heart = DRUG{};
-    scrollname.clear();
-    Summ = PLAYER{};
-    for (auto &edge : edges) edge = side{};
-    indplan = 0;
-    std::memset(p, 0, sizeof p);
-    for (auto &list : g) list.clear();
-    std::memset(maze, 0, sizeof maze);
-    additive_srand(1);
-}
-
 PROOF refused(int status, const char *sentence) {
     PROOF proof;
     proof.status = status;
@@ -128,12 +107,10 @@ PROOF refused(int status, const char *sentence) {
     return proof;
 }
 
-// The console and the hooks of a proof, put in place for one game and taken away after it,
+// The host of a proof, put in place for one game on this thread and taken away after it,
 // whatever way it ends.
 struct Host {
-    CONSOLE before = con;
-    int (*rand_before)() = rand_source;
-    void (*seed_before)(unsigned) = seed_source;
+    HOST before = host;
     FILE *in = nullptr;
     FILE *out = nullptr;
 
@@ -144,24 +121,27 @@ struct Host {
             close();
             throw std::bad_alloc();
         }
-        // One proof at a time holds these: stdio need not lock them for each byte.
+        // Only this thread's game uses these: stdio need not lock them for each byte.
         __fsetlocking(in, FSETLOCKING_BYCALLER);
         __fsetlocking(out, FSETLOCKING_BYCALLER);
-        static char out_buffer[1 << 16];
+        thread_local char out_buffer[1 << 16];
         std::setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
-        con = CONSOLE{in, out, no_clear, no_pause};
-        rand_source = budgeted_rand;
-        seed_source = &additive_srand;
-        host_clock = run_clock;
-        host_leave = take_back;
+        host = HOST{
+            .in = in,
+            .out = out,
+            .start = nothing,
+            .clear = nothing,
+            .wait = no_pause,
+            .key_mode = no_key_mode,
+            .roll = budgeted_rand,
+            .plant_seed = &additive_srand,
+            .clock = run_clock,
+            .leave = take_back,
+        };
     }
     ~Host() { close(); }
     void close() {
-        con = before;
-        rand_source = rand_before;
-        seed_source = seed_before;
-        host_clock = nullptr;
-        host_leave = nullptr;
+        host = before;
         if (in) std::fclose(in);
         if (out) std::fclose(out);
         in = out = nullptr;
@@ -184,22 +164,21 @@ PROOF prove_within(const RUN &run, long long most_draws) {
     if (run.version != MARROWDEEP_VERSION)
         return refused(422,
                        "This run was played on another version of the game, so it cannot be proved here.");
-    std::lock_guard<std::mutex> hold(proving);
     replay = Replay{};
     replay.run = &run;
     replay.most = most_draws;
-    as_loaded();
 
     PROOF proof;
     RECORD &record = proof.record;
     {
-        Host host;
+        Host proof_host;
+        reset_game_state();
         try {
             play_game();
             record.ending = "fell";  // a fight on the map was lost
         } catch (const Left &) {
-            std::fflush(con.out);
-            if (std::feof(con.in))
+            std::fflush(host.out);
+            if (std::feof(host.in))
                 record.ending = "unfinished";
             else if (ends_with(replay.tail, DIED_OF_REFRESHING))
                 record.ending = "fell";
@@ -209,7 +188,7 @@ PROOF prove_within(const RUN &run, long long most_draws) {
             return refused(400, "This run took its seed from the clock, but its link holds no clock second.");
         } catch (const OverBudget &) {
         }
-        const long long taken = std::ftell(con.in);
+        const long long taken = std::ftell(host.in);
         record.keys = taken < 0 ? 0 : taken;
     }
     if (replay.over)

@@ -3,9 +3,9 @@
 // state when it ends. Nothing a player claims is taken: only the keys, the clock's second and
 // the version.
 //
-// The game's state is global, so one proof runs at a time in a process: prove() holds a mutex
-// for the whole game, and callers on other threads wait for it. It answers every run with a record
-// or a refusal; it throws only std::bad_alloc, when memory runs out. The game draws from the Linux
+// The hall's build of the game keeps each game's state per thread, so proofs on different threads
+// run at once, with no lock; each thread plays one game at a time. prove() answers every run
+// with a record or a refusal; it throws only std::bad_alloc, when memory runs out. The game draws from the Linux
 // program's generator written out, not from the runtime library's rand(), so every hall plays a
 // run alike and nothing else in the process can take the game's numbers.
 #pragma once

@@ -4,12 +4,7 @@
 
 #include "console/console.h"
 #include "maze/maze.h"
-
-side edges[MAXEGDE];
-int indplan = 0;
-int p[MAXNODE];
-std::vector<int> g[MAXNODE];
-char maze[20][40];
+#include "state/state.h"
 
 void init() {
     for (int i = 1; i <= 120; ++i) {

@@ -5,6 +5,7 @@
 #include "combat/combat.h"
 #include "console/console.h"
 #include "maze/maze.h"
+#include "state/state.h"
 #include "tier/tier.h"
 
 namespace {
@@ -73,15 +74,15 @@ void print(int x, int y) {
     for (int i = 1; i <= I; ++i) {
         say(map_space);
         if (i == x && y >= 1 && y <= J) {
-            std::fwrite(&maze[i][1], 1, static_cast<size_t>(y - 1), con.out);
+            std::fwrite(&maze[i][1], 1, static_cast<size_t>(y - 1), host.out);
             blue("@");
-            std::fwrite(&maze[i][y + 1], 1, static_cast<size_t>(J - y), con.out);
+            std::fwrite(&maze[i][y + 1], 1, static_cast<size_t>(J - y), host.out);
         } else {
-            std::fwrite(&maze[i][1], 1, J, con.out);
+            std::fwrite(&maze[i][1], 1, J, host.out);
         }
         say("\n");
     }
-    std::fflush(con.out);
+    std::fflush(host.out);
 }
 
 void Operation(char ch, int &x, int &y, FightResult &dead) {

@@ -2,26 +2,16 @@
 // seed, the map screen, and what each key and each tile does.
 #pragma once
 
-#include <vector>
+#include "combat/combat.h"
+#include "state/state.h"
 
-#include "game/state.h"
+constexpr int I = 17;  // carving runs over rows up to I, tiles over rows below it
+constexpr int J = 31;  // the same for columns
 
-constexpr int MAXNODE = 125;    // room for the cells 1 to 120
-constexpr int MAXEGDE = 14405;  // room for the edge list; 217 entries are used
-constexpr int I = 17;           // carving runs over rows up to I, tiles over rows below it
-constexpr int J = 31;           // the same for columns
-
-// An edge between two neighbouring cells; from is the lower cell number.
-struct side {
-    int from = 0;
-    int to = 0;
-};
-
-extern side edges[MAXEGDE];          // the edge list, used from 1 to indplan
-extern int indplan;                  // number of edges in the list
-extern int p[MAXNODE];               // the union-find parent of each cell
-extern std::vector<int> g[MAXNODE];  // passages each cell opened: 1 to the right, 15 downward
-extern char maze[20][40];            // the tiles: '#', ' ', '*', '&', '!', '$'
+// The hero's start square (row, column) and the four directions: right, left, down, up.
+constexpr int Sx = 2, Sy = 2;
+constexpr int dx[4] = {0, 0, 1, -1};
+constexpr int dy[4] = {1, -1, 0, 0};
 
 void init();
 int find(int x);

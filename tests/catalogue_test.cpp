@@ -4,6 +4,7 @@
 #include "character/character.h"
 #include "console/console.h"
 #include "support/in_memory_console.h"
+#include "state/state.h"
 
 using Catalogue = GameTest;
 
@@ -64,7 +65,7 @@ TEST_F(Catalogue, HoldsTheItemsNamesAndHiddenBoss) {
 }
 
 TEST_F(Catalogue, HeroIsRolledInOrderWithoutScrolls) {
-    rand_source = scripted_rand;
+    host.roll = scripted_rand;
     // hp, shield, attack base, weapon, armour, drug count, then one roll per drug
     script_rolls({0, 0, 4, 3, 1, 2, 2, 1});
     PLAYER hero = SummonAI(1, true);
@@ -107,7 +108,7 @@ TEST_F(Catalogue, HeroIsRolledInOrderWithoutScrolls) {
 }
 
 TEST_F(Catalogue, EnemiesCarryScrollsCountedStraightIntoTheirBonuses) {
-    rand_source = scripted_rand;
+    host.roll = scripted_rand;
     script_rolls({0, 0, 0, 0, 0, 0, /* scrolls: */ 0, 0, 7, 1, 5, 0, 2, 3, 3});
     PLAYER ai = SummonAI(1, false);
     EXPECT_EQ(rolls_left(), 0u);
@@ -121,7 +122,7 @@ TEST_F(Catalogue, EnemiesCarryScrollsCountedStraightIntoTheirBonuses) {
     const int expected[12] = {0, 0, 90 + 120, 160 + 120, 0, 60, 10, 0, 0, 0, 0, 0};
     for (int i = 0; i < 12; ++i) EXPECT_EQ(ai.buff[i], expected[i]) << "buff " << i;
 
-    rand_source = counted_rand;
+    host.roll = counted_rand;
     for (int lv : {1, 2, 3, 7, 12}) {
         draws = 0;
         PLAYER enemy = SummonAI(lv, false);
@@ -138,7 +139,7 @@ TEST_F(Catalogue, EnemiesCarryScrollsCountedStraightIntoTheirBonuses) {
 }
 
 TEST_F(Catalogue, BossDrawsFourAndCarriesTheEndSword) {
-    rand_source = scripted_rand;
+    host.roll = scripted_rand;
     script_rolls({2, 149, 89, 4});
     PLAYER boss = SummonAIBOSS();
     EXPECT_EQ(rolls_left(), 0u);
@@ -161,7 +162,7 @@ TEST_F(Catalogue, CharactersMadeBeforeTheCatalogueCarryEmptyItems) {
     iron_sword = diamond_sword = WEAPON{};
     iron_armor = gold_armor = ARMOR{};
     little_heart = broken_heart = DRUG{};
-    rand_source = scripted_rand;
+    host.roll = scripted_rand;
     script_rolls({0, 0, 0, 0, 0, 2, 2, 0});
     PLAYER hero = SummonAI(1, true);
     expect_weapon(hero.wea, "", 0, 0, 0);

@@ -44,7 +44,7 @@ class AttackTest : public GameTest {
   protected:
     void SetUp() override {
         GameTest::SetUp();
-        rand_source = scripted_rand;
+        host.roll = scripted_rand;
     }
     int K = 0;
 };

@@ -28,7 +28,7 @@ TEST_F(Console, GetvalDividesBeforeMultiplyingAndTruncatesTowardZero) {
 }
 
 TEST_F(Console, ChancesAndRangesDrawOnceEach) {
-    rand_source = scripted_rand;
+    host.roll = scripted_rand;
     script_rolls({0, 999, 998, 999, 1999, 2147483647, 5, 12, 7});
     EXPECT_FALSE(getchance(0));
     EXPECT_TRUE(getchance(1000));
@@ -197,7 +197,7 @@ TEST_F(Console, AReadCutShortBySignalIsNoEndOfInput) {
     };
     FILE *stream = fopencookie(&input, "r", io);
     ASSERT_NE(stream, nullptr);
-    con.in = stream;
+    host.in = stream;
     EXPECT_EQ(read_word(), "first");
     EXPECT_EQ(inchar(), ' ');
     EXPECT_EQ(read_number(INT_MIN, INT_MAX), 42);

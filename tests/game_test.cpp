@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 #include "character/character.h"
 #include "console/console.h"
-#include "game/state.h"
 #include "maze/maze.h"
+#include "state/state.h"
 
 #include "support/draw_limit.h"
 #include "support/run_game.h"
@@ -539,12 +539,14 @@ TEST(Map, RefreshAtThirtyHitPointsKillsAtThirtyOneLeavesOne) {
     int x = 2, y = 2;
     walk(keys, "", s, rolled, x, y);  // the square beside the refresh
 
-    const CONSOLE saved = con;
+    const HOST saved = host;
     char *text = nullptr;
     size_t size = 0;
     FILE *in = fmemopen(const_cast<char *>("y"), 1, "r");
-    con = {in, open_memstream(&text, &size), [] { std::fputs("<clear>", con.out); },
-           [](long long ms) { std::fprintf(con.out, "<sleep %lld>", ms / 1000); }};
+    host.in = in;
+    host.out = open_memstream(&text, &size);
+    host.clear = [] { std::fputs("<clear>", host.out); };
+    host.wait = [](long long ms) { std::fprintf(host.out, "<sleep %lld>", ms / 1000); };
     _P_ = PLAYER{};
     _P_.max_hp = 141;
     FightResult dead{true, INT_MAX};
@@ -552,7 +554,7 @@ TEST(Map, RefreshAtThirtyHitPointsKillsAtThirtyOneLeavesOne) {
     generate(s);
     EXPECT_EXIT(
         {
-            con.out = stderr;
+            host.out = stderr;
             _P_.real_hp = 30;
             Operation(step, x, y, dead);
         },
@@ -563,9 +565,9 @@ TEST(Map, RefreshAtThirtyHitPointsKillsAtThirtyOneLeavesOne) {
 
     _P_.real_hp = 31;
     Operation(step, x, y, dead);
-    std::fclose(con.out);
+    std::fclose(host.out);
     std::fclose(in);
-    con = saved;
+    host = saved;
     EXPECT_EQ(std::string(text, size), "refresh the map at the cost of 30hp?(y/n)\n");
     std::free(text);
     EXPECT_EQ(_P_.real_hp, 1);

@@ -5,7 +5,7 @@
 
 #include "character/character.h"
 #include "console/console.h"
-#include "game/state.h"
+#include "state/state.h"
 #include "support/in_memory_console.h"
 
 namespace {
@@ -45,7 +45,7 @@ TEST_F(Growth, LevelUpRollsTheNewLevelAndGrantsAScroll) {
     EXPECT_EQ(_P_.lv, 1);
 
     _P_.exp = 2;
-    rand_source = scripted_rand;
+    host.roll = scripted_rand;
     script_rolls({29, 0, 2, 0, 0, 7});
     LevelUP(_P_);
     EXPECT_EQ(rolls_left(), 0u);
@@ -66,7 +66,7 @@ TEST_F(Growth, LevelUpRollsTheNewLevelAndGrantsAScroll) {
 
     // Experience beyond the threshold carries on; one level per call.
     _P_.exp = 13;
-    rand_source = counted_rand;
+    host.roll = counted_rand;
     draws = 0;
     LevelUP(_P_);
     EXPECT_EQ(draws, 6);
@@ -208,7 +208,7 @@ TEST_F(Growth, StatusScreenShowsItselfAgainAndOneKeyLeavesThemAll) {
 }
 
 TEST_F(Growth, PickTakesItemsFromTheTables) {
-    rand_source = scripted_rand;
+    host.roll = scripted_rand;
     const WEAPON *weapons[] = {&iron_sword,    &iron_sword, &iron_sword,   &diamond_sword,
                                &diamond_sword, &end_sword,  &strange_sword};
     for (int r = 0; r < 7; ++r) {
@@ -245,7 +245,7 @@ TEST_F(Growth, PickTakesItemsFromTheTables) {
 }
 
 TEST_F(Growth, PickOffersAChangeForAHeldItem) {
-    rand_source = scripted_rand;
+    host.roll = scripted_rand;
     _P_.wea = iron_sword;
     const std::string offer =
         "Change ?\nIron Sword =|==>  (atk:90 critical dmg:15.0%, crit chance:25.0%)\n"
@@ -282,7 +282,7 @@ TEST_F(Growth, PickOffersAChangeForAHeldItem) {
 }
 
 TEST_F(Growth, PickDrugsUpToFourAndScrollsForAnyOtherType) {
-    rand_source = scripted_rand;
+    host.roll = scripted_rand;
     give_drugs({little_heart, little_heart, little_heart});
     script_rolls({5});
     Pick(2);

@@ -108,7 +108,7 @@ TEST_F(Maze, TilesAreRolledRowByRowOncePerOpenSquare) {
     // The k-th roll is k: every eighth open square gets supplies unless it is a dead end.
     std::vector<int> rolls(239);
     for (int k = 0; k < 239; ++k) rolls[k] = k;
-    rand_source = scripted_rand;
+    host.roll = scripted_rand;
     script_rolls(rolls);
     draws = 0;
     scattertiles();

@@ -4,7 +4,7 @@
 
 #include "character/character.h"
 #include "console/console.h"
-#include "game/state.h"
+#include "state/state.h"
 #include "support/in_memory_console.h"
 
 namespace {
@@ -65,7 +65,7 @@ TEST_F(Scrolls, SpawnDrawsTypeThenBothValuesWithinTheLevelsRange) {
     struct Range {
         int lv, str_low, str_high, tac_low, tac_high;
     };
-    rand_source = scripted_rand;
+    host.roll = scripted_rand;
     for (Range r : {Range{1, 90, 160, 10, 60}, Range{5, 130, 200, 50, 100}, Range{10, 180, 250, 100, 150},
                     Range{15, 230, 300, 100, 150}, Range{20, 230, 300, 100, 150}}) {
         script_rolls({0, 0, 7, 1, 5, 0, 8, 15, 16, 3, 11, 6});
@@ -84,7 +84,7 @@ TEST_F(Scrolls, SpawnDrawsTypeThenBothValuesWithinTheLevelsRange) {
         EXPECT_EQ(wrapped_tac.effect[5], r.tac_low + 50) << r.lv;  // 11 % 6
         EXPECT_EQ(wrapped_tac.effect[6], r.tac_low) << r.lv;       // 6 % 6
     }
-    rand_source = counted_rand;
+    host.roll = counted_rand;
     draws = 0;
     for (int i = 0; i < 50; ++i) spawnscroll(i % 20 + 1);
     EXPECT_EQ(draws, 150);

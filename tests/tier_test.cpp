@@ -10,6 +10,7 @@
 #include "console/console.h"
 #include "support/in_memory_console.h"
 #include "tier/tier.h"
+#include "state/state.h"
 
 namespace {
 const std::string RED_STAR = "\x1b[31m*\x1b[0m", GREEN_STAR = "\x1b[32m*\x1b[0m";
@@ -34,7 +35,7 @@ class TierTest : public GameTest {
   protected:
     void SetUp() override {
         GameTest::SetUp();
-        rand_source = scripted_rand;
+        host.roll = scripted_rand;
         _P_.name = "Hero";
         _P_.lv = 1;
         _P_.max_hp = _P_.real_hp = 100;

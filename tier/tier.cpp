@@ -4,7 +4,7 @@
 
 #include "combat/combat.h"
 #include "console/console.h"
-#include "game/state.h"
+#include "state/state.h"
 #include "tier/tier.h"
 
 namespace {

@@ -154,14 +154,13 @@ std::string check_passages(const Model &m) {
 }
 
 TEST(EverySeed, GivesAFinishedPerfectMaze) {
-    rand_source = counted_rand;
+    host.roll = counted_rand;
     std::vector<std::string> faults;
     unsigned corner_seeds = 0;
     static Model m;
 
     for (unsigned seed = 0; seed <= LAST_SEED; ++seed) {
-        indplan = 0;
-        for (auto &list : g) list.clear();
+        reset_game_state();
         std::memset(maze, '#', sizeof maze);
         std::srand(seed);
         draws = 0;
@@ -187,7 +186,7 @@ TEST(EverySeed, GivesAFinishedPerfectMaze) {
         }
         if (!fault.empty()) faults.push_back("seed " + std::to_string(seed) + ": " + fault);
     }
-    rand_source = &std::rand;
+    host.roll = &std::rand;
 
     for (std::size_t i = 0; i < faults.size() && i < 10; ++i) ADD_FAILURE() << faults[i];
     EXPECT_EQ(faults.size(), 0u) << "seeds with a faulty maze";

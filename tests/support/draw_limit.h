@@ -35,16 +35,16 @@ inline int draw() {
 // one more throws TooManyDraws naming `what`. The source is put back either way.
 template <typename Work>
 void with_draw_limit(const std::string &what, Work &&work) {
-    int (*const before)() = rand_source;
+    int (*const before)() = host.roll;
     draw_limit::source = before;
     draw_limit::left = DRAW_LIMIT;
     draw_limit::running = what;
-    rand_source = draw_limit::draw;
+    host.roll = draw_limit::draw;
     try {
         work();
     } catch (...) {
-        rand_source = before;
+        host.roll = before;
         throw;
     }
-    rand_source = before;
+    host.roll = before;
 }

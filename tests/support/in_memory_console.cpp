@@ -7,8 +7,7 @@
 
 #include "character/character.h"
 #include "console/console.h"
-#include "game/state.h"
-#include "maze/maze.h"
+#include "state/state.h"
 #include "support/draw_limit.h"
 
 long long draws = 0;
@@ -35,7 +34,7 @@ size_t output_size = 0;
 FILE *output_stream = nullptr;
 size_t taken = 0;
 std::vector<long long> pause_log;
-CONSOLE saved_console;
+HOST saved_host;
 
 bool test_running = false;
 void exit_guard() {
@@ -44,12 +43,15 @@ void exit_guard() {
     std::_Exit(1);
 }
 
-void mark_clear() { std::fputs("<clear>", con.out); }
+void mark_clear() { std::fputs("<clear>", host.out); }
 
 void mark_pause(long long ms) {
     pause_log.push_back(ms);
-    std::fprintf(con.out, "<sleep %lld>", ms / 1000);
+    std::fprintf(host.out, "<sleep %lld>", ms / 1000);
 }
+void nothing_to_start() {}
+void no_key_mode(bool) {}
+void exit_game() { std::exit(0); }
 }  // namespace
 
 void allow_game_to_end() { test_running = false; }
@@ -72,41 +74,42 @@ int scripted_rand() {
 void GameTest::SetUp() {
     static const bool guarded = std::atexit(exit_guard) == 0;
     test_running = guarded;
-    saved_console = con;
+    saved_host = host;
     output_stream = open_memstream(&output_buffer, &output_size);
     taken = 0;
     pause_log.clear();
-    con.out = output_stream;
-    con.clear = mark_clear;
-    con.wait = mark_pause;
+    host = HOST{
+        .in = nullptr,
+        .out = output_stream,
+        .start = nothing_to_start,
+        .clear = mark_clear,
+        .wait = mark_pause,
+        .key_mode = no_key_mode,
+        .roll = counted_rand,
+        .plant_seed = &std::srand,
+        .clock = clock_now,
+        .leave = exit_game,
+    };
     type("");
 
-    // The game's lasting state as the program has it before start-up.
-    _P_ = PLAYER{};
-    CheatMode = false;
-    pref = false;
-    seed = 0;
-    indplan = 0;
-    for (auto &list : g) list.clear();
+    // The game's lasting state as the program has it before start-up (the runtime generator
+    // seeded with 1), then the maze walled in and the catalogue filled, as start-up does.
+    reset_game_state();
     std::memset(maze, '#', sizeof maze);
     FightItemINIT();
-
-    std::srand(1);
     draws = 0;
     script.clear();
-    rand_source = counted_rand;
 }
 
 void GameTest::TearDown() {
     test_running = false;
-    rand_source = &std::rand;
     if (input) std::fclose(input);
     input = nullptr;
     std::fclose(output_stream);
     std::free(output_buffer);
     output_buffer = nullptr;
     output_stream = nullptr;
-    con = saved_console;
+    host = saved_host;
 }
 
 void GameTest::type(const std::string &text) {
@@ -114,7 +117,7 @@ void GameTest::type(const std::string &text) {
     input_text = text;
     input = input_text.empty() ? std::fopen("/dev/null", "r")
                                : fmemopen(input_text.data(), input_text.size(), "r");
-    con.in = input;
+    host.in = input;
 }
 
 std::string GameTest::output() {

@@ -6,8 +6,8 @@
 #include <deque>
 
 #include "console/console.h"
-#include "game/state.h"
 #include "maze/maze.h"
+#include "state/state.h"
 #include "support/draw_limit.h"
 
 namespace {
@@ -22,18 +22,16 @@ int msvcrt_rand() {
 void use_generator(Runtime runtime, unsigned start) {
     if (runtime == Runtime::glibc) {
         std::srand(start);
-        rand_source = &std::rand;
+        host.roll = &std::rand;
     } else {
         msvcrt_state = start;
-        rand_source = &msvcrt_rand;
+        host.roll = &msvcrt_rand;
     }
 }
 
 PLAYER starting_hero(Runtime runtime) {
     // Start-up makes the hero before the catalogue is filled and before anything is seeded.
-    iron_sword = diamond_sword = end_sword = strange_sword = WEAPON{};
-    iron_armor = gold_armor = happy_armor = ARMOR{};
-    little_heart = broken_heart = DRUG{};
+    reset_game_state();
     use_generator(runtime, 1);
     return SummonAI(1, true);
 }
@@ -46,8 +44,7 @@ Grid current_maze() {
 }
 
 Grid generate_maze(Runtime runtime, long long seed_value) {
-    indplan = 0;
-    for (auto &list : g) list.clear();
+    reset_game_state();
     std::memset(maze, '#', sizeof maze);
     use_generator(runtime, static_cast<unsigned>(seed_value));
     FightItemINIT();
