@@ -41,7 +41,8 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { parseArgs } from 'node:util';
-import { launch, serve, waitInPage, watch } from '../tests/web/browser.mjs';
+import { serve, waitInPage, watch } from '../tests/web/browser.mjs';
+import { launchChromium } from '../tests/web/harness.mjs';
 import { AS_IS, CONDITIONS, PHONE, emulate } from './conditions.mjs';
 import { CATEGORIES, phases } from './first-visit.mjs';
 import { report } from './report.mjs';
@@ -164,7 +165,7 @@ async function newBrowserLoads() {
     const times = { ours: [], blank: [] };
     for (let i = 0; i < 2 * loads; ++i) {
         const which = i % 2 ? 'blank' : 'ours';
-        const chromium = await launch(opt.chromium);
+        const chromium = await launchChromium(opt.chromium);
         try {
             times[which].push((await visit(chromium.browser, which === 'ours' ? OURS : BLANK, AS_IS)).shown);
         } finally {
@@ -184,7 +185,7 @@ async function tabLoads() {
         CONDITIONS.map((c) => [c.name, { first: [], blankFirst: [], floorFirst: [], repeat: [], floorRepeat: [], blankRepeat: [] }]),
     );
     const firsts = [OURS, BLANK, FLOOR];
-    const chromium = await launch(opt.chromium);
+    const chromium = await launchChromium(opt.chromium);
     try {
         for (let round = -1; round < loads; ++round) {
             for (const condition of round % 2 ? CONDITIONS : [...CONDITIONS].reverse()) {
@@ -230,7 +231,7 @@ async function tabLoads() {
 // time to the name question.
 async function whereTheTimeGoes(repeat, condition) {
     const runs = [];
-    const chromium = await launch(opt.chromium);
+    const chromium = await launchChromium(opt.chromium);
     try {
         for (let i = 0; i < 3; ++i) {
             const context = await chromium.browser.createBrowserContext();
@@ -258,7 +259,7 @@ async function whereTheTimeGoes(repeat, condition) {
 // The time from each key's event to the redrawn map shown, sorted: --keys keys of the walk,
 // with the page's CPU slowed `rate` times once the first map shows.
 async function mapKeys(rate) {
-    const chromium = await launch(opt.chromium);
+    const chromium = await launchChromium(opt.chromium);
     try {
         const page = await chromium.browser.newPage();
         await page.setViewport({ width: 1040, height: 840 });
@@ -308,7 +309,7 @@ async function mapKeys(rate) {
 // times from each tap's touch end and from the page hearing it, sorted; null when the page
 // has no panel.
 async function panelTaps(rate) {
-    const chromium = await launch(opt.chromium);
+    const chromium = await launchChromium(opt.chromium);
     try {
         const page = await chromium.browser.newPage();
         await page.setViewport({ width: 390, height: 844, isMobile: true, hasTouch: true, deviceScaleFactor: 3 });
@@ -405,7 +406,7 @@ async function storedGame() {
         ready: () => window.marrowdeep?.reading && window.marrowdeep.writing === 0 && !window.marrowdeep.replaying,
         shown: OURS.shown,
     };
-    const chromium = await launch(opt.chromium);
+    const chromium = await launchChromium(opt.chromium);
     try {
         for (let round = 0; round < loads; ++round) {
             for (const condition of round % 2 ? CONDITIONS : [...CONDITIONS].reverse()) {

@@ -1,12 +1,10 @@
 // What the page's tests and its benchmark share: a static web server for the page's folder on
-// 127.0.0.1, headless Chromium driven by puppeteer-core, and a watch on everything that would
-// tell a player's browser something went wrong.
+// 127.0.0.1, a watch on everything that would tell a player's browser something went wrong, and
+// a wait for the page. The browsers are started in harness.mjs.
 import fs from 'node:fs';
 import http from 'node:http';
-import os from 'node:os';
 import path from 'node:path';
 import zlib from 'node:zlib';
-import puppeteer from 'puppeteer-core';
 
 const TYPES = {
     '.html': 'text/html; charset=utf-8',
@@ -100,59 +98,6 @@ export function serve(folder) {
             });
         });
     });
-}
-
-// Headless Chromium with a profile of its own, thrown away with it, and nothing of its own on
-// the network. As root it runs without its sandbox, which needs a user namespace.
-export async function launch(executablePath) {
-    const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-browser-'));
-    const browser = await puppeteer.launch({
-        executablePath,
-        headless: true,
-        userDataDir: profile,
-        args: [
-            '--no-sandbox',
-            '--disable-gpu',
-            '--disable-dev-shm-usage',
-            '--disable-background-networking',
-            '--disable-component-update',
-            '--disable-sync',
-            '--no-first-run',
-            '--no-default-browser-check',
-        ],
-    });
-    return {
-        browser,
-        close: async () => {
-            await browser.close();
-            fs.rmSync(profile, { recursive: true, force: true });
-        },
-    };
-}
-
-// Headless Firefox over WebDriver BiDi, with a throwaway profile like Chromium's; puppeteer's
-// own preferences already keep it off the network, and these keep off what they leave on.
-export async function launchFirefox(executablePath) {
-    const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-firefox-'));
-    const browser = await puppeteer.launch({
-        browser: 'firefox',
-        executablePath,
-        headless: true,
-        userDataDir: profile,
-        extraPrefsFirefox: {
-            'network.captive-portal-service.enabled': false,
-            'network.connectivity-service.enabled': false,
-            'browser.safebrowsing.update.enabled': false,
-            'app.normandy.enabled': false,
-        },
-    });
-    return {
-        browser,
-        close: async () => {
-            await browser.close();
-            fs.rmSync(profile, { recursive: true, force: true });
-        },
-    };
 }
 
 // The page asks its own origin whether a hall serves it (web/hall-api.js): a static server

@@ -3,13 +3,14 @@
 // and found on the board page, whose row opens its replay; "Today's seed" types the day's seed;
 // files of keys are sent, as the page saves them and as `script` records a terminal game; a run
 // the hall refuses shows the hall's own sentence; and the page served without a hall shows none
-// of this. Each scenario answers a list of failures.
+// of this. Each scenario fails through node:assert.
+import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
-import { waitInPage, watch } from './browser.mjs';
+import { openPage as openWatched, reported, sameBytes, settled, typeKeys, waitInPage } from './harness.mjs';
 
 // The day the hall's clock is held at, and its seed comes from.
 export const HALL_SECOND = 1796947200; // 2026-12-11T00:00:00Z
@@ -55,37 +56,10 @@ async function api(origin, address) {
 
 const said = (page) => page.evaluate(() => window.marrowdeep.said);
 const hallShown = () => Array.from(document.querySelectorAll('.run-bar button')).some((b) => b.textContent === "Today's seed");
-const settled = () => (window.marrowdeep.reading || window.marrowdeep.ended) && !window.marrowdeep.replaying;
 
 // Opens the page; every question it asks (a new game?) is answered yes.
-async function openPage(context, url, problemsOf, ready = () => window.marrowdeep?.reading) {
-    const page = await context.newPage();
-    problemsOf.push(await watch(page, new URL(url).origin));
-    page.on('dialog', (dialog) => dialog.accept());
-    await page.goto(url);
-    await waitInPage(page, ready, 30, 'the page');
-    return page;
-}
-
-// Types keys, each line end as Enter and the keys between two as one piece pasted (the game
-// reads the same), and waits for the game to take them all.
-async function type(page, keys, what) {
-    await page.bringToFront();
-    for (const [i, piece] of keys.split('\n').entries()) {
-        if (i > 0) await page.keyboard.press('Enter');
-        if (!piece) continue;
-        await page.$eval(
-            '.term',
-            (screen, text) => {
-                const data = new DataTransfer();
-                data.setData('text/plain', text);
-                screen.dispatchEvent(new ClipboardEvent('paste', { clipboardData: data, bubbles: true, cancelable: true }));
-            },
-            piece,
-        );
-    }
-    await waitInPage(page, settled, 60, `the end of the keys of ${what}`);
-}
+const openPage = (context, url, problemsOf, ready = () => window.marrowdeep?.reading) =>
+    openWatched(context, url, problemsOf, { ready, what: 'the page', acceptDialogs: true });
 
 // Presses each key on the keyboard, waiting for the game after each, as a player who watches.
 async function pressEach(page, keys, what) {
@@ -121,19 +95,6 @@ async function press(page, scope, text) {
     if (!clicked) throw new Error(`no "${text}" button in ${scope}`);
 }
 
-function same(failures, what, got, want) {
-    if (got === want) return;
-    let at = 0;
-    while (at < got.length && at < want.length && got[at] === want[at]) ++at;
-    const near = (s) => JSON.stringify(s.slice(at, at + 80));
-    failures.push(`${what}: ${got.length} bytes against ${want.length}, parting at byte ${at}: ${near(got)} against ${near(want)}`);
-}
-
-function reported(failures, what, problemsOf) {
-    const problems = problemsOf.flat();
-    if (problems.length) failures.push(`${what}: the browser reported\n  ${problems.join('\n  ')}`);
-}
-
 // The sentence the page shows for a record the hall sent back, from the record's own figures.
 function told(record, kept) {
     const ending = { quit: 'quit', fell: 'fell in a fight', unfinished: 'unfinished' }[record.ending];
@@ -145,12 +106,11 @@ function told(record, kept) {
 // The page served as a static folder (`origin`) shows no hall control, and its probe for one
 // troubles nothing.
 export async function withoutHall({ browser, origin }) {
-    const failures = [];
     const problemsOf = [];
     const context = await browser.createBrowserContext();
     try {
         const page = await openPage(context, `${origin}/?pauses=0`, problemsOf);
-        await type(page, 'plain\nn\n5\n1\nq', 'the game without a hall');
+        await typeKeys(page, 'plain\nn\n5\n1\nq', 'the game without a hall');
         const controls = await page.evaluate(() => ({
             bar: Array.from(document.querySelectorAll('.run-bar button'), (b) => b.textContent),
             list: Array.from(document.querySelectorAll('.run-list button'), (b) => b.textContent),
@@ -158,52 +118,48 @@ export async function withoutHall({ browser, origin }) {
             links: document.querySelectorAll('a[href^="hall.html"]').length,
         }));
         const want = { bar: ['New game'], list: ['Replay', 'Copy link', 'Save', 'Delete'], file: 0, links: 0 };
-        if (JSON.stringify(controls) !== JSON.stringify(want)) failures.push(`without a hall: the page shows ${JSON.stringify(controls)}`);
-        reported(failures, 'without a hall', problemsOf);
+        assert.deepEqual(controls, want, `without a hall: the page shows ${JSON.stringify(controls)}`);
+        reported(problemsOf, 'without a hall');
         // The board page asks for a board, which a static server does not have (a 404 it may log).
         await page.goto(`${origin}/hall.html`);
         await waitInPage(page, () => document.getElementById('board-said').textContent !== '', 30, 'the board page without a hall');
         const board = await page.evaluate(() => [document.getElementById('board-said').textContent, document.getElementById('board').hidden]);
         const none = ['No hall serves this page, so there is no board to show.', true];
-        if (JSON.stringify(board) !== JSON.stringify(none)) failures.push(`without a hall: the board page shows ${JSON.stringify(board)}`);
+        assert.deepEqual(board, none, `without a hall: the board page shows ${JSON.stringify(board)}`);
     } finally {
         await context.close();
     }
-    return failures;
 }
 
 // A game played on the page and sent when it ends; the record the hall keeps is the one shown,
 // sending it again from the list finds it kept, and the board page shows it, its row opening
 // the replay, which plays the game again.
 export async function sendAndBoard({ browser, origin, linuxBytes }) {
-    const failures = [];
     const problemsOf = [];
     const context = await browser.createBrowserContext();
     const keys = '<i>hall</i>\nn\n42\n1\nddsdwq';
     try {
         const page = await openPage(context, `${origin}/?pauses=0`, problemsOf);
         await waitInPage(page, hallShown, 30, 'the hall controls');
-        await type(page, keys, 'the game to send');
-        same(failures, 'send: the game played', await page.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys));
-        if (!(await page.evaluate(() => window.marrowdeep.ended))) failures.push('send: the game did not end');
+        await typeKeys(page, keys, 'the game to send');
+        sameBytes(await page.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys), 'send: the game played');
+        assert.ok(await page.evaluate(() => window.marrowdeep.ended), 'send: the game did not end');
         await press(page, '.note', 'Send to the hall');
         await waitInPage(page, () => window.marrowdeep.said.startsWith('The hall '), 60, 'the record of the run sent');
 
         const board = await api(origin, '/api/board?seed=42');
         const record = board.runs?.[0];
-        if (board.runs?.length !== 1 || record.name !== '<i>hall</i>' || record.keys !== keys.length || record.ending !== 'quit') {
-            failures.push(`send: the board of seed 42 is ${JSON.stringify(board)}`);
-            return failures;
-        }
-        same(failures, 'send: the sentence', await said(page), `${told(record, false)} It is number 1 on the board of seed 42.`);
+        const one = board.runs?.length === 1 && record.name === '<i>hall</i>' && record.keys === keys.length && record.ending === 'quit';
+        assert.ok(one, `send: the board of seed 42 is ${JSON.stringify(board)}`);
+        sameBytes(await said(page), `${told(record, false)} It is number 1 on the board of seed 42.`, 'send: the sentence');
         const boardLink = await page.evaluate(() => document.querySelector('.note a')?.getAttribute('href'));
-        if (boardLink !== 'hall.html?seed=42') failures.push(`send: the record links to ${boardLink}`);
+        assert.equal(boardLink, 'hall.html?seed=42', `send: the record links to ${boardLink}`);
 
         // The same run again, from the list.
         await press(page, '.run-list li:first-child', 'Send to the hall');
         await waitInPage(page, () => window.marrowdeep.said.startsWith('The hall already'), 60, 'the record of the run sent again');
-        same(failures, 'send again', await said(page), `${told(record, true)} It is number 1 on the board of seed 42.`);
-        if ((await api(origin, '/api/board')).runs.length !== 1) failures.push('send again: the hall keeps the run twice');
+        sameBytes(await said(page), `${told(record, true)} It is number 1 on the board of seed 42.`, 'send again');
+        assert.equal((await api(origin, '/api/board')).runs.length, 1, 'send again: the hall keeps the run twice');
 
         // The board page, from the record's link: the name as text, and the row's replay.
         await Promise.all([page.waitForNavigation(), page.click('.note a')]);
@@ -215,21 +171,18 @@ export async function sendAndBoard({ browser, origin, linuxBytes }) {
         }));
         const sent = record.submitted.replace('T', ' ').slice(0, 16) + ' UTC';
         const row = ['1', '<i>hall</i>', String(record.level), record.experience.toLocaleString('en'), 'quit', record.boss ? 'beaten' : 'no', String(keys.length), '42', sent, 'Replay'];
-        if (rows.title !== 'The board of seed 42' || JSON.stringify(rows.cells) !== JSON.stringify([row]) || rows.markup) {
-            failures.push(`board: the page shows ${JSON.stringify(rows)}`);
-        }
+        assert.deepEqual(rows, { title: 'The board of seed 42', cells: [row], markup: 0 }, `board: the page shows ${JSON.stringify(rows)}`);
         const run = (await api(origin, `/api/runs/${record.id}`)).run;
         await Promise.all([page.waitForNavigation(), press(page, '#board', 'Replay')]);
-        if (page.url() !== `${origin}/index.html#run=${run}`) failures.push(`board: the replay opened ${page.url().slice(0, 100)}`);
+        assert.ok(page.url() === `${origin}/index.html#run=${run}`, `board: the replay opened ${page.url().slice(0, 100)}`);
         // The same link with pauses off, played to its end.
         const replay = await openPage(context, `${origin}/index.html?pauses=0#run=${run}`, problemsOf, () => window.marrowdeep);
         await waitInPage(replay, () => window.marrowdeep.ended && !window.marrowdeep.replaying, 60, 'the replay from the board');
-        same(failures, 'board: the replay', await replay.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys));
-        reported(failures, 'send and board', problemsOf);
+        sameBytes(await replay.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys), 'board: the replay');
+        reported(problemsOf, 'send and board');
     } finally {
         await context.close();
     }
-    return failures;
 }
 
 // "Today's seed", pressed at the name question, answers the seed questions with the day's seed
@@ -237,17 +190,16 @@ export async function sendAndBoard({ browser, origin, linuxBytes }) {
 // the run sent is on the day's board. Pressed again in a game past its seed, it starts a new game
 // (after asking) and types the seed there too.
 export async function todaysSeed({ browser, origin, linuxBytes }) {
-    const failures = [];
     const problemsOf = [];
     const context = await browser.createBrowserContext();
     try {
         const day = await api(origin, '/api/daily');
-        if (day.date !== HALL_DATE) failures.push(`today: the hall's day is ${day.date}, not its clock's ${HALL_DATE}`);
+        assert.equal(day.date, HALL_DATE, `today: the hall's day is ${day.date}, not its clock's ${HALL_DATE}`);
         const page = await openPage(context, `${origin}/?pauses=0`, problemsOf);
         await waitInPage(page, hallShown, 30, 'the hall controls');
         await press(page, '.run-bar', "Today's seed");
         await waitInPage(page, () => window.marrowdeep.said.startsWith('The seed of '), 30, "today's seed");
-        await type(page, 'daily\n', 'the name');
+        await typeKeys(page, 'daily\n', 'the name');
         const strength = () => window.marrowdeep.transcript.endsWith('Strength(1)/Tactics(2)?\n') && window.marrowdeep.reading;
         await waitInPage(page, strength, 30, 'the question after the seed');
         // The screen is the one a player gets who types the same keys, one at a time (in a
@@ -257,39 +209,36 @@ export async function todaysSeed({ browser, origin, linuxBytes }) {
         await waitInPage(typist, hallShown, 30, 'the hall controls');
         await pressEach(typist, `daily\nn\n${day.seed}\n`, 'the seed typed');
         const [shown, typed] = [await screenOf(page), await screenOf(typist)];
-        if (!shown.includes(`\nInput Seed:\n${day.seed}\nStrength`) || shown !== typed) {
-            failures.push(`today: the screen shows\n${shown}\nand for the keys typed\n${typed}`);
-        }
+        const asTyped = shown.includes(`\nInput Seed:\n${day.seed}\nStrength`) && shown === typed;
+        assert.ok(asTyped, `today: the screen shows\n${shown}\nand for the keys typed\n${typed}`);
         await other.close();
         // The day's seed changes with the hall's secret, so the game quits at once on its map,
         // whatever the map holds.
-        await type(page, '2\nq', 'the rest of the game');
+        await typeKeys(page, '2\nq', 'the rest of the game');
         const keys = `daily\nn\n${day.seed}\n2\nq`;
-        same(failures, 'today: the game', await page.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys));
+        sameBytes(await page.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys), 'today: the game');
         const stored = await page.evaluate(() => JSON.parse(localStorage.getItem('marrowdeep.runs'))?.[0]?.keys);
-        same(failures, 'today: the keys recorded', stored ?? '', keys);
+        sameBytes(stored ?? '', keys, 'today: the keys recorded');
 
         await press(page, '.note', 'Send to the hall');
         await waitInPage(page, () => window.marrowdeep.said.startsWith('The hall '), 60, 'the record of the day');
         const daily = await api(origin, '/api/daily');
-        if (daily.runs.length !== 1 || daily.runs[0].seed !== day.seed || daily.runs[0].name !== 'daily') {
-            failures.push(`today: the day's board is ${JSON.stringify(daily)}`);
-        }
+        const theDays = daily.runs.length === 1 && daily.runs[0].seed === day.seed && daily.runs[0].name === 'daily';
+        assert.ok(theDays, `today: the day's board is ${JSON.stringify(daily)}`);
 
         // In a game past its seed, the button starts a new game and types the seed there.
         await page.keyboard.press('Enter');
         await waitInPage(page, () => window.marrowdeep.games === 2 && window.marrowdeep.reading, 30, 'a new game');
-        await type(page, 'again\nn\n3\n1\n', 'a game of another seed');
+        await typeKeys(page, 'again\nn\n3\n1\n', 'a game of another seed');
         await press(page, '.run-bar', "Today's seed");
         await waitInPage(page, () => window.marrowdeep.games === 3 && window.marrowdeep.reading, 30, 'the game for the seed');
-        await type(page, 'again\n', 'the name again');
+        await typeKeys(page, 'again\n', 'the name again');
         await waitInPage(page, strength, 30, 'the question after the seed again');
-        same(failures, 'today, again', await page.evaluate(() => window.marrowdeep.transcript), linuxBytes(`again\nn\n${day.seed}\n`));
-        reported(failures, "today's seed", problemsOf);
+        sameBytes(await page.evaluate(() => window.marrowdeep.transcript), linuxBytes(`again\nn\n${day.seed}\n`), 'today, again');
+        reported(problemsOf, "today's seed");
     } finally {
         await context.close();
     }
-    return failures;
 }
 
 // Files of keys sent: one as the page saves it, one that `script` recorded while the Linux
@@ -297,7 +246,6 @@ export async function todaysSeed({ browser, origin, linuxBytes }) {
 // that took its seed from the clock, which cannot be proven, and a run of another version of the
 // game, which the hall refuses in its own words.
 export async function keysFiles({ browser, origin, terminalRecording }) {
-    const failures = [];
     const problemsOf = [];
     const context = await browser.createBrowserContext();
     const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-keys-'));
@@ -319,43 +267,41 @@ export async function keysFiles({ browser, origin, terminalRecording }) {
         const saved = `filed\nn\n${most}\n1\nsdq`;
         const first = await upload(`marrowdeep-filed-${most}.keys`, saved);
         const filed = (await api(origin, `/api/board?seed=${most}`)).runs?.[0];
-        if (!filed || filed.name !== 'filed' || filed.keys !== saved.length) failures.push(`file: the board of seed ${most} holds ${JSON.stringify(filed)}`);
-        else same(failures, 'file: the sentence', first, `${told(filed, false)} It is number 1 on the board of seed ${most}.`);
+        assert.ok(filed && filed.name === 'filed' && filed.keys === saved.length, `file: the board of seed ${most} holds ${JSON.stringify(filed)}`);
+        sameBytes(first, `${told(filed, false)} It is number 1 on the board of seed ${most}.`, 'file: the sentence');
         const link = await page.evaluate(() => document.querySelector('.note a')?.getAttribute('href'));
-        if (link !== `hall.html?seed=${most}`) failures.push(`file: the record links to ${link}`);
+        assert.equal(link, `hall.html?seed=${most}`, `file: the record links to ${link}`);
 
         // A game whose keys run out before its end is kept, but is on no board.
         const openKeys = 'open\nn\n8\n1\nd';
         const open = await upload('marrowdeep-open-8.keys', openKeys);
         const kept = await api(origin, '/api/board?seed=8');
         const unfinished = `level 1, 0 experience, unfinished, no boss beaten, ${openKeys.length} keys. Only finished runs played without a hidden mode are on the boards.`;
-        if (open !== `The hall keeps this run: ${unfinished}` || kept.runs?.length !== 0) {
-            failures.push(`unfinished file: the page says "${open}" and the board of seed 8 is ${JSON.stringify(kept)}`);
-        }
+        const keptOffTheBoard = open === `The hall keeps this run: ${unfinished}` && kept.runs?.length === 0;
+        assert.ok(keptOffTheBoard, `unfinished file: the page says "${open}" and the board of seed 8 is ${JSON.stringify(kept)}`);
 
         if (terminalRecording) {
             const { typed, read } = terminalRecording;
             const answer = await upload('typescript.keys', typed);
             const board = (await api(origin, '/api/board?seed=31')).runs ?? [];
             const run = board.length === 1 ? await api(origin, `/api/runs/${board[0].id}`) : null;
-            if (!run || run.name !== 'term' || run.keys !== read.length || run.ending !== 'quit') {
-                failures.push(`terminal: the page says "${answer}" and the board of seed 31 holds ${JSON.stringify(board)}`);
-            }
+            const taken = run && run.name === 'term' && run.keys === read.length && run.ending === 'quit';
+            assert.ok(taken, `terminal: the page says "${answer}" and the board of seed 31 holds ${JSON.stringify(board)}`);
         }
 
         // A name of 41 bytes: the page says the hall would refuse it, and sends nothing.
         let posted = 0;
         page.on('request', (r) => r.url().endsWith('/api/runs') && (posted += 1));
         const tooLong = await upload('marrowdeep-long-5.keys', `${'n'.repeat(41)}\nn\n5\n1\nq`);
-        same(failures, 'a name too long', tooLong, "The hero's name is longer than 40 bytes; the hall takes names of at most 40.");
-        if (posted !== 0) failures.push(`a name too long: the page sent it ${posted} times`);
+        sameBytes(tooLong, "The hero's name is longer than 40 bytes; the hall takes names of at most 40.", 'a name too long');
+        assert.equal(posted, 0, `a name too long: the page sent it ${posted} times`);
         // Twenty é, two bytes each in UTF-8: 40 bytes, taken.
         const fortyBytes = await upload('marrowdeep-forty-5.keys', `${'\u00c3\u00a9'.repeat(20)}\nn\n5\n1\nq`);
-        if (!fortyBytes.startsWith('The hall keeps this run')) failures.push(`a name of 40 bytes: the page says "${fortyBytes}"`);
+        assert.ok(fortyBytes.startsWith('The hall keeps this run'), `a name of 40 bytes: the page says "${fortyBytes}"`);
 
         const clock = await upload('marrowdeep-clock-clock.keys', 'clock\ny\n1\nq');
         const CLOCK = 'This game took its seed from the clock, and a file of keys does not hold the second it read, so it cannot be proven.';
-        same(failures, 'file with the clock', clock, CLOCK);
+        sameBytes(clock, CLOCK, 'file with the clock');
 
         // A run of version 0.9 in the list: the hall's own sentence for it.
         await page.evaluate(() => {
@@ -370,12 +316,10 @@ export async function keysFiles({ browser, origin, terminalRecording }) {
         await press(page, '.run-list li:first-child', 'Send to the hall');
         const { error } = await refused;
         await waitInPage(page, () => !window.marrowdeep.said.startsWith('Sending'), 30, 'the refusal');
-        same(failures, 'another version', await said(page), error);
-        const problems = problemsOf.flat().filter((p) => !p.includes('422'));
-        if (problems.length) failures.push(`files: the browser reported\n  ${problems.join('\n  ')}`);
+        sameBytes(await said(page), error, 'another version');
+        reported(problemsOf.flat().filter((p) => !p.includes('422')), 'files');
     } finally {
         await context.close();
         fs.rmSync(folder, { recursive: true, force: true });
     }
-    return failures;
 }

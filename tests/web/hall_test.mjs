@@ -7,40 +7,18 @@
 //                      [--chromium PATH]
 //
 // With `script` (util-linux) at hand, a game of the Linux program is played in a terminal under
-// `script -I`, and the keys it logged are uploaded as a file.
+// `script -I`, and the keys it logged are uploaded as a file. Each scenario is a test of
+// node:test; a failure names its scenario, and the hall's log follows any failure.
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { parseArgs } from 'node:util';
-import { launch, serve } from './browser.mjs';
+import { after, before, describe, it } from 'node:test';
 import { keysFiles, sendAndBoard, startHall, todaysSeed, withoutHall } from './hall.mjs';
+import { commandLine, linuxTools, serve, startBrowser } from './harness.mjs';
 
-const { values: opt } = parseArgs({
-    options: {
-        page: { type: 'string' },
-        hall: { type: 'string' },
-        program: { type: 'string' },
-        marks: { type: 'string' },
-        chromium: { type: 'string', default: '/usr/bin/chromium' },
-    },
-});
-for (const name of ['page', 'hall', 'program', 'marks']) {
-    if (!opt[name]) throw new Error(`--${name} is missing`);
-}
-
-// What the Linux program writes for `keys` (one character per byte), its output marked.
-function linuxBytes(keys) {
-    const run = spawnSync(opt.program, [], {
-        input: Buffer.from(keys, 'latin1'),
-        env: { ...process.env, LD_PRELOAD: path.resolve(opt.marks) },
-        maxBuffer: 1 << 28,
-        timeout: 120000,
-    });
-    if (run.error) throw run.error;
-    if (run.status !== 0) throw new Error(`the Linux program ended with ${run.status ?? run.signal}`);
-    return run.stdout.toString('latin1');
-}
+const opt = commandLine(['page', 'hall', 'program', 'marks']);
+const { linuxBytes } = linuxTools(opt);
 
 // A game of the Linux program in a terminal, as `script` logs its typed keys: the name typed
 // with a slip mended by Backspace, each Enter a CR. Answers {typed, read}: the log and the bytes
@@ -64,31 +42,49 @@ function terminalRecording(folder) {
     return { typed, read: 'term\nn\n31\n1\nddq' };
 }
 
-const failures = [];
-const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-hall-test-'));
 const site = path.resolve(opt.page);
-const chromium = await launch(opt.chromium);
-let hall = null;
-try {
-    const server = await serve(site);
-    try {
-        failures.push(...(await withoutHall({ browser: chromium.browser, origin: server.origin })));
-    } finally {
-        await server.close();
-    }
-    hall = await startHall(path.resolve(opt.hall), site, folder);
-    const at = { browser: chromium.browser, origin: hall.origin, linuxBytes };
-    failures.push(...(await sendAndBoard(at)));
-    failures.push(...(await todaysSeed(at)));
-    failures.push(...(await keysFiles({ ...at, terminalRecording: terminalRecording(folder) })));
-} finally {
-    await chromium.close();
-    if (hall) await hall.stop();
-    fs.rmSync(folder, { recursive: true, force: true });
-}
-if (failures.length) {
-    console.log(`FAIL:\n${failures.join('\n')}`);
-    if (hall) console.log(`the hall's log:\n${hall.log.join('\n')}`);
-    process.exit(1);
-}
-console.log('PASS: runs sent to the hall from the page, its boards, the day\'s seed and files of keys');
+
+describe('the page with the hall', () => {
+    let folder;
+    let chromium;
+    let hall = null;
+    let failed = false;
+    // A scenario whose failure keeps the hall's log for the end.
+    const scenario = (run) => async () => {
+        try {
+            await run();
+        } catch (error) {
+            failed = true;
+            throw error;
+        }
+    };
+    before(async () => {
+        folder = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-hall-test-'));
+        chromium = await startBrowser('chromium', opt);
+    });
+    after(async () => {
+        await chromium?.close();
+        if (hall) await hall.stop();
+        if (failed && hall) console.log(`the hall's log:\n${hall.log.join('\n')}`);
+        fs.rmSync(folder, { recursive: true, force: true });
+    });
+
+    it('the page without a hall shows none of its controls', async () => {
+        const server = await serve(site);
+        try {
+            await withoutHall({ browser: chromium.browser, origin: server.origin });
+        } finally {
+            await server.close();
+        }
+    });
+
+    describe('served by the hall', () => {
+        const at = () => ({ browser: chromium.browser, origin: hall.origin, linuxBytes });
+        before(async () => {
+            hall = await startHall(path.resolve(opt.hall), site, folder);
+        });
+        it('a game sent, its record shown and found on the board', scenario(() => sendAndBoard(at())));
+        it("today's seed", scenario(() => todaysSeed(at())));
+        it('files of keys sent', scenario(() => keysFiles({ ...at(), terminalRecording: terminalRecording(folder) })));
+    });
+});

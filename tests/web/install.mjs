@@ -4,11 +4,12 @@
 //
 // Each scenario serves the page folder on an origin of its own, so no worker of another scenario
 // is there before it, in the browser's own profile (an off-the-record one cannot install apps),
-// and answers a list of failures.
+// and fails through node:assert.
+import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { serve, waitInPage, watch } from './browser.mjs';
+import { openPage, reported, sameBytes, serve, waitInPage } from './harness.mjs';
 
 // A short game with a typed seed: the name, no random seed, seed 1, Strength, and steps right
 // and back, a walk into the wall above and a key the map does not know, which meet no fight.
@@ -25,12 +26,10 @@ function pageFiles(folder) {
 
 // A first visit: the page asks for a name and its worker has the page in hand.
 async function firstVisit(browser, origin) {
-    const page = await browser.newPage();
-    const problems = await watch(page, origin);
-    await page.goto(`${origin}/?pauses=0`);
-    await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question');
+    const problemsOf = [];
+    const page = await openPage(browser, `${origin}/?pauses=0`, problemsOf);
     await waitInPage(page, () => navigator.serviceWorker.controller?.state === 'activated', 30, 'a service worker in charge');
-    return { page, problems };
+    return { page, problems: problemsOf[0] };
 }
 
 // What the worker's caches hold: {cache name: [file names, relative to the page's folder]}.
@@ -47,17 +46,15 @@ function cached(page) {
 }
 
 export async function offlinePlay({ browser, folder, linuxBytes }) {
-    const failures = [];
     const server = await serve(folder);
     try {
         const { page, problems } = await firstVisit(browser, server.origin);
         const held = await cached(page);
         const names = Object.keys(held);
-        if (names.length !== 1 || !new RegExp(`^marrowdeep ${server.origin}/ [0-9a-f]{16}$`).test(names[0])) {
-            failures.push(`offline: the worker keeps the caches ${JSON.stringify(names)}, not one named by the build`);
-        } else if (JSON.stringify(held[names[0]]) !== JSON.stringify(pageFiles(folder))) {
-            failures.push(`offline: the cache holds ${held[names[0]].join(' ')}\n  the page has ${pageFiles(folder).join(' ')}`);
-        }
+        const named = names.length === 1 && new RegExp(`^marrowdeep ${server.origin}/ [0-9a-f]{16}$`).test(names[0]);
+        assert.ok(named, `the worker keeps the caches ${JSON.stringify(names)}, not one named by the build`);
+        const files = pageFiles(folder);
+        assert.deepEqual(held[names[0]], files, `the cache holds ${held[names[0]].join(' ')}\n  the page has ${files.join(' ')}`);
 
         const fromNetwork = [];
         page.on('response', (response) => {
@@ -70,24 +67,22 @@ export async function offlinePlay({ browser, folder, linuxBytes }) {
         await waitInPage(page, () => window.marrowdeep.reading || window.marrowdeep.ended, 60, 'the end of the keys, offline');
         const got = await page.evaluate(() => window.marrowdeep.transcript);
         const want = linuxBytes(OFFLINE_KEYS);
-        if (!want.includes('Seed: 1\n')) failures.push('offline: the Linux program did not take the typed seed');
-        if (got !== want) failures.push(`offline: the game wrote ${got.length} bytes, the Linux program ${want.length}`);
+        assert.ok(want.includes('Seed: 1\n'), 'the Linux program did not take the typed seed');
+        sameBytes(got, want, 'the game offline');
 
         // The page's own file by name, with a fragment, comes from the worker too.
         await page.goto(`${server.origin}/index.html?pauses=0#offline`);
         await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question from index.html, offline');
-        if (fromNetwork.length) failures.push(`offline: not from the worker: ${fromNetwork.join(' ')}`);
+        assert.deepEqual(fromNetwork, [], `not from the worker: ${fromNetwork.join(' ')}`);
 
         // With the network off the browser cannot look for a newer worker, which it tells as a
         // failed request for the worker's file: that one is expected, any other is a fault.
         const expected = [`failed request: ${server.origin}/${WORKER}`];
-        const unexpected = problems.filter((problem) => !expected.includes(problem));
-        if (unexpected.length) failures.push(`offline: the browser reported\n  ${unexpected.join('\n  ')}`);
+        reported(problems.filter((problem) => !expected.includes(problem)), 'offline');
         await page.close();
     } finally {
         await server.close();
     }
-    return failures;
 }
 
 // The width and height a PNG file says it has.
@@ -97,36 +92,34 @@ function pngSize(bytes) {
 }
 
 export async function installable({ browser, folder }) {
-    const failures = [];
     const server = await serve(folder);
     try {
         const { page, problems } = await firstVisit(browser, server.origin);
         const session = await page.createCDPSession();
         const { installabilityErrors } = await session.send('Page.getInstallabilityErrors');
-        for (const error of installabilityErrors) {
-            const details = error.errorArguments.map((a) => `${a.name}=${a.value}`).join(' ');
-            failures.push(`installable: Chromium says ${error.errorId} ${details}`);
-        }
+        const details = (error) => error.errorArguments.map((a) => `${a.name}=${a.value}`).join(' ');
+        const said = installabilityErrors.map((error) => `${error.errorId} ${details(error)}`);
+        assert.deepEqual(said, [], `Chromium says ${said.join('\n  ')}`);
         const { errors, data } = await session.send('Page.getAppManifest');
-        for (const error of errors) failures.push(`installable: the manifest: ${error.message}`);
+        assert.deepEqual(errors.map((error) => error.message), [], `the manifest: ${errors.map((error) => error.message).join('\n  ')}`);
         const manifest = JSON.parse(data ?? '{}');
-        if (manifest.display !== 'standalone' || manifest.background_color !== '#000000' || manifest.theme_color !== '#000000') {
-            failures.push(`installable: the manifest shows the app as ${manifest.display} on ${manifest.background_color}`);
-        }
+        assert.ok(
+            manifest.display === 'standalone' && manifest.background_color === '#000000' && manifest.theme_color === '#000000',
+            `the manifest shows the app as ${manifest.display} on ${manifest.background_color}`,
+        );
         // Each PNG icon is the size the manifest says: a wrong one is blurred or refused.
         for (const icon of manifest.icons ?? []) {
             if (icon.type !== 'image/png') continue;
             const size = pngSize(fs.readFileSync(path.join(folder, icon.src)));
-            if (size !== icon.sizes) failures.push(`installable: ${icon.src} is ${size}, the manifest says ${icon.sizes}`);
+            assert.equal(size, icon.sizes, `${icon.src} is ${size}, the manifest says ${icon.sizes}`);
         }
-        if (!(manifest.icons ?? []).some((icon) => icon.purpose === 'maskable')) failures.push('installable: no maskable icon');
-        if (problems.length) failures.push(`installable: the browser reported\n  ${problems.join('\n  ')}`);
+        assert.ok((manifest.icons ?? []).some((icon) => icon.purpose === 'maskable'), 'no maskable icon');
+        reported(problems, 'installable');
         await session.detach();
         await page.close();
     } finally {
         await server.close();
     }
-    return failures;
 }
 
 // A new build served where the old one was: a page open before it keeps the old build's files;
@@ -134,7 +127,6 @@ export async function installable({ browser, folder }) {
 // gone. The new build here is the same page with a changed style sheet and a worker with a new
 // cache name, as the build makes it for any changed file.
 export async function newBuild({ browser, folder }) {
-    const failures = [];
     const site = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-build-'));
     fs.cpSync(folder, site, { recursive: true });
     const server = await serve(site);
@@ -148,7 +140,7 @@ export async function newBuild({ browser, folder }) {
         const worker = fs.readFileSync(path.join(site, WORKER), 'utf8');
         const nextBuild = '0123456789abcdef';
         const newCache = `marrowdeep ${server.origin}/ ${nextBuild}`;
-        if (!worker.includes(`'${oldBuild}'`)) failures.push(`new build: the worker does not name its build ${oldBuild}`);
+        assert.ok(worker.includes(`'${oldBuild}'`), `the worker does not name its build ${oldBuild}`);
         fs.writeFileSync(path.join(site, WORKER), worker.replace(`'${oldBuild}'`, `'${nextBuild}'`));
         fs.appendFileSync(path.join(site, 'page.css'), '/* the new build */\n');
 
@@ -161,23 +153,17 @@ export async function newBuild({ browser, folder }) {
             30,
             'the new worker waiting',
         );
-        if ((await first.page.evaluate(style)) !== oldStyle) failures.push('new build: an open page of the old build got a new file');
+        assert.ok((await first.page.evaluate(style)) === oldStyle, 'an open page of the old build got a new file');
         await first.page.close();
 
         const second = await firstVisit(browser, server.origin);
         const held = Object.keys(await cached(second.page));
-        if (JSON.stringify(held) !== JSON.stringify([newCache])) {
-            failures.push(`new build: after the old pages closed the caches are ${JSON.stringify(held)}, not ["${newCache}"]`);
-        }
-        if (!(await second.page.evaluate(style)).endsWith('/* the new build */\n')) {
-            failures.push('new build: the new page has the old style sheet');
-        }
-        const problems = [...first.problems, ...second.problems];
-        if (problems.length) failures.push(`new build: the browser reported\n  ${problems.join('\n  ')}`);
+        assert.deepEqual(held, [newCache], `after the old pages closed the caches are ${JSON.stringify(held)}, not ["${newCache}"]`);
+        assert.ok((await second.page.evaluate(style)).endsWith('/* the new build */\n'), 'the new page has the old style sheet');
+        reported([first.problems, second.problems], 'new build');
         await second.page.close();
     } finally {
         await server.close();
         fs.rmSync(site, { recursive: true, force: true });
     }
-    return failures;
 }

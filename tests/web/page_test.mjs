@@ -14,76 +14,103 @@
 // alone, the screens whole at each size, and the screen reader switch. And the page's runs
 // (runs.mjs): games resumed after a reload, replays from a link and a saved file, bad links, two
 // tabs and storage refused. And the screen fed random bytes, the page without its font, and the
-// keyboard's keys as the game reads them (screen.mjs).
+// keyboard's keys as the game reads them (screen.mjs). Each is a test of node:test: a failure
+// names its scenario, and every scenario reports.
+import assert from 'node:assert/strict';
 import path from 'node:path';
-import { parseArgs } from 'node:util';
-import { launch, serve, watch } from './browser.mjs';
-import { puppeteerDriver } from './drivers.mjs';
-import { PLACES, keyboardGames, linuxTools, playGame } from './games.mjs';
+import { after, before, describe, it } from 'node:test';
+import { PLACES, keyboardGames, playGame } from './games.mjs';
+import { commandLine, linuxTools, serve, startBrowser } from './harness.mjs';
 import { installable, newBuild, offlinePlay } from './install.mjs';
-import { onPhones } from './phone.mjs';
-import { runScenarios } from './runs.mjs';
+import { SIZES, layoutAt, screenReader, tapsAlone } from './phone.mjs';
+import {
+    badLinksShowSentence,
+    finishedGame,
+    linkReplayed,
+    linkTakenOver,
+    resume,
+    seededByTheClock,
+    storageRefused,
+    twoTabs,
+} from './runs.mjs';
 import { keysAsSent, screenTakesAnyBytes, screenWithoutItsFont } from './screen.mjs';
-import { staticHost } from './static-host.mjs';
+import { gzipTakers, staticHost } from './static-host.mjs';
 
-const { values: opt } = parseArgs({
-    options: {
-        page: { type: 'string' },
-        program: { type: 'string' },
-        marks: { type: 'string' },
-        fuzz: { type: 'string' },
-        regressions: { type: 'string' },
-        chromium: { type: 'string', default: '/usr/bin/chromium' },
-    },
-});
-for (const name of ['page', 'program', 'marks', 'fuzz', 'regressions']) {
-    if (!opt[name]) throw new Error(`--${name} is missing`);
-}
-
+const opt = commandLine(['page', 'program', 'marks', 'fuzz', 'regressions']);
 const { linuxBytes, typeableStream } = linuxTools(opt);
 const games = keyboardGames({ regressions: opt.regressions, linuxBytes, typeableStream });
+const [savedGame, tour] = games.map((game) => game.keys);
 
 // The server the games are played from, as a usual static host.
-const failures = await staticHost();
-const reached = new Set();
-const server = await serve(path.resolve(opt.page));
-const chromium = await launch(opt.chromium);
-try {
-    for (const game of games) {
-        for (const [place, text] of Object.entries(PLACES)) if (linuxBytes(game.keys).includes(text)) reached.add(place);
-        // Each game in a browser context of its own, whose storage holds no game left unfinished.
-        const context = await chromium.browser.createBrowserContext();
-        const page = await context.newPage();
-        const problems = await watch(page, server.origin);
-        failures.push(...(await playGame(puppeteerDriver(page), { origin: server.origin, linuxBytes }, game)));
-        if (problems.length) failures.push(`${game.what}: the browser reported\n  ${problems.join('\n  ')}`);
-        await context.close();
-        console.log(`${game.what}: ${game.keys.length} keys`);
-    }
-    // The page's runs (runs.mjs): a game resumed after a reload, with a typed seed and with one
-    // from the clock; the saved game's link and file; bad links; two tabs; storage refused.
-    const runs = { browser: chromium.browser, origin: server.origin, linuxBytes, tour: games[1].keys, clockTour: typeableStream(53) };
-    failures.push(...(await runScenarios({ ...runs, finished: games[0].keys })));
-    // The page as an installed app: offline play, Chromium's install check and a new build.
-    for (const scenario of [offlinePlay, installable, newBuild]) {
-        failures.push(...(await scenario({ browser: chromium.browser, folder: path.resolve(opt.page), linuxBytes })));
-    }
-    const phones = { browser: chromium.browser, origin: server.origin, linuxBytes, typeableStream, savedGame: games[0].keys };
-    failures.push(...(await onPhones(phones)));
-    // The screen fed random bytes the way the game writes, the page without its font, and the
-    // keyboard's keys as the game reads them (screen.mjs).
-    for (const scenario of [screenTakesAnyBytes, screenWithoutItsFont, keysAsSent]) {
-        failures.push(...(await scenario({ browser: chromium.browser, origin: server.origin })));
-    }
-} finally {
-    await chromium.close();
-    await server.close();
-}
+describe('the static host', () => {
+    it('takes gzip where Accept-Encoding asks for it', gzipTakers);
+    it('serves the folder as a usual static host does', staticHost);
+});
 
-const missed = Object.keys(PLACES).filter((place) => !reached.has(place));
-if (missed.length) failures.push(`no game reached ${missed.join(', ')}`);
-if (failures.length) {
-    console.log(`FAIL:\n${failures.join('\n')}`);
-    process.exit(1);
-}
-console.log(`PASS: ${games.length} games played on the page as the Linux program plays them`);
+describe('the page in Chromium', () => {
+    let server;
+    let chromium;
+    // What every scenario is given: the browser, the page's origin and the Linux program's bytes.
+    const at = () => ({ browser: chromium.browser, origin: server.origin, linuxBytes });
+    before(async () => {
+        server = await serve(path.resolve(opt.page));
+        chromium = await startBrowser('chromium', opt);
+    });
+    after(async () => {
+        await chromium?.close();
+        await server?.close();
+    });
+
+    // Each game in a browser context of its own, whose storage holds no game left unfinished.
+    describe('the keyboard games', () => {
+        for (const game of games) {
+            it(`${game.what} (${game.keys.length} keys)`, () =>
+                chromium.inFreshPage(server.origin, (driver) => playGame(driver, { origin: server.origin, linuxBytes }, game)));
+        }
+        it('reach every place between them', () => {
+            const written = games.map((game) => linuxBytes(game.keys));
+            const missed = Object.keys(PLACES).filter((place) => !written.some((bytes) => bytes.includes(PLACES[place])));
+            assert.deepEqual(missed, [], `no game reached ${missed.join(', ')}`);
+        });
+    });
+
+    // The page's runs: a game resumed after a reload, with a typed seed and with one from the
+    // clock; the saved game's link and file; bad links; two tabs; storage refused.
+    describe('the runs', () => {
+        const found = { link: null };
+        it('a game resumed after a reload', () => resume({ ...at(), keys: tour, what: 'resume' }));
+        it('a game seeded by the clock resumed after a reload, a day later', () =>
+            resume({ ...at(), keys: seededByTheClock(typeableStream(53)), second: 1796000000, what: 'resume with the clock' }));
+        it('the saved game finished, its link made and its run saved as a file', () => finishedGame({ ...at(), keys: savedGame, found }));
+        it('its link replayed at once, and as another version made it', (t) =>
+            found.link ? linkReplayed({ ...at(), keys: savedGame, link: found.link }) : t.skip('the finished game made no link'));
+        it('its link paused at once, stepped and taken over', (t) =>
+            found.link ? linkTakenOver({ ...at(), keys: savedGame, link: found.link }) : t.skip('the finished game made no link'));
+        it('bad links say so and do nothing else', (t) =>
+            found.link ? badLinksShowSentence({ ...at(), link: found.link }) : t.skip('the finished game made no link'));
+        it('a second tab takes the game over', () => twoTabs({ ...at(), keys: tour.slice(0, 300) }));
+        it('storage refused, the game plays on', () => storageRefused(at()));
+    });
+
+    // The page as an installed app: offline play, Chromium's install check and a new build.
+    describe('the installed app', () => {
+        const folder = path.resolve(opt.page);
+        it('plays offline from its service worker', () => offlinePlay({ ...at(), folder }));
+        it("passes Chromium's install check", () => installable({ ...at(), folder }));
+        it("takes a new build's files once no page of the old one is open", () => newBuild({ ...at(), folder }));
+    });
+
+    describe('on phones and in windows of every size', () => {
+        it('a game played by taps alone', () => tapsAlone({ ...at(), typeableStream }));
+        for (const size of SIZES) it(`the screens whole on ${size.what}`, () => layoutAt(size, { ...at(), savedGame }));
+        it('the screen reader switch', () => screenReader({ ...at(), savedGame }));
+    });
+
+    // The screen fed random bytes the way the game writes, the page without its font, and the
+    // keyboard's keys as the game reads them.
+    describe('the screen', () => {
+        it('takes any bytes', () => screenTakesAnyBytes(at()));
+        it('plays without its font', () => screenWithoutItsFont(at()));
+        it("gets the keyboard's keys as a terminal sends them", () => keysAsSent(at()));
+    });
+});

@@ -1,12 +1,13 @@
 // The page on a phone and in windows of every size: a game played by taps alone, the screens
 // whole at five sizes and after a turn of the phone, and the screen reader switch. Each scenario
 // takes the browser, the page's origin and `linuxBytes(keys)` (what the Linux program writes for
-// the keys, clears and pauses marked), and answers with a list of failures.
-import { waitInPage, watch } from './browser.mjs';
+// the keys, clears and pauses marked), and fails through node:assert.
+import assert from 'node:assert/strict';
+import { awaitingKey, openPage, reported, sameBytes, waitInPage } from './harness.mjs';
 
 const PHONE = { width: 390, height: 844, isMobile: true, hasTouch: true, deviceScaleFactor: 2 };
 const SIDEWAYS = { ...PHONE, width: 844, height: 390, isLandscape: true };
-const SIZES = [
+export const SIZES = [
     { what: 'a 360 x 640 phone', viewport: { ...PHONE, width: 360, height: 640 } },
     { what: 'a 390 x 844 phone', viewport: PHONE, turns: true },
     { what: 'a 844 x 390 phone held sideways', viewport: SIDEWAYS, unwrapped: true },
@@ -53,26 +54,21 @@ function showsWhole(rows, lines) {
     return false;
 }
 
+// The page at `viewport` in a browser context of its own: {page, problems, close}.
 async function open(browser, origin, viewport) {
     const context = await browser.createBrowserContext();
-    const page = await context.newPage();
-    await page.setViewport(viewport);
-    const problems = await watch(page, origin);
-    await page.goto(`${origin}/?pauses=0`);
-    await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question');
-    return { page, problems, close: () => context.close() };
+    const problemsOf = [];
+    const page = await openPage(context, `${origin}/?pauses=0`, problemsOf, { viewport });
+    return { page, problems: problemsOf[0], close: () => context.close() };
 }
 
-const settled = () => window.marrowdeep.reading && window.marrowdeep.writing === 0;
-
 // Types `keys` on the keyboard and checks that the last screen shows whole.
-async function typeAndLook(page, keys, want, what, failures) {
+async function typeAndLook(page, keys, want, what) {
     await page.keyboard.type(keys);
-    await waitInPage(page, settled, 60, what);
+    await waitInPage(page, awaitingKey, 60, what);
     const rows = await page.evaluate(() => window.marrowdeep.rows().map((row) => row.trimEnd()));
-    if (!showsWhole(rows, lastScreen(want))) {
-        failures.push(`${what}: the screen's lines are not whole rows in view; the rows are\n    ${rows.join('\n    ')}`);
-    }
+    const whole = showsWhole(rows, lastScreen(want));
+    assert.ok(whole, `${what}: the screen's lines are not whole rows in view; the rows are\n    ${rows.join('\n    ')}`);
 }
 
 // Where the page's parts are, in CSS px.
@@ -130,61 +126,71 @@ async function fitted(page) {
     }
 }
 
-// The screens of the saved game at each size: the map, a fight, and where no line may wrap, the
-// tier's rules and the scroll list too; on the phone, the map again after the phone turned
+// The screens of the saved game at a size of SIZES: the map, a fight, and where no line may wrap,
+// the tier's rules and the scroll list too; on the phone, the map again after the phone turned
 // sideways and back; with the touch keys shown, on a phone at once and in a window by the button.
-async function layoutAtEverySize({ browser, origin, linuxBytes, savedGame, toMap }) {
-    const failures = [];
+export async function layoutAt(size, { browser, origin, linuxBytes, savedGame }) {
+    const toMap = mapOf(savedGame);
     const screens = [
         ['the tier\'s rules', cutAt(linuxBytes, savedGame, 'Press Any Key to Continue'), true],
         ['a fight', cutAt(linuxBytes, savedGame, 'Press k to attack'), false],
         ['the scroll list', cutAt(linuxBytes, savedGame, 'Enter the scrolls you wish to use'), true],
     ];
-    for (const { what, viewport, turns, unwrapped, asBefore } of SIZES) {
-        const { page, problems, close } = await open(browser, origin, viewport);
+    const { what, viewport, turns, unwrapped, asBefore } = size;
+    const { page, problems, close } = await open(browser, origin, viewport);
+    try {
         const touch = Boolean(viewport.hasTouch);
         const portrait = viewport.height > viewport.width;
-        const fault = (text) => failures.push(`${what}: ${text}`);
+        const faults = (list, when) => assert.deepEqual(list, [], `${when}: ${list.join('; ')}`);
 
-        await typeAndLook(page, toMap, linuxBytes(toMap), `${what}, the map`, failures);
+        await typeAndLook(page, toMap, linuxBytes(toMap), 'the map');
         const m = await page.evaluate(measure);
-        layoutFaults(m, portrait, touch).forEach(fault);
+        faults(layoutFaults(m, portrait, touch), 'the map');
         // A desktop window as large as this has the terminal the page always had.
-        if (asBefore && (m.fontSize !== 15 || m.rows !== 40)) fault(`the terminal has ${m.rows} rows at ${m.fontSize} px, not 40 at 15`);
+        if (asBefore) assert.ok(m.fontSize === 15 && m.rows === 40, `the terminal has ${m.rows} rows at ${m.fontSize} px, not 40 at 15`);
         if (turns) {
-            for (const [turned, size] of [['sideways', SIDEWAYS], ['back', viewport]]) {
-                await page.setViewport(size);
-                if (!(await fitted(page))) fault(`the terminal does not fit the phone turned ${turned}`);
+            for (const [turned, turnedTo] of [['sideways', SIDEWAYS], ['back', viewport]]) {
+                await page.setViewport(turnedTo);
+                assert.ok(await fitted(page), `the terminal does not fit the phone turned ${turned}`);
                 const rows = await page.evaluate(() => window.marrowdeep.rows().map((row) => row.trimEnd()));
-                if (!showsWhole(rows, lastScreen(linuxBytes(toMap)))) fault(`the map is not whole after the phone turned ${turned}`);
+                assert.ok(showsWhole(rows, lastScreen(linuxBytes(toMap))), `the map is not whole after the phone turned ${turned}`);
             }
         }
         if (!touch) {
             await page.click('#keys-toggle');
-            if (!(await fitted(page))) fault('the terminal does not fit beside the touch keys');
-            layoutFaults(await page.evaluate(measure), portrait, true).forEach((text) => fault(`with the touch keys on, ${text}`));
+            assert.ok(await fitted(page), 'the terminal does not fit beside the touch keys');
+            faults(layoutFaults(await page.evaluate(measure), portrait, true), 'with the touch keys on');
         }
         let typed = toMap;
         for (const [screen, keys, wide] of screens) {
             if (wide && !unwrapped) continue;
-            await typeAndLook(page, keys.slice(typed.length), linuxBytes(keys), `${what}, ${screen}`, failures);
+            await typeAndLook(page, keys.slice(typed.length), linuxBytes(keys), screen);
             typed = keys;
         }
-        if (problems.length) fault(`the browser reported\n  ${problems.join('\n  ')}`);
+        reported(problems, what);
+    } finally {
         await close();
     }
-    return failures;
 }
 
 // A game played on a phone by taps alone: the name in the line field, with a slip mended by the
 // panel's Backspace, every other key a tap on the panel. It must write the Linux program's bytes.
-async function tapsAlone({ browser, origin, linuxBytes, keys }) {
-    const failures = [];
+export async function tapsAlone({ browser, origin, linuxBytes, typeableStream }) {
+    const keys = cutAt(linuxBytes, tappable(typeableStream(18)), 'YOU WIN!', 'YOUR WEAPON:');
     const want = linuxBytes(keys);
     for (const text of ['Input Seed:', 'YOU WIN!', 'YOUR WEAPON:']) {
-        if (!want.includes(text)) failures.push(`the game played by taps never shows "${text}"`);
+        assert.ok(want.includes(text), `the game played by taps never shows "${text}"`);
     }
     const { page, problems, close } = await open(browser, origin, PHONE);
+    try {
+        await tapTheGame(page, keys, want);
+        reported(problems, 'the game played by taps');
+    } finally {
+        await close();
+    }
+}
+
+async function tapTheGame(page, keys, want) {
     const name = keys.slice(0, keys.indexOf('\n'));
     await page.tap('input[data-line]');
     await page.type('input[data-line]', name + 'z');
@@ -193,7 +199,7 @@ async function tapsAlone({ browser, origin, linuxBytes, keys }) {
     try {
         await page.waitForFunction((e) => window.marrowdeep.rows()[0].trimEnd() === e, { timeout: 10000, polling: 20 }, echo);
     } catch {
-        failures.push(`after the name typed in the field, the terminal does not show "${echo}"`);
+        assert.fail(`after the name typed in the field, the terminal does not show "${echo}"`);
     }
     await page.keyboard.press('Enter');
     const fieldGone = () => window.marrowdeep.reading && !document.querySelector('input[data-line]').offsetParent;
@@ -213,13 +219,9 @@ async function tapsAlone({ browser, origin, linuxBytes, keys }) {
     } catch {
         // the transcripts differ, as told below
     }
-    const got = await page.evaluate(() => window.marrowdeep.transcript);
-    if (got !== want) failures.push(`the game played by taps wrote ${got.length} bytes, the Linux program ${want.length}`);
+    sameBytes(await page.evaluate(() => window.marrowdeep.transcript), want, 'the game played by taps');
     const focused = await page.evaluate(() => document.activeElement.getAttribute('inputmode') ?? document.activeElement.tagName);
-    if (focused !== 'none') failures.push(`after the taps the focus is on ${focused}, which would raise the phone's keyboard`);
-    if (problems.length) failures.push(`the game played by taps: the browser reported\n  ${problems.join('\n  ')}`);
-    await close();
-    return failures;
+    assert.equal(focused, 'none', `after the taps the focus is on ${focused}, which would raise the phone's keyboard`);
 }
 
 // The names in the page's accessibility tree, each with its blanks run together.
@@ -237,8 +239,8 @@ async function accessibleText(page) {
 // switch is on or off. Off, nothing is read out; on, a step of the hero reads out just the rows of
 // the map it changed, as the Linux program's screens before and after the step tell; and the switch
 // is still on when the page is opened again.
-async function screenReader({ browser, origin, linuxBytes, toMap }) {
-    const failures = [];
+export async function screenReader({ browser, origin, linuxBytes, savedGame }) {
+    const toMap = mapOf(savedGame);
     const collapse = (l) => l.replace(/\s+/g, ' ').trim();
     const line = collapse(lastScreen(linuxBytes(toMap)).find((l) => l.includes('Seed:')));
     const inTree = async (page) => (await accessibleText(page)).some((name) => name.includes(line));
@@ -252,35 +254,37 @@ async function screenReader({ browser, origin, linuxBytes, toMap }) {
         keys += key;
         await page.$eval('.term-said', (region) => region.replaceChildren());
         await page.keyboard.type(key);
-        await waitInPage(page, settled, 30, 'the map after a step');
+        await waitInPage(page, awaitingKey, 30, 'the map after a step');
         const said = await readOut(page);
         return { changed: after.filter((l, i) => l !== before[i] && collapse(l)).map(collapse).join('\n'), said };
     };
     const check = (what, { changed, said }) => {
-        if (said !== changed) failures.push(`${what}, a step reads out\n    ${said.split('\n').join('\n    ')}\n  not the rows it changed\n    ${changed.split('\n').join('\n    ')}`);
+        const lines = (text) => text.split('\n').join('\n    ');
+        assert.equal(said, changed, `${what}, a step reads out\n    ${lines(said)}\n  not the rows it changed\n    ${lines(changed)}`);
     };
 
     const { page, problems, close } = await open(browser, origin, { width: 1280, height: 800 });
-    if (!(await page.$eval('.term-said', (region) => region.getAttribute('aria-live') === 'polite'))) {
-        failures.push('what is read out is not in a polite live region');
-    }
-    await page.keyboard.type(toMap);
-    await waitInPage(page, settled, 30, 'the map');
-    if (!(await inTree(page))) failures.push(`with the screen reader switch off, "${line}" is not in the accessibility tree`);
-    const quiet = await step(page);
-    if (quiet.said) failures.push(`with the screen reader switch off, a step reads out "${quiet.said}"`);
-    await page.click('#screen-reader');
-    check('with the screen reader switch on', await step(page));
+    try {
+        const polite = await page.$eval('.term-said', (region) => region.getAttribute('aria-live') === 'polite');
+        assert.ok(polite, 'what is read out is not in a polite live region');
+        await page.keyboard.type(toMap);
+        await waitInPage(page, awaitingKey, 30, 'the map');
+        assert.ok(await inTree(page), `with the screen reader switch off, "${line}" is not in the accessibility tree`);
+        const quiet = await step(page);
+        assert.equal(quiet.said, '', `with the screen reader switch off, a step reads out "${quiet.said}"`);
+        await page.click('#screen-reader');
+        check('with the screen reader switch on', await step(page));
 
-    // The page opened again plays the game on from where it was.
-    await page.reload();
-    await waitInPage(page, settled, 30, 'the map again');
-    if (!(await page.$eval('#screen-reader', (box) => box.checked))) failures.push('the screen reader switch is not remembered');
-    if (!(await inTree(page))) failures.push(`the page opened again does not put "${line}" in the accessibility tree`);
-    check('after a reload', await step(page));
-    if (problems.length) failures.push(`the screen reader switch: the browser reported\n  ${problems.join('\n  ')}`);
-    await close();
-    return failures;
+        // The page opened again plays the game on from where it was.
+        await page.reload();
+        await waitInPage(page, awaitingKey, 30, 'the map again');
+        assert.ok(await page.$eval('#screen-reader', (box) => box.checked), 'the screen reader switch is not remembered');
+        assert.ok(await inTree(page), `the page opened again does not put "${line}" in the accessibility tree`);
+        check('after a reload', await step(page));
+        reported(problems, 'the screen reader switch');
+    } finally {
+        await close();
+    }
 }
 
 // The keys a player can tap: the first line (the name, typed in the line field) as it is, then
@@ -291,15 +295,5 @@ function tappable(keys) {
 }
 const PANEL_KEYS = 'wasdkKbpqxyn0123456789-\n';
 
-// Every scenario of this module. `typeableStream(n)` is the n-th generated game as a player
-// types it; `savedGame` the keys of the saved game that reads every scroll.
-export async function onPhones({ browser, origin, linuxBytes, typeableStream, savedGame }) {
-    const taps = cutAt(linuxBytes, tappable(typeableStream(18)), 'YOU WIN!', 'YOUR WEAPON:');
-    // The saved game's name, seed and build: its keys up to the first map.
-    const toMap = savedGame.split('\n', 4).join('\n') + '\n';
-    return [
-        ...(await tapsAlone({ browser, origin, linuxBytes, keys: taps })),
-        ...(await layoutAtEverySize({ browser, origin, linuxBytes, savedGame, toMap })),
-        ...(await screenReader({ browser, origin, linuxBytes, toMap })),
-    ];
-}
+// The saved game's name, seed and build: its keys up to the first map.
+const mapOf = (savedGame) => savedGame.split('\n', 4).join('\n') + '\n';

@@ -2,15 +2,15 @@
 // saved file, bad links do nothing but say so, a second tab takes the game over, and a browser
 // that refuses to store anything still plays. Each scenario takes what it needs (the browser,
 // the page's origin, `linuxBytes(keys, second)`: what the Linux program with the marks library
-// writes for the keys, its clock held at that second if one is given) and answers a list of
-// failures. Each plays in a browser context of its own, whose storage starts empty.
+// writes for the keys, its clock held at that second if one is given) and fails through
+// node:assert. Each plays in a browser context of its own, whose storage starts empty.
+import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { encodeRun } from '../../web/run-link.js';
-import { waitInPage, watch } from './browser.mjs';
+import { MAP_LEGEND, cutAtMap, openPage, reported, resumed, sameBytes, sameRows, typeKeys, waitInPage } from './harness.mjs';
 
-const MAP_LEGEND = 'wasd and q to exit';
 const TAKEN = 'This game went on in another tab';
 const NOT_KEPT = 'this game will not be kept';
 const BAD = [
@@ -18,20 +18,6 @@ const BAD = [
     'This run link is too long to be played: a run holds at most 100,000 keys.',
     'This run link was made by a page that this one cannot read.',
 ];
-
-const settled = () =>
-    (window.marrowdeep.reading || window.marrowdeep.ended) && !window.marrowdeep.replaying && window.marrowdeep.writing === 0;
-const recordHas = (n) => JSON.parse(localStorage.getItem('marrowdeep.game'))?.keys.length === n;
-
-async function openPage(context, url, problemsOf, beforeLoad) {
-    const page = await context.newPage();
-    const problems = await watch(page, new URL(url).origin);
-    if (problemsOf) problemsOf.push(problems);
-    if (beforeLoad) await page.evaluateOnNewDocument(beforeLoad);
-    await page.goto(url);
-    await waitInPage(page, () => window.marrowdeep?.reading !== undefined, 30, 'the page');
-    return page;
-}
 
 // The rows the terminal shows, trailing blanks cut, once it has drawn what it was given.
 const rows = (page) =>
@@ -54,56 +40,19 @@ function within(promise, seconds, what) {
 }
 const transcript = (page) => page.evaluate(() => window.marrowdeep.transcript);
 const storedKeys = (page) => page.evaluate(() => JSON.parse(localStorage.getItem('marrowdeep.game'))?.keys ?? null);
+const linkWithoutPauses = (link) => link.replace('/#', '/?pauses=0#');
 
-// Hands `text` to the terminal as a paste of it.
-const paste = (page, text) =>
-    page.$eval(
-        '.term',
-        (screen, t) => {
-            const data = new DataTransfer();
-            data.setData('text/plain', t);
-            screen.dispatchEvent(new ClipboardEvent('paste', { clipboardData: data, bubbles: true, cancelable: true }));
-        },
-        text,
-    );
+// The page loaded, whether it asks a question or plays a link.
+const LOADED = { ready: () => window.marrowdeep?.reading !== undefined, what: 'the page' };
 
-// Types `keys` and waits until the game has read them all (the stored record has `total` keys).
-// The keys between two line ends go in as one piece, pasted, and each line end as Enter: what the
-// game reads is the same, and a long game is typed in a moment.
-async function type(page, keys, total, what) {
-    await page.bringToFront();
-    for (const [i, piece] of keys.split('\n').entries()) {
-        if (i > 0) await page.keyboard.press('Enter');
-        if (piece) await paste(page, piece);
+// `play(context)` in a new browser context, closed after it.
+async function inContext(browser, play) {
+    const context = await browser.createBrowserContext();
+    try {
+        return await play(context);
+    } finally {
+        await context.close();
     }
-    await waitInPage(page, settled, 120, `the end of the keys of ${what}`);
-    if (total !== undefined) {
-        await waitInPage(page, recordHas, 30, `the record of ${what}`, total);
-    }
-}
-
-// A cut of `keys` past their middle where the game shows the map it drew after a clear, waiting
-// for a key: what a terminal shows there does not hang on when the echo of a key came.
-function cutAtMap(keys, linuxBytes, second) {
-    for (let k = keys.length >> 1; k < keys.length; ++k) {
-        const out = linuxBytes(keys.slice(0, k), second);
-        const screen = out.slice(out.lastIndexOf('<clear>'));
-        if (screen.includes(MAP_LEGEND) && !screen.includes('<sleep')) return k;
-    }
-    throw new Error('these keys never stop on the map past their middle');
-}
-
-function same(failures, what, got, want) {
-    if (got === want) return;
-    let at = 0;
-    while (at < got.length && at < want.length && got[at] === want[at]) ++at;
-    const near = (s) => JSON.stringify(s.slice(at, at + 80));
-    failures.push(`${what}: ${got.length} bytes against ${want.length}, parting at byte ${at}: ${near(got)} against ${near(want)}`);
-}
-
-function reported(failures, what, problemsOf) {
-    const problems = problemsOf.flat();
-    if (problems.length) failures.push(`${what}: the browser reported\n  ${problems.join('\n  ')}`);
 }
 
 // Half a game typed, the page reloaded: the screen left and the transcript so far come back,
@@ -111,113 +60,106 @@ function reported(failures, what, problemsOf) {
 // from the clock, which stands at that second while the first half is typed and has moved on a
 // day by the reload.
 export async function resume({ browser, origin, linuxBytes, keys, second, what }) {
-    const failures = [];
-    const problemsOf = [];
-    const context = await browser.createBrowserContext();
-    try {
-        const page = await context.newPage();
-        problemsOf.push(await watch(page, origin));
-        const clockAt = (s) => page.evaluateOnNewDocument((ms) => (Date.now = () => ms), s * 1000 + 400);
-        let clock = second !== undefined ? await clockAt(second) : null;
-        await page.goto(`${origin}/?pauses=0`);
-        await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question');
+    await inContext(browser, async (context) => {
+        const problemsOf = [];
+        const clockAt = (page, s) => page.evaluateOnNewDocument((ms) => (Date.now = () => ms), s * 1000 + 400);
+        let clock = null;
+        const prepare = async (page) => {
+            if (second !== undefined) clock = await clockAt(page, second);
+        };
+        const page = await openPage(context, `${origin}/?pauses=0`, problemsOf, { prepare });
         const cut = cutAtMap(keys, linuxBytes, second);
-        await type(page, keys.slice(0, cut), cut, what);
+        await typeKeys(page, keys.slice(0, cut), what, cut);
         const before = { rows: await rows(page), transcript: await transcript(page) };
-        same(failures, `${what}: before the reload`, before.transcript, linuxBytes(keys.slice(0, cut), second));
+        sameBytes(before.transcript, linuxBytes(keys.slice(0, cut), second), 'before the reload');
 
         if (clock) {
             await page.removeScriptToEvaluateOnNewDocument(clock.identifier);
-            clock = await clockAt(second + 86400);
+            clock = await clockAt(page, second + 86400);
         }
         await page.reload();
-        const resumed = () => window.marrowdeep?.reading && !window.marrowdeep.replaying && window.marrowdeep.writing === 0;
         await waitInPage(page, resumed, 60, 'the resumed game');
         const after = { rows: await rows(page), transcript: await transcript(page) };
-        same(failures, `${what}: the transcript after the reload`, after.transcript, before.transcript);
-        if (JSON.stringify(after.rows) !== JSON.stringify(before.rows)) {
-            const shown = (list) => list.join('\n  ');
-            failures.push(`${what}: the screen after the reload is\n  ${shown(after.rows)}\nnot the screen left\n  ${shown(before.rows)}`);
-        }
-        if (!after.rows.some((row) => row.includes(MAP_LEGEND))) failures.push(`${what}: the resumed screen shows no map`);
+        sameBytes(after.transcript, before.transcript, 'the transcript after the reload');
+        sameRows(after.rows, before.rows, 'the screen after the reload', 'the screen left');
+        assert.ok(after.rows.some((row) => row.includes(MAP_LEGEND)), 'the resumed screen shows no map');
 
-        await type(page, keys.slice(cut), undefined, what);
-        same(failures, `${what}: the whole game`, await transcript(page), linuxBytes(keys, second));
-        reported(failures, what, problemsOf);
-    } finally {
-        await context.close();
-    }
-    return failures;
+        await typeKeys(page, keys.slice(cut), what);
+        sameBytes(await transcript(page), linuxBytes(keys, second), 'the whole game');
+        reported(problemsOf, what);
+    });
 }
 
-// A finished game's link, opened in another context, replays at once to the same transcript;
-// taken over halfway and typed on, it gives the Linux program's bytes; the run's saved file
-// gives them too. Answers the failures and, for the bad links, the link.
-export async function linkAndFile({ browser, origin, linuxBytes, keys }) {
-    const failures = [];
-    const problemsOf = [];
-    const want = linuxBytes(keys);
-    const contexts = [];
-    const context = async () => {
-        contexts.push(await browser.createBrowserContext());
-        return contexts[contexts.length - 1];
-    };
+// A finished game: it ends with the Linux program's bytes and gives a link (handed to `found.link`
+// as soon as it is made, for the scenarios of the link); the run of the list saved as a file
+// holds the keys typed; a name of markup shows as text in the list, and each run tells how it
+// ended.
+export async function finishedGame({ browser, origin, linuxBytes, keys, found }) {
     const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-runs-'));
-    let link = null;
     try {
-        // The game played, to its end.
-        const first = await context();
-        const page = await openPage(first, `${origin}/?pauses=0`, problemsOf);
-        await type(page, keys, undefined, 'the game to link');
-        if (!(await page.evaluate(() => window.marrowdeep.ended))) failures.push('link: the game to link did not end');
-        same(failures, 'link: the game played', await transcript(page), want);
-        await waitInPage(page, () => window.marrowdeep.link !== null, 30, 'the link of the game');
-        link = await page.evaluate(() => window.marrowdeep.link);
-        if (!link.startsWith(`${origin}/#run=`)) failures.push(`link: the link is ${link.slice(0, 80)}`);
+        await inContext(browser, async (context) => {
+            const problemsOf = [];
+            const page = await openPage(context, `${origin}/?pauses=0`, problemsOf, LOADED);
+            await typeKeys(page, keys, 'the game to link');
+            assert.ok(await page.evaluate(() => window.marrowdeep.ended), 'the game to link did not end');
+            sameBytes(await transcript(page), linuxBytes(keys), 'the game played');
+            await waitInPage(page, () => window.marrowdeep.link !== null, 30, 'the link of the game');
+            const link = await page.evaluate(() => window.marrowdeep.link);
+            assert.ok(link.startsWith(`${origin}/#run=`), `the link is ${link.slice(0, 80)}`);
+            found.link = link;
 
-        // The run of the list saved as a file, as a browser saves it.
-        const cdp = await browser.target().createCDPSession();
-        const downloads = { behavior: 'allow', downloadPath: folder, browserContextId: first.id, eventsEnabled: true };
-        await cdp.send('Browser.setDownloadBehavior', downloads);
-        const saved = new Promise((resolve) => cdp.on('Browser.downloadProgress', (e) => e.state === 'completed' && resolve()));
-        const [save] = await page.$$('.run-list li button:nth-of-type(3)');
-        await save.click();
-        await within(saved, 30, 'saved file');
-        const files = fs.readdirSync(folder);
-        const name = keys.slice(0, keys.indexOf('\n'));
-        const seed = keys.split('\n')[2];
-        if (JSON.stringify(files) !== JSON.stringify([`marrowdeep-${name}-${seed}.keys`])) {
-            failures.push(`file: the folder holds ${JSON.stringify(files)}`);
-        } else {
+            // The run of the list saved as a file, as a browser saves it.
+            const cdp = await browser.target().createCDPSession();
+            const downloads = { behavior: 'allow', downloadPath: folder, browserContextId: context.id, eventsEnabled: true };
+            await cdp.send('Browser.setDownloadBehavior', downloads);
+            const saved = new Promise((resolve) => cdp.on('Browser.downloadProgress', (e) => e.state === 'completed' && resolve()));
+            const [save] = await page.$$('.run-list li button:nth-of-type(3)');
+            await save.click();
+            await within(saved, 30, 'saved file');
+            const files = fs.readdirSync(folder);
+            const name = keys.slice(0, keys.indexOf('\n'));
+            const seed = keys.split('\n')[2];
+            assert.deepEqual(files, [`marrowdeep-${name}-${seed}.keys`], `the folder holds ${JSON.stringify(files)}`);
             const bytes = fs.readFileSync(path.join(folder, files[0]), 'latin1');
-            if (bytes !== keys) failures.push(`file: the file holds ${bytes.length} bytes, not the ${keys.length} keys typed`);
-            same(failures, 'file: the Linux program fed the file', linuxBytes(bytes), await transcript(page));
-        }
+            assert.ok(bytes === keys, `the file holds ${bytes.length} bytes, not the ${keys.length} keys typed`);
+            sameBytes(linuxBytes(bytes), await transcript(page), 'the Linux program fed the file');
 
-        // A name of markup shows as text in the list, and each run tells how it ended.
-        await page.keyboard.press('Enter');
-        await waitInPage(page, () => window.marrowdeep.games === 2 && window.marrowdeep.reading, 30, 'a new game');
-        await type(page, '<b>hero</b>\nn\n1\n1q', undefined, 'the game of a name of markup');
-        await waitInPage(page, () => document.querySelectorAll('.run-list li').length === 2, 30, 'two runs in the list');
-        const list = await page.evaluate(() => ({
-            names: Array.from(document.querySelectorAll('.run-list .name'), (e) => e.textContent),
-            about: Array.from(document.querySelectorAll('.run-list .about'), (e) => e.textContent),
-            markup: document.querySelectorAll('.run-list b').length,
-        }));
-        if (JSON.stringify(list.names) !== JSON.stringify(['<b>hero</b>', name]) || list.markup) {
-            failures.push(`list: the runs are named ${JSON.stringify(list.names)}, with ${list.markup} elements made of a name`);
-        }
-        // The saved game loses a fight in the tier, which costs a life, and quits later.
-        const told = (i, what) => list.about[i].includes(` ${what} `);
-        if (!told(0, 'seed 1') || !told(0, 'quit') || !told(1, `seed ${seed}`) || !told(1, 'quit')) {
-            failures.push(`list: the runs are told as ${JSON.stringify(list.about)}`);
-        }
+            // A name of markup shows as text in the list, and each run tells how it ended.
+            await page.keyboard.press('Enter');
+            await waitInPage(page, () => window.marrowdeep.games === 2 && window.marrowdeep.reading, 30, 'a new game');
+            await typeKeys(page, '<b>hero</b>\nn\n1\n1q', 'the game of a name of markup');
+            await waitInPage(page, () => document.querySelectorAll('.run-list li').length === 2, 30, 'two runs in the list');
+            const list = await page.evaluate(() => ({
+                names: Array.from(document.querySelectorAll('.run-list .name'), (e) => e.textContent),
+                about: Array.from(document.querySelectorAll('.run-list .about'), (e) => e.textContent),
+                markup: document.querySelectorAll('.run-list b').length,
+            }));
+            assert.ok(
+                JSON.stringify(list.names) === JSON.stringify(['<b>hero</b>', name]) && !list.markup,
+                `the runs are named ${JSON.stringify(list.names)}, with ${list.markup} elements made of a name`,
+            );
+            // The saved game loses a fight in the tier, which costs a life, and quits later.
+            const told = (i, what) => list.about[i].includes(` ${what} `);
+            const howTheyEnded = told(0, 'seed 1') && told(0, 'quit') && told(1, `seed ${seed}`) && told(1, 'quit');
+            assert.ok(howTheyEnded, `the runs are told as ${JSON.stringify(list.about)}`);
+            reported(problemsOf, 'the finished game');
+        });
+    } finally {
+        fs.rmSync(folder, { recursive: true, force: true });
+    }
+}
 
-        // The link in a context of its own, at once.
-        const watcher = await openPage(await context(), link.replace('/#', '/?pauses=0#'), problemsOf);
+// The finished game's link, opened in a context of its own, replays at once to the same
+// transcript and stores nothing; the same run as another version of the game would link it is
+// told so and plays the same.
+export async function linkReplayed({ browser, linuxBytes, keys, link }) {
+    const want = linuxBytes(keys);
+    await inContext(browser, async (context) => {
+        const problemsOf = [];
+        const watcher = await openPage(context, linkWithoutPauses(link), problemsOf, LOADED);
         await waitInPage(watcher, () => window.marrowdeep.ended && !window.marrowdeep.replaying, 60, 'the replay of the link');
-        same(failures, 'link: the replay at once', await transcript(watcher), want);
-        if (await watcher.evaluate(() => localStorage.length)) failures.push('link: the replay of a link stored something');
+        sameBytes(await transcript(watcher), want, 'the replay at once');
+        assert.equal(await watcher.evaluate(() => localStorage.length), 0, 'the replay of a link stored something');
 
         // The same run as another version of the game would link it: the page says so and plays it.
         // Made here, with the page's own module, as the page's script is one bundle.
@@ -228,11 +170,18 @@ export async function linkAndFile({ browser, origin, linuxBytes, keys }) {
         const replayed = () => window.marrowdeep.games === 2 && window.marrowdeep.ended && !window.marrowdeep.replaying;
         await waitInPage(watcher, replayed, 60, 'the replay of the older link');
         const said = await watcher.evaluate(() => window.marrowdeep.said);
-        if (!said.includes('version 0.9 of the game')) failures.push(`link: for a run of version 0.9 the page says "${said}"`);
-        same(failures, 'link: the replay of version 0.9', await transcript(watcher), want);
+        assert.ok(said.includes('version 0.9 of the game'), `for a run of version 0.9 the page says "${said}"`);
+        sameBytes(await transcript(watcher), want, 'the replay of version 0.9');
+        reported(problemsOf, 'the link replayed');
+    });
+}
 
-        // The link again, paused as soon as its controls show, before the game reads a key, then
-        // played a key at a time, and taken over halfway.
+// The link again, paused as soon as its controls show, before the game reads a key, then played
+// a key at a time, and taken over halfway: typed on, it gives the Linux program's bytes, and the
+// run is stored with every key.
+export async function linkTakenOver({ browser, linuxBytes, keys, link }) {
+    await inContext(browser, async (context) => {
+        const problemsOf = [];
         const pauseAtOnce = () => {
             new MutationObserver((changes, observer) => {
                 const controls = document.querySelector('.replay');
@@ -241,11 +190,10 @@ export async function linkAndFile({ browser, origin, linuxBytes, keys }) {
                 controls.querySelector('button').click();
             }).observe(document, { subtree: true, childList: true, attributes: true });
         };
-        const taker = await openPage(await context(), link.replace('/#', '/?pauses=0#'), problemsOf, pauseAtOnce);
+        const prepare = (page) => page.evaluateOnNewDocument(pauseAtOnce);
+        const taker = await openPage(context, linkWithoutPauses(link), problemsOf, { ...LOADED, prepare });
         const progress = await taker.evaluate(() => document.querySelector('.replay .progress').textContent);
-        if (progress !== `key 0 of ${keys.length.toLocaleString('en')}`) {
-            failures.push('link: the replay did not wait at its first key when paused');
-        }
+        assert.equal(progress, `key 0 of ${keys.length.toLocaleString('en')}`, 'the replay did not wait at its first key when paused');
         const half = keys.length >> 1;
         const handed = await taker.evaluate(async (target) => {
             const step = document.querySelectorAll('.replay button')[1];
@@ -259,17 +207,13 @@ export async function linkAndFile({ browser, origin, linuxBytes, keys }) {
         }, half);
         await waitInPage(taker, () => window.marrowdeep.reading, 30, 'the game after half the keys');
         await taker.click('.replay button:nth-of-type(3)'); // take over
-        if (await taker.evaluate(() => window.marrowdeep.replaying)) failures.push('link: still replaying after the take-over');
-        await type(taker, keys.slice(handed), undefined, 'the game taken over');
-        same(failures, 'link: the game taken over', await transcript(taker), want);
+        assert.ok(!(await taker.evaluate(() => window.marrowdeep.replaying)), 'still replaying after the take-over');
+        await typeKeys(taker, keys.slice(handed), 'the game taken over');
+        sameBytes(await transcript(taker), linuxBytes(keys), 'the game taken over');
         const run = await taker.evaluate(() => JSON.parse(localStorage.getItem('marrowdeep.runs'))?.[0]);
-        if (run?.keys !== keys) failures.push(`link: the run taken over was stored with ${run?.keys.length} keys, not ${keys.length}`);
-        reported(failures, 'link', problemsOf);
-    } finally {
-        for (const c of contexts) await c.close();
-        fs.rmSync(folder, { recursive: true, force: true });
-    }
-    return { failures, link };
+        assert.ok(run?.keys === keys, `the run taken over was stored with ${run?.keys.length} keys, not ${keys.length}`);
+        reported(problemsOf, 'the link taken over');
+    });
 }
 
 // Bytes as base64url.
@@ -311,17 +255,15 @@ async function oversized() {
 // Every bad link shows one of the page's sentences for them, and nothing else: no error, no game
 // started, the stored unfinished game as it was.
 export async function badLinksShowSentence({ browser, origin, link }) {
-    const failures = [];
-    const context = await browser.createBrowserContext();
-    try {
+    await inContext(browser, async (context) => {
         const problemsOf = [];
         // A bad link in the address the page opens with: the sentence, and a game as without it.
-        const page = await openPage(context, `${origin}/?pauses=0#run=AQAAbad`, problemsOf);
+        const page = await openPage(context, `${origin}/?pauses=0#run=AQAAbad`, problemsOf, LOADED);
         await waitInPage(page, () => window.marrowdeep.reading && window.marrowdeep.said !== '', 30, 'the page opened with a bad link');
         const first = await page.evaluate(() => window.marrowdeep.said);
-        if (first !== BAD[0]) failures.push(`bad link in the address: the page says "${first}"`);
+        assert.equal(first, BAD[0], `bad link in the address: the page says "${first}"`);
         const unfinished = 'links\nn\n3\n1dsaw';
-        await type(page, unfinished, unfinished.length, 'the unfinished game');
+        await typeKeys(page, unfinished, 'the unfinished game', unfinished.length);
         const stored = await page.evaluate(() => JSON.stringify({ ...localStorage }));
         const links = badLinks(link);
         links.push(await oversized());
@@ -336,94 +278,69 @@ export async function badLinksShowSentence({ browser, origin, link }) {
             }
             return out;
         }, links);
-        said.forEach(([sentence, replaying, games], i) => {
-            if (!BAD.includes(sentence) || replaying || games !== 1) {
-                const link = `bad link ${i} (${links[i].slice(0, 40)}...)`;
-                failures.push(`${link}: the page says "${sentence}", replaying ${replaying}, ${games} games`);
-            }
-        });
-        if (!said.some(([sentence]) => sentence === BAD[1]) || !said.some(([sentence]) => sentence === BAD[2])) {
-            failures.push('bad links: not every kind of bad link was told');
-        }
-        if ((await page.evaluate(() => JSON.stringify({ ...localStorage }))) !== stored) failures.push('bad links: the storage changed');
-        if (links.length < 200) failures.push(`only ${links.length} bad links`);
-        reported(failures, 'bad links', problemsOf);
         console.log(`bad links: ${links.length}`);
-    } finally {
-        await context.close();
-    }
-    return failures;
+        // Every link that was not told as bad, at once.
+        const untold = said.flatMap(([sentence, replaying, games], i) =>
+            !BAD.includes(sentence) || replaying || games !== 1
+                ? [`bad link ${i} (${links[i].slice(0, 40)}...): the page says "${sentence}", replaying ${replaying}, ${games} games`]
+                : [],
+        );
+        assert.deepEqual(untold, [], untold.join('\n'));
+        const told = (sentence) => said.some(([one]) => one === sentence);
+        assert.ok(told(BAD[1]) && told(BAD[2]), 'not every kind of bad link was told');
+        assert.equal(await page.evaluate(() => JSON.stringify({ ...localStorage })), stored, 'the storage changed');
+        assert.ok(links.length >= 200, `only ${links.length} bad links`);
+        reported(problemsOf, 'bad links');
+    });
 }
 
 // A second tab takes the game over: the first says so and writes no more; the second goes on
 // and the record holds every key, once.
 export async function twoTabs({ browser, origin, linuxBytes, keys }) {
-    const failures = [];
-    const problemsOf = [];
-    const context = await browser.createBrowserContext();
-    try {
+    await inContext(browser, async (context) => {
+        const problemsOf = [];
         const cut = keys.length >> 1;
-        const first = await openPage(context, `${origin}/?pauses=0`, problemsOf);
-        await type(first, keys.slice(0, cut), cut, 'the first tab');
-        const second = await openPage(context, `${origin}/?pauses=0`, problemsOf);
+        const first = await openPage(context, `${origin}/?pauses=0`, problemsOf, LOADED);
+        await typeKeys(first, keys.slice(0, cut), 'the first tab', cut);
+        const second = await openPage(context, `${origin}/?pauses=0`, problemsOf, LOADED);
         await waitInPage(second, () => window.marrowdeep?.reading && !window.marrowdeep.replaying, 60, 'the game in the second tab');
         await waitInPage(first, () => window.marrowdeep.ended, 30, 'the first tab to let the game go');
         await first.bringToFront(); // a tab behind others draws nothing
-        const shown = (await rows(first)).join('\n');
-        if (!shown.includes(TAKEN)) failures.push(`two tabs: the first tab shows\n  ${shown.split('\n').slice(-3).join('\n  ')}`);
+        const shownFirst = (await rows(first)).join('\n');
+        assert.ok(shownFirst.includes(TAKEN), `the first tab shows\n  ${shownFirst.split('\n').slice(-3).join('\n  ')}`);
         await first.bringToFront();
         await first.keyboard.type('wasd');
-        await type(second, keys.slice(cut), undefined, 'the second tab');
+        await typeKeys(second, keys.slice(cut), 'the second tab');
         const lastRun = () => JSON.parse(localStorage.getItem('marrowdeep.runs'))?.[0]?.keys;
         const recorded = (await storedKeys(second)) ?? (await second.evaluate(lastRun));
-        if (recorded !== keys) failures.push(`two tabs: the record holds ${recorded?.length} keys, not the ${keys.length} typed in both`);
-        same(failures, 'two tabs: the second tab', await transcript(second), linuxBytes(keys));
-        reported(failures, 'two tabs', problemsOf);
-    } finally {
-        await context.close();
-    }
-    return failures;
+        assert.ok(recorded === keys, `the record holds ${recorded?.length} keys, not the ${keys.length} typed in both`);
+        sameBytes(await transcript(second), linuxBytes(keys), 'the second tab');
+        reported(problemsOf, 'two tabs');
+    });
 }
 
 // Storage refused: the page says the game will not be kept, and it plays on.
 export async function storageRefused({ browser, origin, linuxBytes }) {
-    const failures = [];
-    const context = await browser.createBrowserContext();
-    try {
-        const page = await context.newPage();
-        const problems = await watch(page, origin);
-        await page.evaluateOnNewDocument(() => {
+    await inContext(browser, async (context) => {
+        const problemsOf = [];
+        const refuse = () => {
             Storage.prototype.setItem = () => {
                 throw new DOMException('The storage is full.', 'QuotaExceededError');
             };
-        });
-        await page.goto(`${origin}/?pauses=0`);
-        await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question');
+        };
+        const page = await openPage(context, `${origin}/?pauses=0`, problemsOf, { prepare: (p) => p.evaluateOnNewDocument(refuse) });
         const keys = 'nostore\nn\n11\n2ddsswa';
-        await type(page, keys, undefined, 'the game not kept');
+        await typeKeys(page, keys, 'the game not kept');
         const said = await page.evaluate(() => window.marrowdeep.said);
-        if (!said.includes(NOT_KEPT)) failures.push(`storage refused: the page says "${said}"`);
-        same(failures, 'storage refused', await transcript(page), linuxBytes(keys));
-        if (problems.length) failures.push(`storage refused: the browser reported\n  ${problems.join('\n  ')}`);
-    } finally {
-        await context.close();
-    }
-    return failures;
+        assert.ok(said.includes(NOT_KEPT), `the page says "${said}"`);
+        sameBytes(await transcript(page), linuxBytes(keys), 'the game not kept');
+        reported(problemsOf, 'storage refused');
+    });
 }
 
-// Every scenario above: `tour` is a generated game with a typed seed, `clockTour` another whose
-// seed answer becomes y, and `finished` a game that ends, with a typed seed.
-export async function runScenarios({ browser, origin, linuxBytes, tour, clockTour, finished }) {
+// The game whose seed answer becomes y: `clockTour` (a generated game with a typed seed) with
+// its seed from the clock.
+export function seededByTheClock(clockTour) {
     const lines = clockTour.split('\n');
-    const fromClock = `${lines[0]}\ny\n${lines.slice(3).join('\n')}`;
-    const failures = [
-        ...(await resume({ browser, origin, linuxBytes, keys: tour, what: 'resume' })),
-        ...(await resume({ browser, origin, linuxBytes, keys: fromClock, second: 1796000000, what: 'resume with the clock' })),
-    ];
-    const linked = await linkAndFile({ browser, origin, linuxBytes, keys: finished });
-    failures.push(...linked.failures);
-    if (linked.link) failures.push(...(await badLinksShowSentence({ browser, origin, link: linked.link })));
-    failures.push(...(await twoTabs({ browser, origin, linuxBytes, keys: tour.slice(0, 300) })));
-    failures.push(...(await storageRefused({ browser, origin, linuxBytes })));
-    return failures;
+    return `${lines[0]}\ny\n${lines.slice(3).join('\n')}`;
 }

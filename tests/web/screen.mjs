@@ -5,8 +5,9 @@
 // style in an attribute), after every piece its rows must show what the page's rows() tell, and
 // the browser must report nothing; a row written again in another colour must show it. Then the
 // rows scrolled away are scrolled back to. And the page without its font, and the keyboard's keys
-// as the game reads them.
-import { waitInPage, watch } from './browser.mjs';
+// as the game reads them. Each scenario fails through node:assert.
+import assert from 'node:assert/strict';
+import { awaitingKey, openPage, reported, waitInPage } from './harness.mjs';
 
 const PIECES = 3000;
 
@@ -87,7 +88,6 @@ function rowsInView() {
 // The screen scrolled back by the wheel shows older rows, and rows() tells them; a key brings the
 // newest rows back.
 async function scrolledBack(page) {
-    const failures = [];
     const newest = await page.evaluate(() => window.marrowdeep.rows());
     const box = await page.$eval('.term', (screen) => {
         const b = screen.getBoundingClientRect();
@@ -105,8 +105,7 @@ async function scrolledBack(page) {
     try {
         await page.waitForFunction(stopped, { timeout: 10000, polling: 'raf' });
     } catch {
-        failures.push('the wheel does not scroll the screen back');
-        return failures;
+        assert.fail('the wheel does not scroll the screen back');
     }
     // Then to a whole row's place, and a frame for the scroll to be told.
     await page.evaluate(async () => {
@@ -117,66 +116,74 @@ async function scrolledBack(page) {
     });
     const back = await page.evaluate(() => window.marrowdeep.rows());
     const shown = await page.evaluate(rowsInView);
-    if (back.join('\n') === newest.join('\n')) failures.push('scrolled back, rows() still tells the newest rows');
-    if (back.join('\n') !== shown.join('\n')) failures.push(`scrolled back, the screen shows\n${shown.join('\n')}\nbut rows() tells\n${back.join('\n')}`);
+    assert.notEqual(back.join('\n'), newest.join('\n'), 'scrolled back, rows() still tells the newest rows');
+    assert.ok(back.join('\n') === shown.join('\n'), `scrolled back, the screen shows\n${shown.join('\n')}\nbut rows() tells\n${back.join('\n')}`);
     await page.keyboard.type('x');
     try {
         await page.waitForFunction(() => document.querySelector('.term').scrollTop > -2, { timeout: 10000, polling: 20 });
     } catch {
-        failures.push('a key does not bring the newest rows back');
+        assert.fail('a key does not bring the newest rows back');
     }
     const after = await page.evaluate(() => window.marrowdeep.rows());
-    if (after.join('\n') !== (await page.evaluate(rowsInView)).join('\n')) failures.push('after a key, rows() does not tell the rows in view');
-    return failures;
+    assert.ok(after.join('\n') === (await page.evaluate(rowsInView)).join('\n'), 'after a key, rows() does not tell the rows in view');
+}
+
+// `play(context)` in a new browser context, closed after it.
+async function inContext(browser, play) {
+    const context = await browser.createBrowserContext();
+    try {
+        return await play(context);
+    } finally {
+        await context.close();
+    }
 }
 
 export async function screenTakesAnyBytes({ browser, origin }) {
-    const failures = [];
-    const context = await browser.createBrowserContext();
-    const page = await context.newPage();
-    await page.setViewport({ width: 700, height: 600 });
-    const problems = await watch(page, origin);
-    await page.evaluateOnNewDocument(catchConsole);
-    await page.goto(`${origin}/?pauses=0`);
-    await waitInPage(page, () => window.marrowdeep?.reading && window.gameConsole, 30, 'the name question');
-    const fault = await page.evaluate(feed, 20261208, PIECES);
-    if (fault) failures.push(`random bytes on the screen: ${fault}`);
-    failures.push(...(await scrolledBack(page)));
-    if (problems.length) failures.push(`random bytes on the screen: the browser reported\n  ${problems.join('\n  ')}`);
-    await context.close();
-    return failures;
+    await inContext(browser, async (context) => {
+        const problemsOf = [];
+        const page = await openPage(context, `${origin}/?pauses=0`, problemsOf, {
+            viewport: { width: 700, height: 600 },
+            prepare: (p) => p.evaluateOnNewDocument(catchConsole),
+            ready: () => window.marrowdeep?.reading && window.gameConsole,
+        });
+        const fault = await page.evaluate(feed, 20261208, PIECES);
+        assert.equal(fault, null, `random bytes on the screen: ${fault}`);
+        await scrolledBack(page);
+        reported(problemsOf, 'random bytes on the screen');
+    });
 }
 
 // The page whose font cannot be had: the screen takes a monospace font of the browser's, still
 // fits the window and plays.
 export async function screenWithoutItsFont({ browser, origin }) {
-    const failures = [];
-    const context = await browser.createBrowserContext();
-    const page = await context.newPage();
-    await page.setViewport({ width: 1280, height: 800 });
-    const problems = await watch(page, origin);
-    await page.setRequestInterception(true);
-    page.on('request', (request) => {
-        if (request.url().endsWith('/marrowdeep-mono.woff2')) request.respond({ status: 404, body: '' });
-        else request.continue();
+    await inContext(browser, async (context) => {
+        const problemsOf = [];
+        const refuseTheFont = async (p) => {
+            await p.setRequestInterception(true);
+            p.on('request', (request) => {
+                if (request.url().endsWith('/marrowdeep-mono.woff2')) request.respond({ status: 404, body: '' });
+                else request.continue();
+            });
+        };
+        const page = await openPage(context, `${origin}/?pauses=0`, problemsOf, {
+            viewport: { width: 1280, height: 800 },
+            prepare: refuseTheFont,
+            what: 'the name question without the font',
+        });
+        await page.keyboard.type('Font\n');
+        try {
+            await page.waitForFunction(() => window.marrowdeep.rows()[0] === 'Please insert your name:Font', { timeout: 10000, polling: 20 });
+        } catch {
+            assert.fail(`without its font, the screen shows ${JSON.stringify(await page.evaluate(() => window.marrowdeep.rows()[0]))}`);
+        }
+        const fit = await page.evaluate(() => {
+            const box = document.getElementById('terminal').getBoundingClientRect();
+            return box.width > 0 && box.right <= window.innerWidth && box.bottom <= window.innerHeight && window.marrowdeep.rows().length >= 27;
+        });
+        assert.ok(fit, 'without its font, the screen does not fit the window');
+        const others = problemsOf.flat().filter((p) => !p.includes('marrowdeep-mono.woff2') && !p.includes('404'));
+        reported(others, 'without its font');
     });
-    await page.goto(`${origin}/?pauses=0`);
-    await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question without the font');
-    await page.keyboard.type('Font\n');
-    try {
-        await page.waitForFunction(() => window.marrowdeep.rows()[0] === 'Please insert your name:Font', { timeout: 10000, polling: 20 });
-    } catch {
-        failures.push(`without its font, the screen shows ${JSON.stringify(await page.evaluate(() => window.marrowdeep.rows()[0]))}`);
-    }
-    const fit = await page.evaluate(() => {
-        const box = document.getElementById('terminal').getBoundingClientRect();
-        return box.width > 0 && box.right <= window.innerWidth && box.bottom <= window.innerHeight && window.marrowdeep.rows().length >= 27;
-    });
-    if (!fit) failures.push('without its font, the screen does not fit the window');
-    const others = problems.filter((p) => !p.includes('marrowdeep-mono.woff2') && !p.includes('404'));
-    if (others.length) failures.push(`without its font: the browser reported\n  ${others.join('\n  ')}`);
-    await context.close();
-    return failures;
 }
 
 async function withCtrl(page, key) {
@@ -189,33 +196,31 @@ async function withCtrl(page, key) {
 // erases the line, Ctrl-W a word and Backspace a character; at the map the arrows, Tab, Escape,
 // Backspace and Ctrl-D come as their bytes, as the page's record of what the game read tells.
 export async function keysAsSent({ browser, origin }) {
-    const failures = [];
-    const context = await browser.createBrowserContext();
-    const page = await context.newPage();
-    await page.setViewport({ width: 1280, height: 800 });
-    const problems = await watch(page, origin);
-    await page.goto(`${origin}/?pauses=0`);
-    await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question');
-    const settled = () => window.marrowdeep.reading && window.marrowdeep.writing === 0;
+    await inContext(browser, async (context) => {
+        const problemsOf = [];
+        const page = await openPage(context, `${origin}/?pauses=0`, problemsOf, { viewport: { width: 1280, height: 800 } });
+        await typeTheKeys(page);
+        reported(problemsOf, 'the keys');
+    });
+}
+
+async function typeTheKeys(page) {
     await page.keyboard.type('xyz');
     await withCtrl(page, 'u');
     await page.keyboard.type('Hero ab');
     await withCtrl(page, 'w');
     await page.keyboard.press('Backspace');
     const name = await page.evaluate(() => window.marrowdeep.rows()[0]);
-    if (name !== 'Please insert your name:Hero') failures.push(`the name mended by Ctrl-U, Ctrl-W and Backspace shows as "${name}"`);
+    assert.equal(name, 'Please insert your name:Hero', `the name mended by Ctrl-U, Ctrl-W and Backspace shows as "${name}"`);
     await page.keyboard.type('\nn\n1\n1\n');
-    await waitInPage(page, settled, 30, 'the map');
+    await waitInPage(page, awaitingKey, 30, 'the map');
     for (const key of ['ArrowUp', 'ArrowLeft', 'Tab', 'Escape', 'Backspace']) {
         await page.keyboard.press(key);
-        await waitInPage(page, settled, 30, `the map after ${key}`);
+        await waitInPage(page, awaitingKey, 30, `the map after ${key}`);
     }
     await withCtrl(page, 'd');
-    await waitInPage(page, settled, 30, 'the map after Ctrl-D');
+    await waitInPage(page, awaitingKey, 30, 'the map after Ctrl-D');
     const read = await page.evaluate(() => JSON.parse(localStorage.getItem('marrowdeep.game'))?.keys ?? null);
     const want = 'Hero\nn\n1\n1\n\x1b[A\x1b[D\t\x1b\x7f\x04';
-    if (read !== want) failures.push(`the keys reached the game as ${JSON.stringify(read)}, not ${JSON.stringify(want)}`);
-    if (problems.length) failures.push(`the keys: the browser reported\n  ${problems.join('\n  ')}`);
-    await context.close();
-    return failures;
+    assert.equal(read, want, `the keys reached the game as ${JSON.stringify(read)}, not ${JSON.stringify(want)}`);
 }

@@ -1,6 +1,7 @@
 // The page's server as a usual static host: gzip for a browser that takes it and for the files
 // worth it, each response with its length, connections kept open, nothing outside its folder.
-// Run by page_test.mjs; resolves to the failures found.
+// Run by page_test.mjs; fails through node:assert.
+import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
@@ -29,13 +30,9 @@ function get(origin, agent, target, { method = 'GET', encoding } = {}) {
     });
 }
 
-export async function staticHost() {
-    const failures = [];
-    const expect = (what, got, want) => {
-        if (got !== want) failures.push(`static host: ${what}: got ${JSON.stringify(got)}, want ${JSON.stringify(want)}`);
-    };
-
-    for (const [header, want] of [
+// Which Accept-Encoding headers take gzip, every one told at once.
+export function gzipTakers() {
+    const table = [
         ['gzip, deflate, br', true],
         ['br;q=1.0, gzip;q=0.8', true],
         ['GZIP', true],
@@ -48,9 +45,14 @@ export async function staticHost() {
         ['br, deflate', false],
         ['', false],
         [undefined, false],
-    ]) {
-        expect(`Accept-Encoding ${JSON.stringify(header)} takes gzip`, takesGzip(header), want);
-    }
+    ];
+    const told = table.map(([header]) => [header, takesGzip(header)]);
+    const wrong = told.filter(([, takes], i) => takes !== table[i][1]).map(([header, takes]) => `${JSON.stringify(header)}: ${takes}`);
+    assert.deepEqual(told, table, `whether Accept-Encoding takes gzip, told wrong for ${wrong.join(', ')}`);
+}
+
+export async function staticHost() {
+    const expect = (what, got, want) => assert.equal(got, want, `${what}: got ${JSON.stringify(got)}, want ${JSON.stringify(want)}`);
 
     const root = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-host-'));
     const folder = path.join(root, 'site');
@@ -124,5 +126,4 @@ export async function staticHost() {
         await server.close();
         fs.rmSync(root, { recursive: true, force: true });
     }
-    return failures;
 }

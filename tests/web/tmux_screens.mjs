@@ -13,30 +13,19 @@
 // which the program has written the screen's text. Both sides then get the keys in two goes: all
 // of them up to the last clear before that screen at once, and the rest one at a time, each once
 // the game waits for it, so that every echo on the screen comes where a player's would.
+//
+// Each game is a test of node:test and each of its screens a test within it, so that a screen
+// that differs names its game and screen, and the others still report.
+import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
-import { parseArgs } from 'node:util';
-import { launch, serve, watch } from './browser.mjs';
-import { linuxTools } from './games.mjs';
+import { after, before, describe, it } from 'node:test';
+import { MAP_LEGEND, commandLine, linuxTools, openPage, reported, serve, startBrowser, typeable } from './harness.mjs';
 
-const { values: opt } = parseArgs({
-    options: {
-        page: { type: 'string' },
-        program: { type: 'string' },
-        marks: { type: 'string' },
-        regressions: { type: 'string' },
-        fuzz: { type: 'string' },
-        chromium: { type: 'string', default: '/usr/bin/chromium' },
-        columns: { type: 'string', default: '100' },
-    },
-});
-for (const name of ['page', 'program', 'marks', 'regressions']) {
-    if (!opt[name]) throw new Error(`--${name} is missing`);
-}
+const opt = commandLine(['page', 'program', 'marks', 'regressions']);
 const COLUMNS = Number(opt.columns);
 const SECOND = 1796000000; // the clock, for a game whose seed comes from it
-const MAP_LEGEND = 'wasd and q to exit';
 
 // The screens: the text that tells one, and the text it must come after (the first of the list
 // the game wrote), if any.
@@ -182,12 +171,12 @@ function tmuxPane({ name, second, rows }) {
 // The page in Chromium at 1280x800, pauses off, the clock held at `second` if given.
 async function pagePlayer(chromium, origin, second) {
     const context = await chromium.browser.createBrowserContext();
-    const page = await context.newPage();
-    await page.setViewport({ width: 1280, height: 800 });
-    const problems = await watch(page, origin);
-    if (second !== undefined) await page.evaluateOnNewDocument((ms) => (Date.now = () => ms), second * 1000 + 400);
-    await page.goto(`${origin}/?pauses=0`);
-    await page.waitForFunction(() => window.marrowdeep?.reading, { timeout: 30000, polling: 20 });
+    const problems = [];
+    const holdTheClock = (page) => page.evaluateOnNewDocument((ms) => (Date.now = () => ms), second * 1000 + 400);
+    const page = await openPage(context, `${origin}/?pauses=0`, problems, {
+        viewport: { width: 1280, height: 800 },
+        prepare: second === undefined ? undefined : holdTheClock,
+    });
     const readAll = (total) =>
         window.marrowdeep.reading &&
         window.marrowdeep.writing === 0 &&
@@ -212,92 +201,87 @@ async function pagePlayer(chromium, origin, second) {
     };
 }
 
-// Only the keys a player types on the page's keyboard: printable characters and Enter.
-const typeable = (keys) =>
-    Array.from(keys)
-        .filter((c) => c === '\n' || (c >= ' ' && c <= '~'))
-        .join('');
-
 // The keys the program has read once `typed` are typed: nothing of the name until its line ends.
 const readOf = (typed) => (typed.includes('\n') ? typed.length : 0);
 
-const failures = [];
-const seen = new Set();
-const server = await serve(path.resolve(opt.page));
-const chromium = await launch(opt.chromium);
-let compared = 0;
-let size = '';
-try {
-    const games = fs.readdirSync(opt.regressions).sort().map((file) => [file, fs.readFileSync(path.join(opt.regressions, file), 'latin1')]);
-    if (opt.fuzz) games.push(['generated tour 244', typeableStream(244)]);
-    for (const [file, saved] of games) {
-        const keys = typeable(saved);
-        const second = linuxBytes(keys).includes('Input Seed:') ? undefined : SECOND;
-        const stops = stopsOf(keys, second);
-        if (!stops.length) continue;
-        const page = await pagePlayer(chromium, server.origin, second);
-        const rows = await page.rowCount();
-        size = `${COLUMNS}x${rows}`;
-        const pane = tmuxPane({ name: String(games.findIndex(([name]) => name === file)), second, rows });
-        try {
-            await pane.start();
-            let typed = 0;
-            const shown = [];
-            const typeKey = async () => {
-                typed += 1;
-                for (const player of [pane, page]) await player.type(keys[typed - 1], readOf(keys.slice(0, typed)));
-            };
-            for (const stop of stops) {
-                if (stop.keys < typed) continue;
-                // At once up to the last clear before the screen, then a key at a time.
-                const ahead = Math.max(typed, stop.ahead);
-                for (const player of [pane, page]) await player.type(keys.slice(typed, ahead), readOf(keys.slice(0, ahead)));
-                typed = ahead;
-                while (typed < stop.keys) await typeKey();
-                // A number's end, and the screen after it, comes in a terminal only with the key
-                // after it (in the transcript the end of the input ends it).
-                let want = await pane.rows();
-                while (!want.some((row) => row.includes(stop.text)) && typed < Math.min(keys.length, stop.keys + 40)) {
-                    await typeKey();
-                    want = await pane.rows();
-                }
-                if (!want.some((row) => row.includes(stop.text))) {
+const games = fs.readdirSync(opt.regressions).sort().map((file) => [file, fs.readFileSync(path.join(opt.regressions, file), 'latin1')]);
+if (opt.fuzz) games.push(['generated tour 244', typeableStream(244)]);
+
+describe("the page's screens as tmux shows them", () => {
+    const seen = new Set();
+    let compared = 0;
+    let size = '';
+    let server;
+    let chromium;
+    before(async () => {
+        server = await serve(path.resolve(opt.page));
+        chromium = await startBrowser('chromium', opt);
+    });
+    after(async () => {
+        await chromium?.close();
+        await server?.close();
+    });
+
+    for (const [number, [file, saved]] of games.entries()) {
+        it(file, async (t) => {
+            const keys = typeable(saved);
+            const second = linuxBytes(keys).includes('Input Seed:') ? undefined : SECOND;
+            const stops = stopsOf(keys, second);
+            if (!stops.length) return t.skip('it reaches none of the screens');
+            const page = await pagePlayer(chromium, server.origin, second);
+            const rows = await page.rowCount();
+            size = `${COLUMNS}x${rows}`;
+            const pane = tmuxPane({ name: String(number), second, rows });
+            try {
+                await pane.start();
+                let typed = 0;
+                const typeKey = async () => {
+                    typed += 1;
+                    for (const player of [pane, page]) await player.type(keys[typed - 1], readOf(keys.slice(0, typed)));
+                };
+                for (const stop of stops) {
+                    if (stop.keys < typed) continue;
+                    // At once up to the last clear before the screen, then a key at a time.
+                    const ahead = Math.max(typed, stop.ahead);
+                    for (const player of [pane, page]) await player.type(keys.slice(typed, ahead), readOf(keys.slice(0, ahead)));
+                    typed = ahead;
+                    while (typed < stop.keys) await typeKey();
+                    // A number's end, and the screen after it, comes in a terminal only with the key
+                    // after it (in the transcript the end of the input ends it).
+                    let want = await pane.rows();
+                    while (!want.some((row) => row.includes(stop.text)) && typed < Math.min(keys.length, stop.keys + 40)) {
+                        await typeKey();
+                        want = await pane.rows();
+                    }
+                    const inTmux = want.some((row) => row.includes(stop.text));
                     // Keys that end before the number does reach the screen only by their end.
-                    if (typed === keys.length) continue;
-                    failures.push(`${file}, ${stop.what}: tmux does not show "${stop.text}" after ${typed} keys`);
-                    continue;
+                    if (!inTmux && typed === keys.length) continue;
+                    const got = inTmux ? await page.rows() : [];
+                    await t.test(`${stop.what} after ${typed} keys`, () => {
+                        assert.ok(inTmux, `tmux does not show "${stop.text}" after ${typed} keys`);
+                        compared += 1;
+                        seen.add(stop.what);
+                        const wide = got.findIndex((row) => row.length > COLUMNS);
+                        assert.equal(wide, -1, `the page's row ${wide + 1} is wider than ${COLUMNS} columns`);
+                        const differ = got.map((row, i) => (row === want[i] ? '' : `${i + 1}`)).filter(Boolean);
+                        assert.deepEqual(
+                            got,
+                            want,
+                            `the rows ${differ.join(', ')} differ\n  page:\n    |${got.join('\n    |')}\n  tmux:\n    |${want.join('\n    |')}`,
+                        );
+                    });
                 }
-                const got = await page.rows();
-                shown.push(`${stop.what} after ${typed} keys`);
-                compared += 1;
-                seen.add(stop.what);
-                const wide = got.findIndex((row) => row.length > COLUMNS);
-                if (wide >= 0) failures.push(`${file}, ${stop.what}: the page's row ${wide + 1} is wider than ${COLUMNS} columns`);
-                if (JSON.stringify(got) !== JSON.stringify(want)) {
-                    const differ = got.map((row, i) => (row === want[i] ? '' : `${i + 1}`)).filter(Boolean);
-                    failures.push(
-                        `${file}, ${stop.what} (after ${typed} keys): the rows ${differ.join(', ')} differ\n` +
-                            `  page:\n    |${got.join('\n    |')}\n  tmux:\n    |${want.join('\n    |')}`,
-                    );
-                }
+                reported(page.problems, file);
+            } finally {
+                pane.close();
+                await page.close();
             }
-            if (shown.length) console.log(`${file}: ${shown.join(', ')}`);
-            if (page.problems.length) failures.push(`${file}: the browser reported\n  ${page.problems.join('\n  ')}`);
-        } finally {
-            pane.close();
-            await page.close();
-        }
-
+        });
     }
-} finally {
-    await chromium.close();
-    await server.close();
-}
 
-const missed = SCREENS.map((screen) => screen.what).filter((what) => !seen.has(what));
-if (missed.length) failures.push(`no saved game reached ${missed.join(', ')}`);
-if (failures.length) {
-    console.log(`FAIL:\n${failures.join('\n')}`);
-    process.exit(1);
-}
-console.log(`PASS: ${compared} screens of the page as tmux shows them, in ${size} cells`);
+    it('every screen is reached by a saved game', (t) => {
+        const missed = SCREENS.map((screen) => screen.what).filter((what) => !seen.has(what));
+        assert.deepEqual(missed, [], `no saved game reached ${missed.join(', ')}`);
+        t.diagnostic(`${compared} screens of the page as tmux shows them, in ${size} cells`);
+    });
+});
