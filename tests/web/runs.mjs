@@ -7,7 +7,7 @@
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { encodeRun } from '../../web/run-link.js';
+import { encodeRun } from '../../web/runs/run-link.js';
 import { waitInPage, watch } from './browser.mjs';
 
 const MAP_LEGEND = 'wasd and q to exit';

@@ -2,7 +2,7 @@
 // markup), level, experience, ending, boss, keys, seed, when it was sent, and a button that
 // opens its replay on the game's page.
 
-import { thousands } from './thousands.js';
+import { thousands } from '../thousands.js';
 
 const ENDINGS = { quit: 'quit', fell: 'fell in a fight', unfinished: 'unfinished' };
 

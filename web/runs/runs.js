@@ -15,9 +15,9 @@ import { runsPanel } from './runs-panel.js';
 
 const now = () => Math.floor(Date.now() / 1000);
 
-// `play(options)` starts a game (game-session.js) on the page's terminal and answers it; `screen`
-// is the page's screen (screen.js); `transcript` what the game wrote; `pausesTake` whether the
-// page's pauses wait (with ?pauses=0 a replay plays at once); `parent` holds the controls;
+// `play(options)` starts a game (game/session.js) on the page's terminal and answers it; `screen`
+// is the page's screen (terminal/screen.js); `transcript` what the game wrote; `pausesTake` whether
+// the page's pauses wait (with ?pauses=0 a replay plays at once); `parent` holds the controls;
 // `focus()` gives the keys back to the terminal.
 export function openRuns({ play, screen, transcript, pausesTake, parent, focus }) {
     let session = null; // the game on the page, and what the page knows of it

@@ -5,7 +5,7 @@
 // kept, so Backspace, Ctrl-U and Ctrl-W mend it and never reach the game. The page's own line
 // discipline does the same.
 
-import { lineDiscipline } from './line-discipline.js';
+import { lineDiscipline } from '../terminal/line-discipline.js';
 import { nameAndSeed } from './run-facts.js';
 
 // `script` frames the keys it logs with a line before them ("Script started on ...") and one

@@ -7,7 +7,7 @@
 // they were, a key each KEY_MS), four times that, or at once, where pauses take no time and
 // nothing is drawn until the recorded keys run out.
 
-import { echoBytes } from './line-discipline.js';
+import { echoBytes } from '../terminal/line-discipline.js';
 
 const KEY_MS = 160;
 export const SPEEDS = [

@@ -5,7 +5,7 @@
 //
 // Reading a link never throws: anything wrong with it comes back as one sentence to show.
 
-import { thousands } from './thousands.js';
+import { thousands } from '../thousands.js';
 
 export const FORMAT = 1;
 export const MOST_KEYS = 100000; // the most bytes a run of a link may unpack to

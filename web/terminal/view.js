@@ -1,4 +1,4 @@
-// The screen the game is drawn in: the cells of terminal-cells.js shown as rows of the page's own
+// The screen the game is drawn in: the cells of cells.js shown as rows of the page's own
 // text, one element per row and one span per run of a colour, in the page's terminal box, sized to
 // the space it has. The text is the page's like any other: it can be selected, copied, zoomed and
 // read by a screen reader. The screen takes the keyboard's keys when it has the focus.
@@ -9,8 +9,8 @@
 // wrap, as in a real terminal of that width); and where the height is short, fewer rows, down to
 // the map screen's, which always shows whole.
 
-import { keyBytes, pastedBytes } from './terminal-keys.js';
-import { DEFAULT_COLOUR, REVERSED, keptRows, newCells, resize, rowText, runsOf, screenRow, write } from './terminal-cells.js';
+import { keyBytes, pastedBytes } from './keys.js';
+import { DEFAULT_COLOUR, REVERSED, keptRows, newCells, resize, rowText, runsOf, screenRow, write } from './cells.js';
 
 export const COLUMNS = 100; // the scroll list's longest line is 99 characters
 export const ROWS = 40; // the tallest screen, the scroll list, has 37 rows and its prompt

@@ -4,7 +4,7 @@
 // names players gave show as text, never as markup.
 
 import { SPEEDS } from './replay.js';
-import { thousands } from './thousands.js';
+import { thousands } from '../thousands.js';
 
 function element(tag, className, text) {
     const e = document.createElement(tag);
