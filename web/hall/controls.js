@@ -3,13 +3,13 @@
 // "Today's seed", which answers a new game's seed questions with the day's seed as the player
 // would type them, and "Send a keys file", which sends a file of keys (runs/keys-file.js) as a run.
 
-import { board, daily, findHall, rowsOf, sendRun } from './api.js';
+import { textOf } from '../bytes.js';
 import { runOfFile } from '../runs/keys-file.js';
+import { ENDINGS, MOST_NAME_BYTES, NAME_TOO_LONG, nameBytes } from '../runs/run-facts.js';
 import { encodeRun } from '../runs/run-link.js';
-import { MOST_NAME_BYTES, NAME_TOO_LONG, nameBytes } from '../runs/run-facts.js';
 import { thousands } from '../thousands.js';
+import { board, daily, findHall, rowsOf, sendRun } from './api.js';
 
-const ENDINGS = { quit: 'quit', fell: 'fell in a fight', unfinished: 'unfinished' };
 const SEED_QUESTION = 'Random Seed?(y/n)\n';
 const POLL_MS = 20;
 
@@ -128,9 +128,7 @@ export async function openHall({ runs, type, state }) {
         const file = picker.files[0];
         picker.value = '';
         if (!file) return;
-        const bytes = new Uint8Array(await file.arrayBuffer());
-        let text = '';
-        for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode.apply(null, bytes.subarray(i, i + 8192));
+        const text = textOf(new Uint8Array(await file.arrayBuffer()));
         const { run, error } = runOfFile(text, runs.version ?? hallVersion);
         if (error) {
             runs.say(error);

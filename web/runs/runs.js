@@ -4,12 +4,13 @@
 // (address-link.js) plays back as a replay (replay.js), which the player may take over. The game
 // lives in one tab at a time: a tab that lost it to another stops recording it.
 
+import { textOf } from '../bytes.js';
 import { addressLink } from './address-link.js';
 import { liveLink } from './live-link.js';
-import { endingOf } from './run-facts.js';
-import { copyLink, saveFile } from './run-share.js';
 import { openRecords } from './record.js';
 import { replay as makeReplay, SPEEDS } from './replay.js';
+import { endingOf } from './run-facts.js';
+import { copyLink, saveFile } from './run-share.js';
 import { runsList } from './runs-list.js';
 import { runsPanel } from './runs-panel.js';
 
@@ -104,7 +105,7 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
                 return s.record.clock;
             },
             read(bytes) {
-                for (const b of bytes) s.record.keys += String.fromCharCode(b);
+                s.record.keys += textOf(bytes);
                 if (s !== session) return;
                 saveRecord();
                 s.link.refresh();

@@ -9,8 +9,8 @@
 // wrap, as in a real terminal of that width); and where the height is short, fewer rows, down to
 // the map screen's, which always shows whole.
 
-import { keyBytes, pastedBytes } from './keys.js';
 import { DEFAULT_COLOUR, REVERSED, keptRows, newCells, resize, rowText, runsOf, screenRow, write } from './cells.js';
+import { keyBytes, pastedBytes } from './keys.js';
 
 export const COLUMNS = 100; // the scroll list's longest line is 99 characters
 export const ROWS = 40; // the tallest screen, the scroll list, has 37 rows and its prompt
