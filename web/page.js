@@ -14,14 +14,14 @@ import { compiled } from './game/compile.js';
 import { newGame } from './game/session.js';
 import { openHall } from './hall/controls.js';
 import './install.js';
+import { openRuns } from './runs/runs.js';
 import { layout as makeLayout } from './terminal/layout.js';
 import { echoOf } from './terminal/line-discipline.js';
 import { readerSwitch } from './terminal/reader-switch.js';
-import { openRuns } from './runs/runs.js';
 import { screen as makeScreen } from './terminal/screen.js';
-import { openView } from './terminal/view.js';
 import { touchKeys } from './terminal/touch-keys.js';
 import { transcript as makeTranscript } from './terminal/transcript.js';
+import { openView } from './terminal/view.js';
 
 
 document.addEventListener('DOMContentLoaded', () => {
