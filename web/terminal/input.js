@@ -9,8 +9,8 @@ export function screenInput(screen) {
     let following = true; // the view is on the newest rows
 
     // The screen's style stacks its rows from the bottom up, so its scroll position counts up from
-    // the newest row (0) to the oldest kept row (negative): it stays on the newest rows as they come
-    // until scrolled back, with no measuring as it draws.
+    // the newest row (0) to the oldest kept row (negative): it stays on the newest rows as they
+    // come until scrolled back, with no measuring as it draws.
     screen.addEventListener('scroll', () => {
         following = screen.scrollTop > -2;
     });
