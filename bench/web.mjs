@@ -446,7 +446,7 @@ async function storedGame() {
                     if (oneOff.link === null) {
                         oneOff.link = await replay.page.evaluate(async (keys) => {
                             try {
-                                const { encodeRun } = await import('./run-link.js');
+                                const { encodeRun } = await import('./runs/run-link.js');
                                 return encodeRun({ keys, clock: null, version: '2.3' });
                             } catch {
                                 return ''; // a page whose modules are bundled into one

@@ -1,4 +1,4 @@
-// Reading and writing a run link, byte for byte as the web page does (web/run-link.js). The keys
+// Reading and writing a run link, byte for byte as the web page does (web/runs/run-link.js). The keys
 // are packed and unpacked with zlib's raw DEFLATE, the same library the browsers' own deflate
 // rests on. (Boost.Beast's header-only port was tried first: it leaves some streams that zlib
 // and the browsers end cleanly waiting for more input, and the page's links would be refused.)

@@ -1,8 +1,8 @@
 // The hall's boards: every seed's (hall.html), one seed's (?seed=N) and the day's (?day). Each
 // run opens as a replay on the game's page, through the link the hall keeps of it.
 
-import { board, daily, rowsOf, runOf } from './hall-api.js';
-import { showBoard } from './hall-board.js';
+import { board, daily, rowsOf, runOf } from './hall/api.js';
+import { showBoard } from './hall/board.js';
 
 const LIMIT = 100;
 

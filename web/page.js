@@ -10,18 +10,18 @@
 // in the address, pauses take no time.
 
 import { afterLoad } from './after-load.js';
-import { compiled } from './compile.js';
-import { newGame } from './game-session.js';
-import { openHall } from './hall-page.js';
+import { compiled } from './game/compile.js';
+import { newGame } from './game/session.js';
+import { openHall } from './hall/controls.js';
 import './install.js';
-import { layout as makeLayout } from './layout.js';
-import { echoOf } from './line-discipline.js';
-import { readerSwitch } from './reader-switch.js';
-import { openRuns } from './runs.js';
-import { screen as makeScreen } from './screen.js';
-import { openView } from './terminal-view.js';
-import { touchKeys } from './touch-keys.js';
-import { transcript as makeTranscript } from './transcript.js';
+import { openRuns } from './runs/runs.js';
+import { layout as makeLayout } from './terminal/layout.js';
+import { echoOf } from './terminal/line-discipline.js';
+import { readerSwitch } from './terminal/reader-switch.js';
+import { screen as makeScreen } from './terminal/screen.js';
+import { touchKeys } from './terminal/touch-keys.js';
+import { transcript as makeTranscript } from './terminal/transcript.js';
+import { openView } from './terminal/view.js';
 
 
 document.addEventListener('DOMContentLoaded', () => {
@@ -93,7 +93,7 @@ document.addEventListener('DOMContentLoaded', () => {
         },
     };
 
-    // Starts a game; `record` has what the page's record of it needs (runs.js).
+    // Starts a game; `record` has what the page's record of it needs (runs/runs.js).
     function play(record) {
         transcript.clear();
         games += 1;

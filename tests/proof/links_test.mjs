@@ -1,10 +1,10 @@
-// The hall's link reader and writer held against the page's own (web/run-link.js): links the page
+// The hall's link reader and writer held against the page's own (web/runs/run-link.js): links the page
 // writes read back to the same runs in the hall, links the hall writes read back in the page, and
 // links cut short, changed or oversized get the same sentence from both.
 //
 //   node links_test.mjs <proof_link_tool>
 import { spawnSync } from 'node:child_process';
-import { decodeRun, encodeRun, MOST_KEYS, MOST_TEXT, DAMAGED, TOO_LONG, FOREIGN } from '../../web/run-link.js';
+import { decodeRun, encodeRun, MOST_KEYS, MOST_TEXT, DAMAGED, TOO_LONG, FOREIGN } from '../../web/runs/run-link.js';
 
 const tool = process.argv[2];
 const latin1 = (s) => Buffer.from(s, 'latin1');

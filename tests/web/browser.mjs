@@ -100,7 +100,7 @@ export function serve(folder) {
     });
 }
 
-// The page asks its own origin whether a hall serves it (web/hall-api.js): a static server
+// The page asks its own origin whether a hall serves it (web/hall/api.js): a static server
 // answers 404, which the browser logs, and offline the request fails. That is the page working as
 // meant, so that one request, and only it, may fail.
 export const HALL_PROBE = '/api/health';

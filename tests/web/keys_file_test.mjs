@@ -4,7 +4,7 @@
 // refused with its sentence.
 import assert from 'node:assert/strict';
 import { describe, test } from 'node:test';
-import { keysRead, runOfFile } from '../../web/keys-file.js';
+import { keysRead, runOfFile } from '../../web/runs/keys-file.js';
 
 const CLOCK = 'This game took its seed from the clock, and a file of keys does not hold the second it read, so it cannot be proven.';
 

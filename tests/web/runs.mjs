@@ -8,7 +8,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { encodeRun } from '../../web/run-link.js';
+import { encodeRun } from '../../web/runs/run-link.js';
 import { MAP_LEGEND, cutAtMap, openPage, reported, resumed, sameBytes, sameRows, typeKeys, waitInPage } from './harness.mjs';
 
 const TAKEN = 'This game went on in another tab';

@@ -14,8 +14,8 @@ import {
     runsOf,
     screenRow,
     write,
-} from '../../web/terminal-cells.js';
-import { keyBytes, pastedBytes } from '../../web/terminal-keys.js';
+} from '../../web/terminal/cells.js';
+import { keyBytes, pastedBytes } from '../../web/terminal/keys.js';
 
 const ESC = '\x1b';
 const CLEAR = `${ESC}[H${ESC}[2J${ESC}[3J`; // the page's clear

@@ -2,9 +2,8 @@
 // markup), level, experience, ending, boss, keys, seed, when it was sent, and a button that
 // opens its replay on the game's page.
 
-import { thousands } from './thousands.js';
-
-const ENDINGS = { quit: 'quit', fell: 'fell in a fight', unfinished: 'unfinished' };
+import { ENDINGS } from '../runs/run-facts.js';
+import { thousands } from '../thousands.js';
 
 function cell(text, className) {
     const td = document.createElement('td');

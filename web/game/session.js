@@ -1,18 +1,18 @@
 // One game: the game's code (marrowdeep.js and marrowdeep.wasm) started afresh, and the page's
 // side of the console it talks to. What the game writes is kept for the transcript and shown,
 // each clear and pause as the terminal would have it; what it reads comes from the page's line
-// discipline, a byte at a time as the page hands it over, or from a recorded run (replay.js).
+// discipline, a byte at a time as the page hands it over, or from a recorded run (runs/replay.js).
 
-import { lineDiscipline } from './line-discipline.js';
+import { lineDiscipline } from '../terminal/line-discipline.js';
 
 const CLEAR = new TextEncoder().encode('\x1b[H\x1b[2J\x1b[3J'); // what clear writes for an xterm
 
-// `compiled` is the game's compiled module; `screen` where it is drawn (screen.js); `transcript`
-// keeps what the game wrote (transcript.js); `pausesTake` whether a pause waits its seconds.
-// The rest is for the page's record of the game: `clock()` answers the game's clock read, in
-// whole seconds; `read(bytes)` hears every byte the game reads, as it reads it; `started(text)`
-// hears the game's version; `pauseTime(seconds)` may say how long a pause lasts, in ms, or null
-// for no time at all, or undefined to leave it to `pausesTake`.
+// `compiled` is the game's compiled module; `screen` where it is drawn (terminal/screen.js);
+// `transcript` keeps what the game wrote (terminal/transcript.js); `pausesTake` whether a pause
+// waits its seconds. The rest is for the page's record of the game: `clock()` answers the game's
+// clock read, in whole seconds; `read(bytes)` hears every byte the game reads, as it reads it;
+// `started(text)` hears the game's version; `pauseTime(seconds)` may say how long a pause lasts, in
+// ms, or null for no time at all, or undefined to leave it to `pausesTake`.
 export function newGame({ compiled, screen, transcript, pausesTake, clock, read, started, pauseTime }) {
     const g = {
         alive: true,

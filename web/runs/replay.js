@@ -7,7 +7,8 @@
 // they were, a key each KEY_MS), four times that, or at once, where pauses take no time and
 // nothing is drawn until the recorded keys run out.
 
-import { echoBytes } from './line-discipline.js';
+import { bytesOf } from '../bytes.js';
+import { echoBytes } from '../terminal/line-discipline.js';
 
 const KEY_MS = 160;
 export const SPEEDS = [
@@ -100,7 +101,7 @@ export function replay({ keys, speed, screen, changed }) {
             const lineEnd = keys.indexOf('\n', at);
             end = lineEnd === -1 ? keys.length : lineEnd + 1;
         }
-        const bytes = Uint8Array.from(keys.slice(at, end), (c) => c.charCodeAt(0));
+        const bytes = bytesOf(keys.slice(at, end));
         at = end;
         if (!r.replaying) {
             screen.quiet = false;

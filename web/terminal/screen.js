@@ -18,7 +18,7 @@ function joined(pieces) {
     return data;
 }
 
-// `view` is the terminal view (terminal-view.js).
+// `view` is the terminal view (view.js).
 export function screen(view) {
     let unshown = [];
     let quiet = false;

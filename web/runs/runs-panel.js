@@ -3,8 +3,9 @@
 // where it is seen whatever the window shows. Everything is built with createElement, and the
 // names players gave show as text, never as markup.
 
+import { thousands } from '../thousands.js';
 import { SPEEDS } from './replay.js';
-import { thousands } from './thousands.js';
+import { ENDINGS } from './run-facts.js';
 
 function element(tag, className, text) {
     const e = document.createElement(tag);
@@ -12,8 +13,6 @@ function element(tag, className, text) {
     if (text !== undefined) e.textContent = text;
     return e;
 }
-
-const ENDINGS = { quit: 'quit', fell: 'fell in a fight', stopped: 'stopped' };
 
 // `parent` holds the panel; `act` has what the controls do: newGame(), and for a run of the list
 // replay(run), copyLink(run), save(run), remove(run), then removeAll(); and for the replay shown

@@ -1,8 +1,9 @@
 // A run shared: copied as a link (run-link.js) to the page's own address, or saved as a file of
 // the bytes the game read.
 
+import { bytesOf } from '../bytes.js';
+import { fileName } from './run-facts.js';
 import { encodeRun } from './run-link.js';
-import { bytesOf, fileName } from './run-facts.js';
 
 // The page's address without its query or fragment.
 export function pageAddress() {

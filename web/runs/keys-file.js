@@ -5,7 +5,8 @@
 // kept, so Backspace, Ctrl-U and Ctrl-W mend it and never reach the game. The page's own line
 // discipline does the same.
 
-import { lineDiscipline } from './line-discipline.js';
+import { bytesOf, textOf } from '../bytes.js';
+import { lineDiscipline } from '../terminal/line-discipline.js';
 import { nameAndSeed } from './run-facts.js';
 
 // `script` frames the keys it logs with a line before them ("Script started on ...") and one
@@ -39,14 +40,12 @@ export function keysRead(typed) {
             over = true;
         },
     });
-    const encoder = { encode: (ch) => Uint8Array.of(ch.charCodeAt(0)) };
+    const encoder = { encode: bytesOf };
     for (const ch of typed) {
         if (over || ch === '\x03' || ch === '\x1c') break;
         line.type(ch, encoder);
     }
-    let keys = '';
-    for (let i = 0; i < read.length; i += 8192) keys += String.fromCharCode.apply(null, read.slice(i, i + 8192));
-    return keys;
+    return textOf(Uint8Array.from(read));
 }
 
 // The run of a file's bytes, with `version` the game's: {run} or {error} with one sentence.

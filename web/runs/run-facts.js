@@ -1,11 +1,15 @@
 // What a run's keys tell of it: the hero's name and the seed the game took, how it ended, and a
 // file name for it.
 
+import { bytesOf } from '../bytes.js';
+
 const LOST = 'YOU LOSE!'; // what the game writes when the hero falls in a fight
 const CLEAR_MARK = '<clear>';
 
-// The bytes of keys kept as a string of one character per byte.
-export const bytesOf = (keys) => Uint8Array.from(keys, (c) => c.charCodeAt(0));
+// Each way a run ends, as the page's list of runs and the hall's records and boards word it: a
+// game played to its end was quit or its hero fell in a fight; one ended on the page before its
+// end was stopped, and the hall calls a run sent before its end unfinished.
+export const ENDINGS = { quit: 'quit', fell: 'fell in a fight', stopped: 'stopped', unfinished: 'unfinished' };
 
 // The longest name a hall takes, in bytes, and what the page says of a longer one.
 export const MOST_NAME_BYTES = 40;

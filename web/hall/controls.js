@@ -1,15 +1,15 @@
-// The page's side of the hall, shown only when the page is served by one (hall-api.js): "Send to
+// The page's side of the hall, shown only when the page is served by one (api.js): "Send to
 // the hall" on each run of the list and when a game ends, the hall's record of a run sent,
 // "Today's seed", which answers a new game's seed questions with the day's seed as the player
-// would type them, and "Send a keys file", which sends a file of keys (keys-file.js) as a run.
+// would type them, and "Send a keys file", which sends a file of keys (runs/keys-file.js) as a run.
 
-import { board, daily, findHall, rowsOf, sendRun } from './hall-api.js';
-import { runOfFile } from './keys-file.js';
-import { encodeRun } from './run-link.js';
-import { MOST_NAME_BYTES, NAME_TOO_LONG, nameBytes } from './run-facts.js';
-import { thousands } from './thousands.js';
+import { textOf } from '../bytes.js';
+import { runOfFile } from '../runs/keys-file.js';
+import { ENDINGS, MOST_NAME_BYTES, NAME_TOO_LONG, nameBytes } from '../runs/run-facts.js';
+import { encodeRun } from '../runs/run-link.js';
+import { thousands } from '../thousands.js';
+import { board, daily, findHall, rowsOf, sendRun } from './api.js';
 
-const ENDINGS = { quit: 'quit', fell: 'fell in a fight', unfinished: 'unfinished' };
 const SEED_QUESTION = 'Random Seed?(y/n)\n';
 const POLL_MS = 20;
 
@@ -23,7 +23,7 @@ export function recordSentence(record, kept) {
     return `${kept ? 'The hall already keeps this run' : 'The hall keeps this run'}: ${about}.`;
 }
 
-// `runs` is the page's runs (runs.js); `type(text)` types keys as the keyboard does; `state()`
+// `runs` is the page's runs (runs/runs.js); `type(text)` types keys as the keyboard does; `state()`
 // answers {games, reading, text}: the games started on the page, whether the game waits for a
 // key, and what it wrote.
 export async function openHall({ runs, type, state }) {
@@ -128,9 +128,7 @@ export async function openHall({ runs, type, state }) {
         const file = picker.files[0];
         picker.value = '';
         if (!file) return;
-        const bytes = new Uint8Array(await file.arrayBuffer());
-        let text = '';
-        for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode.apply(null, bytes.subarray(i, i + 8192));
+        const text = textOf(new Uint8Array(await file.arrayBuffer()));
         const { run, error } = runOfFile(text, runs.version ?? hallVersion);
         if (error) {
             runs.say(error);

@@ -4,20 +4,21 @@
 // (address-link.js) plays back as a replay (replay.js), which the player may take over. The game
 // lives in one tab at a time: a tab that lost it to another stops recording it.
 
+import { textOf } from '../bytes.js';
 import { addressLink } from './address-link.js';
 import { liveLink } from './live-link.js';
-import { endingOf } from './run-facts.js';
-import { copyLink, saveFile } from './run-share.js';
 import { openRecords } from './record.js';
 import { replay as makeReplay, SPEEDS } from './replay.js';
+import { endingOf } from './run-facts.js';
+import { copyLink, saveFile } from './run-share.js';
 import { runsList } from './runs-list.js';
 import { runsPanel } from './runs-panel.js';
 
 const now = () => Math.floor(Date.now() / 1000);
 
-// `play(options)` starts a game (game-session.js) on the page's terminal and answers it; `screen`
-// is the page's screen (screen.js); `transcript` what the game wrote; `pausesTake` whether the
-// page's pauses wait (with ?pauses=0 a replay plays at once); `parent` holds the controls;
+// `play(options)` starts a game (game/session.js) on the page's terminal and answers it; `screen`
+// is the page's screen (terminal/screen.js); `transcript` what the game wrote; `pausesTake` whether
+// the page's pauses wait (with ?pauses=0 a replay plays at once); `parent` holds the controls;
 // `focus()` gives the keys back to the terminal.
 export function openRuns({ play, screen, transcript, pausesTake, parent, focus }) {
     let session = null; // the game on the page, and what the page knows of it
@@ -104,7 +105,7 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
                 return s.record.clock;
             },
             read(bytes) {
-                for (const b of bytes) s.record.keys += String.fromCharCode(b);
+                s.record.keys += textOf(bytes);
                 if (s !== session) return;
                 saveRecord();
                 s.link.refresh();

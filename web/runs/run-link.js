@@ -5,7 +5,8 @@
 //
 // Reading a link never throws: anything wrong with it comes back as one sentence to show.
 
-import { thousands } from './thousands.js';
+import { bytesOf, textOf } from '../bytes.js';
+import { thousands } from '../thousands.js';
 
 export const FORMAT = 1;
 export const MOST_KEYS = 100000; // the most bytes a run of a link may unpack to
@@ -30,16 +31,14 @@ function crc32(bytes) {
 }
 
 function base64url(bytes) {
-    let text = '';
-    for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode.apply(null, bytes.subarray(i, i + 8192));
-    return btoa(text).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
+    return btoa(textOf(bytes)).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
 }
 
 // The bytes of base64url text, or null if it is not that.
 function unbase64url(text) {
     if (!/^[A-Za-z0-9_-]*$/.test(text) || text.length % 4 === 1) return null;
     const binary = atob(text.replace(/-/g, '+').replace(/_/g, '/'));
-    return Uint8Array.from(binary, (c) => c.charCodeAt(0));
+    return bytesOf(binary);
 }
 
 async function pack(bytes) {
@@ -90,7 +89,7 @@ export async function encodeRun(run) {
     }
     head[at++] = version.length;
     head.set(version, at);
-    const packed = await pack(Uint8Array.from(run.keys, (c) => c.charCodeAt(0)));
+    const packed = await pack(bytesOf(run.keys));
     const all = new Uint8Array(head.length + packed.length + 4);
     all.set(head);
     all.set(packed, head.length);
@@ -125,9 +124,7 @@ export async function decodeRun(text) {
         const version = new TextDecoder('utf-8', { fatal: true }).decode(bytes.subarray(at, at + size));
         const keys = await unpack(bytes.subarray(at + size), MOST_KEYS);
         if (typeof keys === 'string') return { error: keys };
-        let text8 = '';
-        for (let i = 0; i < keys.length; i += 8192) text8 += String.fromCharCode.apply(null, keys.subarray(i, i + 8192));
-        return { run: { keys: text8, clock, version } };
+        return { run: { keys: textOf(keys), clock, version } };
     } catch {
         // A version that is not UTF-8, or anything else this reading did not foresee.
         return { error: DAMAGED };

@@ -7,15 +7,9 @@
 // each write took a fifth of its replay, and one store doubled as it filled took a third, most of
 // it in the fresh memory of each larger store.
 
-const STORE = 1 << 16;
+import { textOf } from '../bytes.js';
 
-// Bytes as text of one character per byte, in parts, as the argument list of fromCharCode has a
-// limit.
-function asText(bytes) {
-    let text = '';
-    for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode.apply(null, bytes.subarray(i, i + 8192));
-    return text;
-}
+const STORE = 1 << 16;
 
 export function transcript() {
     let stores = []; // {bytes, used}: every store of this game, in order
@@ -62,10 +56,10 @@ export function transcript() {
                     let from = start;
                     // A mark between two stores goes after the bytes of the first.
                     for (; next < marks.length && marks[next].at <= end; ++next) {
-                        parts.push(asText(bytes.subarray(from - start, marks[next].at - start)), marks[next].text);
+                        parts.push(textOf(bytes.subarray(from - start, marks[next].at - start)), marks[next].text);
                         from = marks[next].at;
                     }
-                    parts.push(asText(bytes.subarray(from - start, used)));
+                    parts.push(textOf(bytes.subarray(from - start, used)));
                     start = end;
                 }
                 made = parts.join('');

@@ -1,0 +1,82 @@
+// The screen the game is drawn in, in the page's terminal box: the cells (cells.js) of what the
+// game and the echo write, fitted to the space the box has (fit.js), drawn as rows of the page's
+// own text (draw.js), read aloud to a screen reader (read-aloud.js), and taking the keyboard's
+// keys when it has the focus (input.js). The text is the page's like any other: it can be
+// selected, copied, zoomed and read by a screen reader.
+
+import { newCells, resize, rowText, write } from './cells.js';
+import { drawing } from './draw.js';
+import { cell, ownFontHere, place, sizeFor, whenOwnFontComes } from './fit.js';
+import { screenInput } from './input.js';
+import { readingAloud } from './read-aloud.js';
+
+// `element` is the terminal box; `space` its {width, height} in CSS px when the page opens.
+export function openView(element, space) {
+    let lastSpace = space;
+    const measuredInOwnFont = ownFontHere();
+    let size = sizeFor(space);
+    const cells = newCells(size.columns, size.rows);
+
+    const screen = document.createElement('div');
+    screen.className = 'term';
+    screen.tabIndex = 0;
+    screen.setAttribute('role', 'region');
+    screen.setAttribute('aria-label', 'The game');
+    const shown = drawing(cells);
+    screen.append(shown.element);
+    // What each key brings, read out while the screen reader switch is on.
+    const reader = readingAloud(cells);
+    element.replaceChildren(screen, reader.element);
+    const input = screenInput(screen);
+
+    place(element, screen, size);
+    shown.draw();
+    reader.announce();
+    input.focus();
+
+    function fitTo(next) {
+        if (next.columns !== size.columns || next.rows !== size.rows) resize(cells, next.columns, next.rows);
+        size = next;
+        place(element, screen, size);
+        shown.draw();
+        // The rows that moved are not news: nothing is read out for a new size.
+        reader.heard();
+    }
+
+    whenOwnFontComes(measuredInOwnFont, () => fitTo(sizeFor(lastSpace)));
+
+    return {
+        // Draws `data` at once, then calls `done`.
+        write(data, done) {
+            write(cells, data);
+            shown.draw();
+            reader.announce();
+            if (done) done();
+        },
+        onData: input.onData,
+        // Keys from elsewhere on the page (the touch keys), handed on as typed keys.
+        input: (data) => input.send(data),
+        focus: input.focus,
+        // Sizes the screen to a new space, keeping what it shows, rewrapping lines for a new
+        // number of columns.
+        fit(space) {
+            lastSpace = space;
+            fitTo(sizeFor(space));
+        },
+        get fontSize() {
+            return size.fontSize;
+        },
+        // The rows in view, as text without trailing blanks.
+        rows() {
+            const height = cell(size.fontSize).rowHeight;
+            const last = cells.lines.length - cells.rows;
+            const top = input.following ? last : Math.max(0, last - Math.round(-screen.scrollTop / height));
+            return cells.lines.slice(top, top + cells.rows).map(rowText);
+        },
+        // With the screen reader switch on, what each key brings is read out.
+        set screenReader(on) {
+            reader.on = on;
+        },
+        keepKeyboardDown: input.keepKeyboardDown,
+    };
+}
