@@ -152,8 +152,7 @@ Walk find_walk() {
     const char opposite[4] = {'a', 'd', 'w', 's'};
     const int step[4][2] = {{0, 1}, {0, -1}, {1, 0}, {-1, 0}};
     for (unsigned seed = 1; seed < 100000; ++seed) {
-        indplan = 0;
-        for (auto &list : g) list.clear();
+        reset_game_state();
         std::memset(maze, '#', sizeof maze);
         std::srand(seed);
         kruskal();

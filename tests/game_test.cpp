@@ -34,9 +34,8 @@ struct Grid {
 // The maze a seed gives, made here with the game's own generator. The runtime generator is left
 // where the program's would be, so the draws that follow can be foreseen with rand().
 Grid generate(long long s) {
+    reset_game_state();
     std::memset(maze, '#', sizeof maze);
-    indplan = 0;
-    for (auto &list : g) list.clear();
     FightItemINIT();
     std::srand(static_cast<unsigned>(s));
     with_draw_limit("the maze of seed " + std::to_string(s), kruskal);
@@ -547,11 +546,11 @@ TEST(Map, RefreshAtThirtyHitPointsKillsAtThirtyOneLeavesOne) {
     host.out = open_memstream(&text, &size);
     host.clear = [] { std::fputs("<clear>", host.out); };
     host.wait = [](long long ms) { std::fprintf(host.out, "<sleep %lld>", ms / 1000); };
+    generate(s);
     _P_ = PLAYER{};
     _P_.max_hp = 141;
     FightResult dead{true, INT_MAX};
 
-    generate(s);
     EXPECT_EXIT(
         {
             host.out = stderr;

@@ -78,8 +78,7 @@ TEST_F(Maze, EdgeListRunsDownThenRightCellByCell) {
 // Seeds 128, 13775 and 15684 shuffle both edges of a corner (1, 120 and 15) to the end of the list.
 TEST_F(Maze, GenerationFollowsTheScanDrawForDraw) {
     for (unsigned s : {1u, 2u, 42u, 2024u, 99991u, 128u, 13775u, 15684u}) {
-        indplan = 0;
-        for (auto &list : g) list.clear();
+        reset_game_state();
         std::memset(maze, '#', sizeof maze);
         std::srand(s);
         const Replay expected = replay_scan();

@@ -352,8 +352,7 @@ using Square = std::pair<int, int>;
 
 // The maze the game makes from this seed: its draws after seeding are the maze's alone.
 void generate_maze(unsigned seed, char grid[20][40]) {
-    indplan = 0;
-    for (auto &list : g) list.clear();
+    reset_game_state();
     std::memset(maze, '#', sizeof maze);
     std::srand(seed);
     with_draw_limit("the maze of seed " + std::to_string(seed), kruskal);
