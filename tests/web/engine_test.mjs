@@ -8,10 +8,9 @@
 //                        (WebKitGTK's MiniBrowser through WebKitWebDriver, on its own Xvfb)
 //   and, for both: --page DIR --program LINUX_PROGRAM --marks MARKS_LIBRARY --fuzz FUZZ_DRIVER
 //                  --regressions DIR
-import path from 'node:path';
-import { after, before, describe, it } from 'node:test';
+import { describe, it } from 'node:test';
 import { keyboardGames, playGame, replayLink, resumeHalfway } from './games.mjs';
-import { commandLine, linuxTools, serve, startBrowser } from './harness.mjs';
+import { commandLine, linuxTools, servedInBrowser } from './harness.mjs';
 
 const opt = commandLine(['engine', 'page', 'program', 'marks', 'fuzz', 'regressions']);
 if (opt.engine === 'chromium') throw new Error('Chromium plays these games in page_test.mjs: firefox or webkit');
@@ -20,18 +19,10 @@ const { linuxBytes, typeableStream } = linuxTools(opt);
 const games = keyboardGames({ regressions: opt.regressions, linuxBytes, typeableStream });
 
 describe(`the page in ${opt.engine}`, () => {
-    let server;
-    let engine;
-    const tools = () => ({ origin: server.origin, linuxBytes });
-    const play = (scenario) => engine.inFreshPage(server.origin, scenario, { viewport: { width: 1280, height: 800 } });
-    before(async () => {
-        server = await serve(path.resolve(opt.page));
-        engine = await startBrowser(opt.engine, opt);
-    });
-    after(async () => {
-        await engine?.close();
-        await server?.close();
-    });
+    const served = servedInBrowser(opt.page, opt.engine, opt);
+    const tools = () => ({ origin: served.server.origin, linuxBytes });
+    const play = (scenario) =>
+        served.engine.inFreshPage(served.server.origin, scenario, { viewport: { width: 1280, height: 800 } });
 
     for (const game of games) it(game.what, () => play((driver) => playGame(driver, tools(), game)));
     it('the tour resumed after a reload', () => play((driver) => resumeHalfway(driver, tools(), games[1].keys)));

@@ -8,9 +8,10 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import { after, before } from 'node:test';
 import { parseArgs } from 'node:util';
 import puppeteer from 'puppeteer-core';
-import { waitInPage, watch } from './browser.mjs';
+import { serve, waitInPage, watch } from './browser.mjs';
 import { puppeteerDriver, webdriverDriver } from './drivers.mjs';
 import { webkitSession } from './webdriver.mjs';
 
@@ -297,4 +298,30 @@ export async function startBrowser(engine, opt) {
         },
         close: started.close,
     };
+}
+
+// Inside a describe(): serves the page's `folder` as a usual static host and starts `engine`'s
+// browser before the first scenario, and stops both after the last. Answers an object whose
+// `server` (with its origin) and `engine` (startBrowser's) are there once the scenarios run.
+export function servedInBrowser(folder, engine, opt) {
+    const served = { server: null, engine: null };
+    before(async () => {
+        served.server = await serve(path.resolve(folder));
+        served.engine = await startBrowser(engine, opt);
+    });
+    after(async () => {
+        await served.engine?.close();
+        await served.server?.close();
+    });
+    return served;
+}
+
+// `play(context)` in a browser context of its own, closed after it.
+export async function inContext(browser, play) {
+    const context = await browser.createBrowserContext();
+    try {
+        return await play(context);
+    } finally {
+        await context.close();
+    }
 }

@@ -18,9 +18,9 @@
 // names its scenario, and every scenario reports.
 import assert from 'node:assert/strict';
 import path from 'node:path';
-import { after, before, describe, it } from 'node:test';
+import { describe, it } from 'node:test';
 import { PLACES, keyboardGames, playGame } from './games.mjs';
-import { commandLine, linuxTools, serve, startBrowser } from './harness.mjs';
+import { commandLine, linuxTools, servedInBrowser } from './harness.mjs';
 import { installable, newBuild, offlinePlay } from './install.mjs';
 import { SIZES, layoutAt, screenReader, tapsAlone } from './phone.mjs';
 import {
@@ -48,24 +48,17 @@ describe('the static host', () => {
 });
 
 describe('the page in Chromium', () => {
-    let server;
-    let chromium;
+    const served = servedInBrowser(opt.page, 'chromium', opt);
     // What every scenario is given: the browser, the page's origin and the Linux program's bytes.
-    const at = () => ({ browser: chromium.browser, origin: server.origin, linuxBytes });
-    before(async () => {
-        server = await serve(path.resolve(opt.page));
-        chromium = await startBrowser('chromium', opt);
-    });
-    after(async () => {
-        await chromium?.close();
-        await server?.close();
-    });
+    const at = () => ({ browser: served.engine.browser, origin: served.server.origin, linuxBytes });
 
     // Each game in a browser context of its own, whose storage holds no game left unfinished.
     describe('the keyboard games', () => {
         for (const game of games) {
             it(`${game.what} (${game.keys.length} keys)`, () =>
-                chromium.inFreshPage(server.origin, (driver) => playGame(driver, { origin: server.origin, linuxBytes }, game)));
+                served.engine.inFreshPage(served.server.origin, (driver) =>
+                    playGame(driver, { origin: served.server.origin, linuxBytes }, game),
+                ));
         }
         it('reach every place between them', () => {
             const written = games.map((game) => linuxBytes(game.keys));

@@ -9,7 +9,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { encodeRun } from '../../web/runs/run-link.js';
-import { MAP_LEGEND, cutAtMap, openPage, reported, resumed, sameBytes, sameRows, typeKeys, waitInPage } from './harness.mjs';
+import { MAP_LEGEND, cutAtMap, inContext, openPage, reported, resumed, sameBytes, sameRows, typeKeys, waitInPage } from './harness.mjs';
 
 const TAKEN = 'This game went on in another tab';
 const NOT_KEPT = 'this game will not be kept';
@@ -45,15 +45,6 @@ const linkWithoutPauses = (link) => link.replace('/#', '/?pauses=0#');
 // The page loaded, whether it asks a question or plays a link.
 const LOADED = { ready: () => window.marrowdeep?.reading !== undefined, what: 'the page' };
 
-// `play(context)` in a new browser context, closed after it.
-async function inContext(browser, play) {
-    const context = await browser.createBrowserContext();
-    try {
-        return await play(context);
-    } finally {
-        await context.close();
-    }
-}
 
 // Half a game typed, the page reloaded: the screen left and the transcript so far come back,
 // and the rest of the keys give the Linux program's bytes. With `second`, the game takes its seed

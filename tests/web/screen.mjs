@@ -7,7 +7,7 @@
 // rows scrolled away are scrolled back to. And the page without its font, and the keyboard's keys
 // as the game reads them. Each scenario fails through node:assert.
 import assert from 'node:assert/strict';
-import { awaitingKey, openPage, reported, waitInPage } from './harness.mjs';
+import { awaitingKey, inContext, openPage, reported, waitInPage } from './harness.mjs';
 
 const PIECES = 3000;
 
@@ -126,16 +126,6 @@ async function scrolledBack(page) {
     }
     const after = await page.evaluate(() => window.marrowdeep.rows());
     assert.ok(after.join('\n') === (await page.evaluate(rowsInView)).join('\n'), 'after a key, rows() does not tell the rows in view');
-}
-
-// `play(context)` in a new browser context, closed after it.
-async function inContext(browser, play) {
-    const context = await browser.createBrowserContext();
-    try {
-        return await play(context);
-    } finally {
-        await context.close();
-    }
 }
 
 export async function screenTakesAnyBytes({ browser, origin }) {

@@ -20,8 +20,8 @@ import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
-import { after, before, describe, it } from 'node:test';
-import { MAP_LEGEND, commandLine, linuxTools, openPage, reported, serve, startBrowser, typeable } from './harness.mjs';
+import { describe, it } from 'node:test';
+import { MAP_LEGEND, commandLine, linuxTools, openPage, reported, servedInBrowser, typeable } from './harness.mjs';
 
 const opt = commandLine(['page', 'program', 'marks', 'regressions']);
 const COLUMNS = Number(opt.columns);
@@ -211,16 +211,7 @@ describe("the page's screens as tmux shows them", () => {
     const seen = new Set();
     let compared = 0;
     let size = '';
-    let server;
-    let chromium;
-    before(async () => {
-        server = await serve(path.resolve(opt.page));
-        chromium = await startBrowser('chromium', opt);
-    });
-    after(async () => {
-        await chromium?.close();
-        await server?.close();
-    });
+    const served = servedInBrowser(opt.page, 'chromium', opt);
 
     for (const [number, [file, saved]] of games.entries()) {
         it(file, async (t) => {
@@ -228,7 +219,7 @@ describe("the page's screens as tmux shows them", () => {
             const second = linuxBytes(keys).includes('Input Seed:') ? undefined : SECOND;
             const stops = stopsOf(keys, second);
             if (!stops.length) return t.skip('it reaches none of the screens');
-            const page = await pagePlayer(chromium, server.origin, second);
+            const page = await pagePlayer(served.engine, served.server.origin, second);
             const rows = await page.rowCount();
             size = `${COLUMNS}x${rows}`;
             const pane = tmuxPane({ name: String(number), second, rows });
