@@ -20,11 +20,13 @@ std::string link_of(const std::string &keys) {
 }
 
 // The id of that game: the first half of the SHA-256 of its version, clock and keys, each
-// after its length (worked out apart, with Python's hashlib).
+// after its length (worked out apart, with Python's hashlib): a new version of the game gives
+// the same keys another id.
 const char *const quick_id = "c0f8baedf1c39b178dedfbce70c19e20";
 const std::string quick_record =
     std::string("{\"id\":\"") + quick_id +
-    "\",\"name\":\"hero\",\"seed\":42,\"clock\":false,\"version\":\"2.3\","
+    "\",\"name\":\"hero\",\"seed\":42,\"clock\":false,\"version\":\"" MARROWDEEP_VERSION
+    "\","
     "\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
     "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
 }  // namespace
@@ -60,7 +62,7 @@ TEST_F(HallTest, Health) {
     ANSWER answer = get("/api/health");
     EXPECT_EQ(answer.status, 200);
     EXPECT_EQ(answer.content_type, "application/json");
-    EXPECT_EQ(answer.body, "{\"ok\":true,\"version\":\"2.3\"}");
+    EXPECT_EQ(answer.body, "{\"ok\":true,\"version\":\"" MARROWDEEP_VERSION "\"}");
 }
 
 TEST_F(HallTest, SubmitReadAndBoard) {
@@ -144,7 +146,7 @@ KEPT_RUN crafted(const std::string &name, long long seed, bool boss, int level, 
     static int made = 0;
     KEPT_RUN run;
     run.id = "crafted-" + std::to_string(++made);
-    run.record = RECORD{name, seed, false, "2.3", ending, level, experience, boss, keys, mode};
+    run.record = RECORD{name, seed, false, MARROWDEEP_VERSION, ending, level, experience, boss, keys, mode};
     run.submitted = submitted;
     run.link = "-";
     return run;

@@ -23,7 +23,8 @@ namespace {
 const char *const quick_keys = "hero\nn\n42\n1\nq";
 const std::string quick_record =
     "{\"id\":\"c0f8baedf1c39b178dedfbce70c19e20\",\"name\":\"hero\",\"seed\":42,\"clock\":false,"
-    "\"version\":\"2.3\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
+    "\"version\":\"" MARROWDEEP_VERSION
+    "\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
     "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
 const std::string unreachable =
     "{\"error\":\"The hall cannot reach its database just now; try again soon.\"}";
@@ -133,8 +134,8 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     auto store = open_store(uri, 2);
     auto crafted = [](const std::string &id, const std::string &name, bool boss, int level, long long keys,
                       long long at) {
-        return KEPT_RUN{id, RECORD{name, 7, false, "2.3", "quit", level, 0, boss, keys, "plain"}, at, "-",
-                        ""};
+        return KEPT_RUN{id, RECORD{name, 7, false, MARROWDEEP_VERSION, "quit", level, 0, boss, keys, "plain"},
+                        at, "-", ""};
     };
     KEPT_RUN kept;
     for (const KEPT_RUN &run :

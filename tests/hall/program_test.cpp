@@ -18,7 +18,8 @@ namespace {
 const char *const quick_keys = "hero\nn\n42\n1\nq";
 const std::string quick_record =
     "{\"id\":\"c0f8baedf1c39b178dedfbce70c19e20\",\"name\":\"hero\",\"seed\":42,\"clock\":false,"
-    "\"version\":\"2.3\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
+    "\"version\":\"" MARROWDEEP_VERSION
+    "\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
     "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
 
 std::string link_of(const std::string &keys) {
@@ -43,7 +44,7 @@ class ProgramTest : public ::testing::Test {
 
 TEST(Program, HelpAndVersion) {
     auto [version, version_status] = run_for_output({"--version"});
-    EXPECT_EQ(version, "marrowdeep-hall 2.3\n");
+    EXPECT_EQ(version, "marrowdeep-hall " MARROWDEEP_VERSION "\n");
     EXPECT_EQ(version_status, 0);
     auto [help, help_status] = run_for_output({"--help"});
     EXPECT_EQ(help_status, 0);
@@ -93,7 +94,7 @@ TEST_F(ProgramTest, AnswersOverHttpAndLogsEachRequest) {
     HTTP_CONNECTION connection(hall->port());
     HTTP_ANSWER health = connection.ask("GET", "/api/health");
     EXPECT_EQ(health.status, 200);
-    EXPECT_EQ(health.body, "{\"ok\":true,\"version\":\"2.3\"}");
+    EXPECT_EQ(health.body, "{\"ok\":true,\"version\":\"" MARROWDEEP_VERSION "\"}");
     EXPECT_EQ(health.fields["content-type"], "application/json");
     HTTP_ANSWER head = connection.ask("HEAD", "/api/health");
     EXPECT_EQ(head.status, 200);
