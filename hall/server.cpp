@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "hall/routes.h"
+
 namespace beast = boost::beast;
 namespace http = beast::http;
 namespace net = boost::asio;
@@ -360,42 +362,29 @@ class SESSION : public std::enable_shared_from_this<SESSION> {
         target_ = request.target;
         address_ = request.address;
 
-        if (std::optional<ANSWER> now = answer_at_once(server_.hall, request)) return write(std::move(*now));
-
         // Whatever job is queued keeps the network running until its answer is written.
         auto guard = std::make_shared<net::executor_work_guard<net::io_context::executor_type>>(
             server_.network.get_executor());
         auto self = shared_from_this();
-        if (is_submission(request)) {
-            // Counted against the address's limit here, so a run refused for a full queue counts too.
-            if (std::optional<ANSWER> refused = admit_submission(server_.hall, request))
-                return write(std::move(*refused));
-            bool queued = server_.stores.try_post([self, guard, request = std::move(request)] {
-                auto submission = std::make_shared<SUBMISSION>(read_submission(self->server_.hall, request));
-                if (submission->answered) return self->answer_later(std::move(submission->answer));
-                bool proving = self->server_.proofs.try_post([self, guard, submission] {
-                    prove_submission(self->server_.hall, *submission);
-                    if (submission->answered) return self->answer_later(std::move(submission->answer));
-                    bool keeping = self->server_.stores.try_post([self, guard, submission] {
-                        self->answer_later(keep_submission(self->server_.hall, *submission));
-                    });
-                    if (!keeping) self->answer_later(busy_answer());
-                });
-                if (!proving) self->answer_later(busy_answer());
-            });
-            if (!queued) write(busy_answer());
-            return;
-        }
-        bool queued = server_.stores.try_post([self, guard, request = std::move(request)] {
-            self->answer_later(handle(self->server_.hall, request));
-        });
-        if (!queued) write(busy_answer());
+        WORKERS workers{[self, guard](QUEUE queue, std::function<void()> job) {
+                            switch (queue) {
+                                case QUEUE::network: job(); return true;
+                                case QUEUE::store: return self->server_.stores.try_post(std::move(job));
+                                case QUEUE::proof: return self->server_.proofs.try_post(std::move(job));
+                            }
+                            return false;
+                        },
+                        [self, guard](ANSWER answer) { self->give_answer(std::move(answer)); }};
+        answer_request(server_.hall, std::move(request), workers);
     }
 
-    void answer_later(ANSWER answer) {
-        net::post(stream_.get_executor(), [self = shared_from_this(), answer = std::move(answer)]() mutable {
-            self->write(std::move(answer));
-        });
+    // On the session's own strand: at once when called there (an answer from the network thread),
+    // else once the strand is free.
+    void give_answer(ANSWER answer) {
+        net::dispatch(stream_.get_executor(),
+                      [self = shared_from_this(), answer = std::move(answer)]() mutable {
+                          self->write(std::move(answer));
+                      });
     }
 
     void write(ANSWER answer) {

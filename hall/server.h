@@ -1,6 +1,7 @@
 // The hall on the network: HTTP/1.1 with keep-alive, each connection a session of its own on a
 // few network threads; proofs on a thread of their own and database work on a small pool, each
 // behind a bounded queue, so a slow proof or a slow database never holds the network threads.
+// Which queue each step of an answer runs on is the routes' (hall/routes.h).
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "hall/api.h"
+#include "hall/site.h"
 
 struct SERVER_SETTINGS {
     std::string host = "127.0.0.1";
