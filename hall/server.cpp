@@ -1,5 +1,8 @@
 #include "hall/server.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <boost/asio.hpp>
@@ -24,11 +27,15 @@ using tcp = net::ip::tcp;
 
 namespace {
 // Threads that take jobs from a queue of bounded length: a job that finds it full is refused, so
-// the caller answers at once instead of queueing without end.
+// the caller answers at once instead of queueing without end. The threads bear the queue's name
+// (at most 15 bytes), as ps -L and top -H show them.
 class WORK_QUEUE {
   public:
-    WORK_QUEUE(int threads, std::size_t most_waiting) : most_waiting_(most_waiting) {
-        for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
+    WORK_QUEUE(const char *name, int threads, std::size_t most_waiting) : most_waiting_(most_waiting) {
+        for (int i = 0; i < threads; ++i) {
+            threads_.emplace_back([this] { work(); });
+            pthread_setname_np(threads_.back().native_handle(), name);
+        }
     }
     ~WORK_QUEUE() { stop(); }
 
@@ -105,8 +112,8 @@ struct SERVER {
         : hall(h),
           settings(s),
           network(s.network_threads),
-          proofs(1, s.most_waiting_proofs),
-          stores(s.store_threads, s.most_waiting_stores) {}
+          proofs("hall-proof", s.proof_threads, s.most_waiting_proofs),
+          stores("hall-store", s.store_threads, s.most_waiting_stores) {}
 };
 
 void accept(SERVER &server);
@@ -532,6 +539,11 @@ void stop(SERVER &server) {
     for (auto &session : live) session->stop();
 }
 }  // namespace
+
+int default_proof_threads() {
+    return static_cast<int>(
+        std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(MOST_PROOF_THREADS)));
+}
 
 int serve(HALL &hall, const SERVER_SETTINGS &settings,
           const std::function<void(const std::string &)> &listening) {

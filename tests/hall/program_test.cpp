@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -52,7 +53,7 @@ TEST(Program, HelpAndVersion) {
         help.rfind("Usage: marrowdeep-hall [--listen HOST:PORT] [--db URL] [--site DIR] [--rate N]\n", 0),
         0u);
     for (const char *option : {"--listen HOST:PORT", "--db URL", "--site DIR", "--rate N", "--connections N",
-                               "--origin URL", "--trust-proxy ADDRESS", "--help", "--version",
+                               "--proofs N", "--origin URL", "--trust-proxy ADDRESS", "--help", "--version",
                                "MARROWDEEP_HALL_TEST_TIMEOUTS", "MARROWDEEP_HALL_TEST_CLOCK"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     auto [wrong, wrong_status] = run_for_output({"--port", "80"});
@@ -67,6 +68,11 @@ TEST(Program, HelpAndVersion) {
     for (const auto &[option, value, sentence] :
          std::vector<std::tuple<std::string, std::string, std::string>>{
              {"--connections", "0", "--connections needs a whole number from 1 to 1000000."},
+             {"--proofs", "0", "--proofs needs a whole number from 1 to 256."},
+             {"--proofs", "257", "--proofs needs a whole number from 1 to 256."},
+             {"--proofs", "-1", "--proofs needs a whole number from 1 to 256."},
+             {"--proofs", "two", "--proofs needs a whole number from 1 to 256."},
+             {"--proofs", "", "--proofs needs a whole number from 1 to 256."},
              {"--origin", "halls.example", "--origin needs a URL such as https://halls.example."},
              {"--trust-proxy", "proxy.example", "--trust-proxy needs an IP address."}}) {
         auto [said, status] = run_for_output({option, value});
@@ -83,6 +89,75 @@ TEST(Program, HelpAndVersion) {
         unreachable.find("\nmarrowdeep-hall: The hall cannot reach its database just now; try again soon.\n"),
         std::string::npos);
     EXPECT_EQ(unreachable_status, 1);
+}
+
+namespace {
+// The threads of a process that bear the name, as /proc gives them.
+int threads_named(pid_t pid, const std::string &name) {
+    int count = 0;
+    for (const auto &task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::string comm;
+        std::getline(std::ifstream(task.path() / "comm"), comm);
+        count += comm == name;
+    }
+    return count;
+}
+}  // namespace
+
+TEST_F(ProgramTest, ProofThreadsAsAskedTakeManyRunsAtOnce) {
+    // One proof thread a core unless told; the store's four either way.
+    {
+        auto hall = start();
+        const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        EXPECT_EQ(threads_named(hall->pid(), "hall-proof"), std::min(cores, 256));
+        EXPECT_EQ(threads_named(hall->pid(), "hall-store"), 4);
+    }
+    auto hall = start({"--proofs", "3", "--rate", "0"});
+    EXPECT_EQ(threads_named(hall->pid(), "hall-proof"), 3);
+    EXPECT_EQ(threads_named(hall->pid(), "hall-store"), 4);
+
+    // Six clients at once, each sending the same run first, then eight of its own: every run's
+    // record is its own game's, the shared one kept once.
+    constexpr int clients = 6, each = 8;
+    auto name_of = [](int client, int i) { return "p" + std::to_string(client) + "r" + std::to_string(i); };
+    auto keys_of = [&](int client, int i) {
+        return name_of(client, i) + "\nn\n" + std::to_string(100 + client * each + i) + "\n1\nq";
+    };
+    std::vector<std::vector<HTTP_ANSWER>> answers(clients);
+    std::vector<HTTP_ANSWER> shared(clients);
+    std::vector<std::thread> senders;
+    for (int client = 0; client < clients; ++client)
+        senders.emplace_back([&, client] {
+            HTTP_CONNECTION connection(hall->port());
+            shared[static_cast<std::size_t>(client)] =
+                connection.ask("POST", "/api/runs", link_of(quick_keys));
+            for (int i = 0; i < each; ++i)
+                answers[static_cast<std::size_t>(client)].push_back(
+                    connection.ask("POST", "/api/runs", link_of(keys_of(client, i))));
+        });
+    for (auto &sender : senders) sender.join();
+    int created = 0;
+    for (const HTTP_ANSWER &answer : shared) {
+        EXPECT_TRUE(answer.status == 201 || answer.status == 200) << answer.status << " " << answer.body;
+        EXPECT_EQ(answer.body, quick_record);
+        created += answer.status == 201;
+    }
+    EXPECT_EQ(created, 1);
+    for (int client = 0; client < clients; ++client)
+        for (int i = 0; i < each; ++i) {
+            const HTTP_ANSWER &answer =
+                answers[static_cast<std::size_t>(client)].at(static_cast<std::size_t>(i));
+            ASSERT_EQ(answer.status, 201) << answer.body;
+            auto record = nlohmann::json::parse(answer.body);
+            EXPECT_EQ(record["name"], name_of(client, i));
+            EXPECT_EQ(record["seed"], 100 + client * each + i);
+            EXPECT_EQ(record["ending"], "quit");
+            EXPECT_EQ(record["keys"], keys_of(client, i).size());
+        }
+    auto board = nlohmann::json::parse(ask_once(hall->port(), "GET", "/api/board?limit=500").body);
+    EXPECT_EQ(board["runs"].size(), static_cast<std::size_t>(clients * each + 1));
+    hall->signal(SIGTERM);
+    EXPECT_EQ(hall->wait_for_exit(), 0);
 }
 
 TEST_F(ProgramTest, AnswersOverHttpAndLogsEachRequest) {
