@@ -189,6 +189,30 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
         EXPECT_EQ(ids, (std::vector<std::string>{"b1", "h2", "t1", "k1", "p1", many})) << to;
     }
     EXPECT_EQ(store->unwritable(), "");
+
+    // The schema's numbers past 2^31 and its bytes come back whole: seed, experience, keys and
+    // seconds (a day past 2^31 seconds too, on the day's table), and a name no text column takes.
+    const long long big = 1LL << 40;
+    const std::string odd_name("\0\xff\xc3", 3);
+    KEPT_RUN wide_run{
+        "w1", RECORD{odd_name, big, false, MARROWDEEP_VERSION, "quit", 7, big + 1, false, big + 2, "plain"},
+        big + 3, "-", "play-wide"};
+    EXPECT_EQ(store->add(wide_run, kept), ADDED::fresh);
+    ASSERT_TRUE(store->find("w1", kept));
+    EXPECT_EQ(kept.record.name, odd_name);
+    EXPECT_EQ(kept.record.seed, big);
+    EXPECT_EQ(kept.record.experience, big + 1);
+    EXPECT_EQ(kept.record.keys, big + 2);
+    EXPECT_EQ(kept.submitted, big + 3);
+    BOARD_QUERY wide_day;
+    wide_day.has_seed = true;
+    wide_day.seed = big;
+    wide_day.has_period = true;
+    wide_day.from = (big + 3) / 86400 * 86400;
+    wide_day.to = wide_day.from + 86400;
+    ids.clear();
+    for (const KEPT_RUN &run : store->board(wide_day)) ids.push_back(run.id);
+    EXPECT_EQ(ids, std::vector<std::string>{"w1"});
 }
 
 TEST_F(PostgresTest, TheDatabaseStoppedUnderLoadThenBack) {
