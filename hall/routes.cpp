@@ -50,10 +50,11 @@ constexpr QUEUE network = QUEUE::network, store = QUEUE::store, proof = QUEUE::p
 
 // Every route of the hall, read top to bottom: the first whose path matches the request's takes
 // it, and answers 405 to a method it does not take. The API's addresses are all the hall's: one
-// it does not know is 404, never a file of the site.
+// it does not know is 404, never a file of the site. Every other path is a file of the site, when
+// the hall serves one (site?), and has nothing when it does not.
 // clang-format off
 constexpr ROUTE routes[] = {
-    // methods path               site?  steps, each on its queue
+    // methods  path            site?  steps, each on its queue
     {reading, "/api/health",    false, {{{network, health_known}, {store, health_checked}}}},
     {posting, "/api/runs",      false, {{{network, run_admitted}, {store, run_read}, {proof, run_proven},
                                          {store, run_kept}}}},

@@ -5,6 +5,7 @@
 #include <utility>
 
 namespace {
+// A file's type by its name's extension; bytes for any other.
 const char *content_type_of(const std::filesystem::path &file) {
     static const std::pair<const char *, const char *> types[] = {
         {".html", "text/html; charset=utf-8"},
@@ -39,7 +40,6 @@ std::string page_policy(const std::string &page) {
     if (close == std::string::npos || close > end_of_tag) return {};
     return page.substr(content, close - content);
 }
-
 }  // namespace
 
 // A file of the site's folder, never one outside it: no part of the path may be empty, . or
