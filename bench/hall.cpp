@@ -75,14 +75,14 @@ void fill(const std::string &url) {
                 "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 99999) INSERT INTO "
                 "runs" +
                     columns + "SELECT printf('" + prefix + "%06d', i), CAST(" + names[part] + " AS BLOB), " +
-                    seeds[part] + ", 0, '2.3', " + endings +
+                    seeds[part] + ", 0, '" MARROWDEEP_VERSION "', " + endings +
                     ", 1 + (i * 7919) % 50, (i * 104729) % 100000, i % 13 = 0, 100 + i % 5000, 'plain', " +
                     times[part] + ", 'bench', printf('" + prefix + "-play%06d', i) FROM n",
                 {});
         else
             link->run("INSERT INTO runs" + columns + "SELECT '" + prefix +
                           "' || lpad(i::text, 6, '0'), convert_to(" + names[part] + ", 'UTF8'), " +
-                          seeds[part] + ", 0, '2.3', " + endings +
+                          seeds[part] + ", 0, '" MARROWDEEP_VERSION "', " + endings +
                           ", 1 + (i * 7919) % 50, (i * 104729) % 100000, (i % 13 = 0)::int, 100 + i % 5000,"
                           " 'plain', " +
                           times[part] + ", 'bench', '" + prefix +

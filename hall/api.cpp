@@ -51,86 +51,6 @@ JSON runs_json(const std::vector<KEPT_RUN> &runs) {
     return list;
 }
 
-// The path of a target, and its query's parameters, %XX and + decoded.
-struct TARGET {
-    std::string path;
-    std::vector<std::pair<std::string, std::string>> query;
-};
-
-bool hex_digit(char c, int &value) {
-    if (c >= '0' && c <= '9')
-        value = c - '0';
-    else if (c >= 'a' && c <= 'f')
-        value = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-        value = c - 'A' + 10;
-    else
-        return false;
-    return true;
-}
-
-// False for a broken %XX.
-bool percent_decoded(std::string_view text, bool plus_is_space, std::string &out) {
-    out.clear();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '%') {
-            int high, low;
-            if (i + 2 >= text.size()) return false;
-            if (!hex_digit(text[i + 1], high) || !hex_digit(text[i + 2], low)) return false;
-            out += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else if (c == '+' && plus_is_space) {
-            out += ' ';
-        } else {
-            out += c;
-        }
-    }
-    return true;
-}
-
-bool parse_target(std::string_view target, TARGET &parsed) {
-    // The absolute form a proxy may send (http://host/path?query) names the same path.
-    for (std::string_view scheme : {"http://", "https://"}) {
-        if (target.size() >= scheme.size() &&
-            std::equal(scheme.begin(), scheme.end(), target.begin(), [](char a, char b) {
-                return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
-            })) {
-            std::size_t path = target.find_first_of("/?", scheme.size());
-            if (path == std::string_view::npos) {
-                target = "/";
-            } else {
-                target = target.substr(path);
-            }
-            break;
-        }
-    }
-    std::size_t question = target.find('?');
-    if (!percent_decoded(target.substr(0, question), false, parsed.path)) return false;
-    if (parsed.path.empty()) parsed.path = "/";
-    if (question == std::string_view::npos) return true;
-    std::string_view query = target.substr(question + 1);
-    while (!query.empty()) {
-        std::size_t amp = query.find('&');
-        std::string_view pair = query.substr(0, amp);
-        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-        if (pair.empty()) continue;
-        std::size_t equals = pair.find('=');
-        std::string key, value;
-        if (!percent_decoded(pair.substr(0, equals), true, key)) return false;
-        if (equals != std::string_view::npos && !percent_decoded(pair.substr(equals + 1), true, value))
-            return false;
-        parsed.query.emplace_back(std::move(key), std::move(value));
-    }
-    return true;
-}
-
-const std::string *parameter(const TARGET &target, std::string_view key) {
-    for (const auto &entry : target.query)
-        if (entry.first == key) return &entry.second;
-    return nullptr;
-}
-
 bool whole_number(const std::string &text, long long &number) {
     if (text.empty() || text[0] == '+') return false;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
@@ -140,7 +60,7 @@ bool whole_number(const std::string &text, long long &number) {
 // The limit parameter of a board, or an error answer.
 bool board_limit(const TARGET &target, int &limit, ANSWER &error) {
     limit = default_board_limit;
-    if (const std::string *text = parameter(target, "limit")) {
+    if (const std::string *text = query_parameter(target, "limit")) {
         long long number = 0;
         if (!whole_number(*text, number) || number < 1 || number > most_board_limit) {
             error = error_answer(400, "The limit must be a whole number from 1 to 500.");
@@ -151,11 +71,60 @@ bool board_limit(const TARGET &target, int &limit, ANSWER &error) {
     return true;
 }
 
+// Origins and hosts are compared without regard to case, as browsers and proxies may write them.
+bool same_letters(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+ANSWER name_too_long() {
+    return error_answer(422, "The hero's name is longer than 40 bytes; the hall takes names of at most 40.");
+}
+
+ANSWER database_down(const STORE_DOWN &down) {
+    ANSWER answer = error_answer(503, down.what());
+    answer.headers.emplace_back("Retry-After", "5");
+    return answer;
+}
+
+// A failure of the hall's own: a line for its keeper, a sentence for the client.
+ANSWER failed(const char *doing, const char *what) {
+    std::fprintf(stderr, "marrowdeep-hall: failed %s: %s\n", doing, what);
+    return error_answer(500, "The hall failed to answer; try again.");
+}
+
+// Runs one step of the hall, whatever it throws made into an answer.
+// Whatever the step gives: an ANSWER, or an optional one.
+template <typename STEP>
+auto guarded(const char *doing, STEP &&step) -> decltype(step()) {
+    try {
+        return step();
+    } catch (const STORE_DOWN &down) {
+        return database_down(down);
+    } catch (const std::exception &error) {
+        return failed(doing, error.what());
+    } catch (...) {
+        return failed(doing, "an unknown exception");
+    }
+}
+}  // namespace
+
+ANSWER error_answer(int status, const std::string &sentence) {
+    return json_answer(status, JSON{{"error", sentence}});
+}
+
+ANSWER busy_answer() {
+    ANSWER answer = error_answer(503, "The hall is busy; try again in a moment.");
+    answer.headers.emplace_back("Retry-After", "1");
+    return answer;
+}
+
 ANSWER answer_board(HALL &hall, const TARGET &target) {
     BOARD_QUERY query;
     ANSWER error;
     if (!board_limit(target, query.limit, error)) return error;
-    if (const std::string *text = parameter(target, "seed")) {
+    if (const std::string *text = query_parameter(target, "seed")) {
         if (!whole_number(*text, query.seed))
             return error_answer(400, "The seed must be a whole number, as the game takes it.");
         query.has_seed = true;
@@ -189,49 +158,6 @@ ANSWER answer_run(HALL &hall, const std::string &id) {
     return json_answer(200, body);
 }
 
-ANSWER method_not_allowed(const char *allow) {
-    ANSWER answer = error_answer(405, "This address does not take that method.");
-    answer.headers.emplace_back("Allow", allow);
-    return answer;
-}
-
-bool reading(const REQUEST &request) { return request.method == "GET" || request.method == "HEAD"; }
-
-// Takes one run from the address's bucket, filled for the time since it was last seen: 0, or
-// when the bucket is short of a run, the milliseconds until it holds one again.
-long long wait_for_rate(RATE_LIMIT &rate, const std::string &address, long long now_ms) {
-    if (rate.per_minute <= 0) return 0;
-    const long long run = 60000, full = rate.burst * run;
-    std::lock_guard lock(rate.mutex);
-    auto filled = [&](const RATE_LIMIT::BUCKET &bucket) {
-        long long since = now_ms > bucket.at_ms ? now_ms - bucket.at_ms : 0;
-        if (since >= full) return full;  // no overflow for buckets long unused
-        return std::min(full, bucket.units + since * rate.per_minute);
-    };
-    // Forgetting full buckets now and then keeps the table to the addresses of the last minutes.
-    if (rate.buckets.size() > 10000) {
-        for (auto it = rate.buckets.begin(); it != rate.buckets.end();)
-            it = filled(it->second) >= full ? rate.buckets.erase(it) : std::next(it);
-    }
-    auto [entry, fresh] = rate.buckets.try_emplace(address, RATE_LIMIT::BUCKET{full, now_ms});
-    RATE_LIMIT::BUCKET &bucket = entry->second;
-    if (!fresh) {
-        bucket.units = filled(bucket);
-        // A clock that steps back gives nothing back and takes nothing away.
-        if (now_ms > bucket.at_ms) bucket.at_ms = now_ms;
-    }
-    if (bucket.units < run) return (run - bucket.units + rate.per_minute - 1) / rate.per_minute;
-    bucket.units -= run;
-    return 0;
-}
-
-// Origins and hosts are compared without regard to case, as browsers and proxies may write them.
-bool same_letters(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 // The hall's own origin, as a browser names it for a page the hall served: its scheme (http, or
 // what a trusted proxy says) and the Host the browser asked for; and those named with --origin.
 bool own_origin(const HALL &hall, const REQUEST &request) {
@@ -242,95 +168,7 @@ bool own_origin(const HALL &hall, const REQUEST &request) {
                        [&](const std::string &origin) { return same_letters(origin, request.origin); });
 }
 
-ANSWER name_too_long() {
-    return error_answer(422, "The hero's name is longer than 40 bytes; the hall takes names of at most 40.");
-}
-
 ANSWER foreign_origin() { return error_answer(403, "The hall takes runs only from its own pages."); }
-
-const char *content_type_of(const std::filesystem::path &file) {
-    static const std::pair<const char *, const char *> types[] = {
-        {".html", "text/html; charset=utf-8"},
-        {".js", "text/javascript; charset=utf-8"},
-        {".mjs", "text/javascript; charset=utf-8"},
-        {".css", "text/css; charset=utf-8"},
-        {".wasm", "application/wasm"},
-        {".json", "application/json"},
-        {".webmanifest", "application/manifest+json"},
-        {".svg", "image/svg+xml"},
-        {".png", "image/png"},
-        {".ico", "image/x-icon"},
-        {".woff2", "font/woff2"},
-        {".txt", "text/plain; charset=utf-8"},
-        {".keys", "application/octet-stream"},
-    };
-    std::string extension = file.extension().string();
-    for (const auto &[known, type] : types)
-        if (extension == known) return type;
-    return "application/octet-stream";
-}
-
-// The policy a page states in its <meta http-equiv="Content-Security-Policy" content="...">.
-std::string page_policy(const std::string &page) {
-    std::size_t meta = page.find("http-equiv=\"Content-Security-Policy\"");
-    if (meta == std::string::npos) return {};
-    std::size_t end_of_tag = page.find('>', meta);
-    std::size_t content = page.find("content=\"", meta);
-    if (content == std::string::npos || content > end_of_tag) return {};
-    content += 9;
-    std::size_t close = page.find('"', content);
-    if (close == std::string::npos || close > end_of_tag) return {};
-    return page.substr(content, close - content);
-}
-
-// A file of the site's folder, never one outside it: no part of the path may be empty, . or
-// .., hold a backslash or a NUL, and the file found must lie in the folder once links are
-// followed.
-ANSWER answer_site_file(const HALL &hall, const TARGET &target) {
-    const ANSWER missing = error_answer(404, "There is nothing at this address.");
-    std::string path = target.path;
-    if (path.empty() || path[0] != '/') return missing;
-    if (path.back() == '/') path += "index.html";
-    std::filesystem::path relative;
-    std::size_t start = 1;
-    while (start <= path.size()) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        std::string part = path.substr(start, end - start);
-        if (part.empty() || part == "." || part == ".." || part.find('\\') != std::string::npos ||
-            part.find('\0') != std::string::npos)
-            return missing;
-        relative /= part;
-        start = end + 1;
-    }
-    std::error_code error;
-    std::filesystem::path root = std::filesystem::canonical(hall.site, error);
-    if (error) return missing;
-    std::filesystem::path file = std::filesystem::canonical(root / relative, error);
-    if (error || !std::filesystem::is_regular_file(file, error)) return missing;
-    auto [root_end, file_at] = std::mismatch(root.begin(), root.end(), file.begin(), file.end());
-    if (root_end != root.end()) return missing;
-    auto size = std::filesystem::file_size(file, error);
-    if (error) return missing;
-    if (size > MOST_SITE_FILE) return error_answer(500, "The file is too large for the hall to serve.");
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return missing;
-    ANSWER answer;
-    answer.content_type = content_type_of(file);
-    answer.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (answer.body.size() > MOST_SITE_FILE)
-        return error_answer(500, "The file is too large for the hall to serve.");
-    answer.headers.emplace_back("Cache-Control", "no-cache");
-    // A page's policy is its own <meta> tag's, sent as a field too, with framing forbidden
-    // (which a <meta> policy cannot say).
-    if (file.extension() == ".html") {
-        std::string policy = page_policy(answer.body);
-        answer.headers.emplace_back("Content-Security-Policy", policy.empty()
-                                                                   ? "frame-ancestors 'none'"
-                                                                   : policy + "; frame-ancestors 'none'");
-    }
-    return answer;
-}
 
 ANSWER health_answer(const std::string &trouble) {
     if (!trouble.empty()) {
@@ -341,107 +179,8 @@ ANSWER health_answer(const std::string &trouble) {
     return json_answer(200, JSON{{"ok", true}, {"version", MARROWDEEP_VERSION}});
 }
 
-ANSWER answer_health(HALL &hall) { return health_answer(hall.store->unwritable()); }
-
-ANSWER answer_submission(HALL &hall, const REQUEST &request) {
-    if (std::optional<ANSWER> refused = admit_submission(hall, request)) return *refused;
-    SUBMISSION submission = read_submission(hall, request);
-    if (submission.answered) return submission.answer;
-    prove_submission(hall, submission);
-    if (submission.answered) return submission.answer;
-    return keep_submission(hall, submission);
-}
-
-ANSWER route(HALL &hall, const REQUEST &request) {
-    TARGET target;
-    if (!parse_target(request.target, target)) return error_answer(400, "The address is not well formed.");
-    if (request.method == "POST" && !own_origin(hall, request)) return foreign_origin();
-    const std::string &path = target.path;
-    bool api = path == "/api" || path.rfind("/api/", 0) == 0;
-    if (!api) {
-        if (hall.site.empty()) return error_answer(404, "There is nothing at this address.");
-        if (!reading(request)) return method_not_allowed("GET, HEAD");
-        return answer_site_file(hall, target);
-    }
-    if (path == "/api/health") {
-        if (!reading(request)) return method_not_allowed("GET, HEAD");
-        return answer_health(hall);
-    }
-    if (path == "/api/runs") {
-        if (request.method != "POST") return method_not_allowed("POST");
-        return answer_submission(hall, request);
-    }
-    if (path.rfind("/api/runs/", 0) == 0) {
-        if (!reading(request)) return method_not_allowed("GET, HEAD");
-        std::string id = path.substr(10);
-        if (id.empty() || id.find('/') != std::string::npos)
-            return error_answer(404, "There is nothing at this address.");
-        return answer_run(hall, id);
-    }
-    if (path == "/api/board") {
-        if (!reading(request)) return method_not_allowed("GET, HEAD");
-        return answer_board(hall, target);
-    }
-    if (path == "/api/daily") {
-        if (!reading(request)) return method_not_allowed("GET, HEAD");
-        return answer_daily(hall, target);
-    }
-    return error_answer(404, "There is nothing at this address.");
-}
-
-ANSWER database_down(const STORE_DOWN &down) {
-    ANSWER answer = error_answer(503, down.what());
-    answer.headers.emplace_back("Retry-After", "5");
-    return answer;
-}
-
-// A failure of the hall's own: a line for its keeper, a sentence for the client.
-ANSWER failed(const char *doing, const char *what) {
-    std::fprintf(stderr, "marrowdeep-hall: failed %s: %s\n", doing, what);
-    return error_answer(500, "The hall failed to answer; try again.");
-}
-
-// Runs one step of the hall, whatever it throws made into an answer.
-template <typename STEP>
-ANSWER guarded(const char *doing, STEP &&step) {
-    try {
-        return step();
-    } catch (const STORE_DOWN &down) {
-        return database_down(down);
-    } catch (const std::exception &error) {
-        return failed(doing, error.what());
-    } catch (...) {
-        return failed(doing, "an unknown exception");
-    }
-}
-}  // namespace
-
-ANSWER error_answer(int status, const std::string &sentence) {
-    return json_answer(status, JSON{{"error", sentence}});
-}
-
-ANSWER busy_answer() {
-    ANSWER answer = error_answer(503, "The hall is busy; try again in a moment.");
-    answer.headers.emplace_back("Retry-After", "1");
-    return answer;
-}
-
-ANSWER handle(HALL &hall, const REQUEST &request) {
-    return guarded("to answer a request", [&] { return route(hall, request); });
-}
-
-std::optional<ANSWER> answer_at_once(HALL &hall, const REQUEST &request) {
-    if (!reading(request)) return std::nullopt;
-    TARGET target;
-    if (!parse_target(request.target, target) || target.path != "/api/health") return std::nullopt;
-    std::optional<std::string> known = hall.store->unwritable_known();
-    if (!known) return std::nullopt;
-    return health_answer(*known);
-}
-
-bool is_submission(const REQUEST &request) {
-    TARGET target;
-    return request.method == "POST" && parse_target(request.target, target) && target.path == "/api/runs";
+std::optional<ANSWER> guarded_step(const char *doing, const std::function<std::optional<ANSWER>()> &step) {
+    return guarded(doing, step);
 }
 
 std::optional<ANSWER> admit_submission(HALL &hall, const REQUEST &request) {

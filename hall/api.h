@@ -1,35 +1,19 @@
-// The hall's answers: each request, with its method, address and body, made into a status and a
-// body. The network and the threads are the server's; everything here can be called directly,
-// which is how the tests call it.
+// The hall's answers: what each route gives, made into a status and a body. Which answer a
+// request gets is the routes' (hall/routes.h); the network and the threads are the server's.
+// Everything here can be called directly.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "hall/rate_limit.h"
 #include "hall/store.h"
-
-// How many runs one address may send: a bucket of `burst` runs that fills at `per_minute`, one
-// run taken a submission. Counted in whole units (a run is 60,000 units; a millisecond adds
-// `per_minute` of them), so no rounding decides a run. Kept in memory, for this process.
-struct RATE_LIMIT {
-    long long per_minute = 30;  // 0: no limit
-    long long burst = 30;
-    struct BUCKET {
-        long long units = 0;
-        long long at_ms = 0;
-    };
-    std::mutex mutex;
-    std::unordered_map<std::string, BUCKET> buckets;
-};
+#include "hall/target.h"
 
 struct HALL {
     STORE *store = nullptr;
@@ -61,20 +45,13 @@ struct ANSWER {
     std::vector<std::pair<std::string, std::string>> headers;  // more fields, e.g. Allow
 };
 
-// Every answer in process: never throws; a failure inside the hall is a 500 with a sentence, and
-// a line on standard error.
-ANSWER handle(HALL &hall, const REQUEST &request);
-
-// The largest file of the site the hall serves.
-inline constexpr std::uintmax_t MOST_SITE_FILE = 8 * 1024 * 1024;
-
 // The longest hero's name the hall takes, in bytes.
 inline constexpr std::size_t MOST_NAME_BYTES = 40;
 
-// The steps of a submission, which the server runs on different threads: admitted (its origin
-// and the address's limit, on the network thread), read (the link, the name, and a run kept
-// already found by its id, on the store's), proven (the keys played again, on the proofs'), then
-// kept (on the store's). Each step answers at once when the run stops there; none throws.
+// The steps of a submission, each on the queue its route names: admitted (its origin and the
+// address's limit, on the network thread), read (the link, the name, and a run kept already
+// found by its id, on the store's), proven (the keys played again, on the proofs'), then kept
+// (on the store's). Each step answers at once when the run stops there; none throws.
 struct SUBMISSION {
     bool answered = false;
     ANSWER answer;     // when answered
@@ -82,10 +59,6 @@ struct SUBMISSION {
     std::string text;  // the link's text
     KEPT_RUN kept;     // when proven
 };
-// The answer of a request that waits on nothing, given on the network thread: /api/health while
-// the database's state is known. Empty for every other request.
-std::optional<ANSWER> answer_at_once(HALL &hall, const REQUEST &request);
-bool is_submission(const REQUEST &request);
 // The refusal of a submission from another site, or over the address's limit; empty when
 // admitted. A run admitted counts against the limit whatever comes of it.
 std::optional<ANSWER> admit_submission(HALL &hall, const REQUEST &request);
@@ -97,6 +70,27 @@ ANSWER busy_answer();
 
 // An error as every answer of the hall gives one: the status and {"error": sentence}.
 ANSWER error_answer(int status, const std::string &sentence);
+
+// Runs one step of an answer, whatever it throws made into one: 503 with Retry-After when the
+// database cannot answer now, else 500 with a sentence, and a line on standard error saying what
+// the hall was `doing` ("to answer a request").
+std::optional<ANSWER> guarded_step(const char *doing, const std::function<std::optional<ANSWER>()> &step);
+
+// The hall's health: 200 with its version, or 503 with Retry-After and the sentence `trouble`
+// when its database cannot take a write.
+ANSWER health_answer(const std::string &trouble);
+// A board: the best run of each name and seed, best first; of one seed with ?seed=, as many as
+// ?limit= (50 unless asked, at most 500).
+ANSWER answer_board(HALL &hall, const TARGET &target);
+// The day's date and seed (UTC, by the hall's clock) and its board.
+ANSWER answer_daily(HALL &hall, const TARGET &target);
+// A run kept, its record and its link; 404 for an id the hall does not have.
+ANSWER answer_run(HALL &hall, const std::string &id);
+
+// Whether a request comes from one of the hall's own pages (or from no browser's page at all),
+// and the refusal of one that does not: only the hall's pages may post to it.
+bool own_origin(const HALL &hall, const REQUEST &request);
+ANSWER foreign_origin();
 
 // The run's id: the first 16 bytes of a SHA-256 of its version, its clock second and its keys,
 // in hexadecimal. The same run has the same id in every hall, and a run sent twice is one run.

@@ -14,7 +14,8 @@
 namespace {
 const char *const help =
     "Usage: marrowdeep-hall [--listen HOST:PORT] [--db URL] [--site DIR] [--rate N]\n"
-    "                       [--connections N] [--origin URL] [--trust-proxy ADDRESS]\n"
+    "                       [--connections N] [--proofs N] [--origin URL]\n"
+    "                       [--trust-proxy ADDRESS]\n"
     "       marrowdeep-hall --help | --version\n"
     "\n"
     "The hall of Marrowdeep: it takes runs as the web page's links carry them, plays\n"
@@ -33,6 +34,8 @@ const char *const help =
     "                      0: no limit)\n"
     "  --connections N     the most connections open at once (default 1000); past\n"
     "                      it, new ones wait until some close\n"
+    "  --proofs N          the runs played again at once, each on a thread of its\n"
+    "                      own (1 to 256; default: one for each core)\n"
     "  --origin URL        a public origin the hall is served under, behind a\n"
     "                      proxy (https://halls.example): pages from it may send\n"
     "                      runs; pages of other sites may not (again for more)\n"
@@ -100,7 +103,8 @@ int main(int argc, char **argv) {
             return 0;
         }
         if (option != "--listen" && option != "--db" && option != "--site" && option != "--rate" &&
-            option != "--connections" && option != "--origin" && option != "--trust-proxy")
+            option != "--connections" && option != "--proofs" && option != "--origin" &&
+            option != "--trust-proxy")
             return usage_error("unknown option " + option + ".");
         if (i + 1 >= argc) return usage_error(option + " needs a value.");
         std::string value = argv[++i];
@@ -121,6 +125,12 @@ int main(int argc, char **argv) {
             if (!whole(value.c_str(), number) || number < 1 || number > 1000000)
                 return usage_error("--connections needs a whole number from 1 to 1000000.");
             settings.connections = static_cast<std::size_t>(number);
+        } else if (option == "--proofs") {
+            long long number = 0;
+            if (!whole(value.c_str(), number) || number < 1 || number > MOST_PROOF_THREADS)
+                return usage_error("--proofs needs a whole number from 1 to " +
+                                   std::to_string(MOST_PROOF_THREADS) + ".");
+            settings.proof_threads = static_cast<int>(number);
         } else if (option == "--origin") {
             while (!value.empty() && value.back() == '/') value.pop_back();
             if (value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0)

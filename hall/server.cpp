@@ -1,5 +1,8 @@
 #include "hall/server.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <boost/asio.hpp>
@@ -15,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "hall/routes.h"
+
 namespace beast = boost::beast;
 namespace http = beast::http;
 namespace net = boost::asio;
@@ -22,11 +27,15 @@ using tcp = net::ip::tcp;
 
 namespace {
 // Threads that take jobs from a queue of bounded length: a job that finds it full is refused, so
-// the caller answers at once instead of queueing without end.
+// the caller answers at once instead of queueing without end. The threads bear the queue's name
+// (at most 15 bytes), as ps -L and top -H show them.
 class WORK_QUEUE {
   public:
-    WORK_QUEUE(int threads, std::size_t most_waiting) : most_waiting_(most_waiting) {
-        for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
+    WORK_QUEUE(const char *name, int threads, std::size_t most_waiting) : most_waiting_(most_waiting) {
+        for (int i = 0; i < threads; ++i) {
+            threads_.emplace_back([this] { work(); });
+            pthread_setname_np(threads_.back().native_handle(), name);
+        }
     }
     ~WORK_QUEUE() { stop(); }
 
@@ -103,8 +112,8 @@ struct SERVER {
         : hall(h),
           settings(s),
           network(s.network_threads),
-          proofs(1, s.most_waiting_proofs),
-          stores(s.store_threads, s.most_waiting_stores) {}
+          proofs("hall-proof", s.proof_threads, s.most_waiting_proofs),
+          stores("hall-store", s.store_threads, s.most_waiting_stores) {}
 };
 
 void accept(SERVER &server);
@@ -360,42 +369,29 @@ class SESSION : public std::enable_shared_from_this<SESSION> {
         target_ = request.target;
         address_ = request.address;
 
-        if (std::optional<ANSWER> now = answer_at_once(server_.hall, request)) return write(std::move(*now));
-
         // Whatever job is queued keeps the network running until its answer is written.
         auto guard = std::make_shared<net::executor_work_guard<net::io_context::executor_type>>(
             server_.network.get_executor());
         auto self = shared_from_this();
-        if (is_submission(request)) {
-            // Counted against the address's limit here, so a run refused for a full queue counts too.
-            if (std::optional<ANSWER> refused = admit_submission(server_.hall, request))
-                return write(std::move(*refused));
-            bool queued = server_.stores.try_post([self, guard, request = std::move(request)] {
-                auto submission = std::make_shared<SUBMISSION>(read_submission(self->server_.hall, request));
-                if (submission->answered) return self->answer_later(std::move(submission->answer));
-                bool proving = self->server_.proofs.try_post([self, guard, submission] {
-                    prove_submission(self->server_.hall, *submission);
-                    if (submission->answered) return self->answer_later(std::move(submission->answer));
-                    bool keeping = self->server_.stores.try_post([self, guard, submission] {
-                        self->answer_later(keep_submission(self->server_.hall, *submission));
-                    });
-                    if (!keeping) self->answer_later(busy_answer());
-                });
-                if (!proving) self->answer_later(busy_answer());
-            });
-            if (!queued) write(busy_answer());
-            return;
-        }
-        bool queued = server_.stores.try_post([self, guard, request = std::move(request)] {
-            self->answer_later(handle(self->server_.hall, request));
-        });
-        if (!queued) write(busy_answer());
+        WORKERS workers{[self, guard](QUEUE queue, std::function<void()> job) {
+                            switch (queue) {
+                                case QUEUE::network: job(); return true;
+                                case QUEUE::store: return self->server_.stores.try_post(std::move(job));
+                                case QUEUE::proof: return self->server_.proofs.try_post(std::move(job));
+                            }
+                            return false;
+                        },
+                        [self, guard](ANSWER answer) { self->give_answer(std::move(answer)); }};
+        answer_request(server_.hall, std::move(request), workers);
     }
 
-    void answer_later(ANSWER answer) {
-        net::post(stream_.get_executor(), [self = shared_from_this(), answer = std::move(answer)]() mutable {
-            self->write(std::move(answer));
-        });
+    // On the session's own strand: at once when called there (an answer from the network thread),
+    // else once the strand is free.
+    void give_answer(ANSWER answer) {
+        net::dispatch(stream_.get_executor(),
+                      [self = shared_from_this(), answer = std::move(answer)]() mutable {
+                          self->write(std::move(answer));
+                      });
     }
 
     void write(ANSWER answer) {
@@ -543,6 +539,11 @@ void stop(SERVER &server) {
     for (auto &session : live) session->stop();
 }
 }  // namespace
+
+int default_proof_threads() {
+    return static_cast<int>(
+        std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(MOST_PROOF_THREADS)));
+}
 
 int serve(HALL &hall, const SERVER_SETTINGS &settings,
           const std::function<void(const std::string &)> &listening) {

@@ -1,6 +1,7 @@
 // The hall on the network: HTTP/1.1 with keep-alive, each connection a session of its own on a
-// few network threads; proofs on a thread of their own and database work on a small pool, each
-// behind a bounded queue, so a slow proof or a slow database never holds the network threads.
+// few network threads; proofs on threads of their own (one a core unless told) and database work
+// on a small pool, each behind a bounded queue, so a slow proof or a slow database never holds
+// the network threads. Which queue each step of an answer runs on is the routes' (hall/routes.h).
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,12 @@
 #include <string_view>
 
 #include "hall/api.h"
+#include "hall/site.h"
+
+// The most proof threads a hall may be given.
+inline constexpr int MOST_PROOF_THREADS = 256;
+// The proof threads of a hall not told: one for each core the system reports, at least one.
+int default_proof_threads();
 
 struct SERVER_SETTINGS {
     std::string host = "127.0.0.1";
@@ -17,6 +24,7 @@ struct SERVER_SETTINGS {
     // connection is closed: a slow client holds nothing for long.
     std::chrono::milliseconds io_timeout{15000};
     int network_threads = 2;
+    int proof_threads = default_proof_threads();  // 1 to MOST_PROOF_THREADS
     int store_threads = 4;
     std::size_t most_waiting_proofs = 64;   // then 503
     std::size_t most_waiting_stores = 256;  // then 503

@@ -273,7 +273,7 @@ class SQL_STORE : public STORE {
             link.run("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", {});
             auto rows = link.run("SELECT coalesce(max(version), 0) FROM schema_version", {});
             long long have = rows.empty() ? 0 : number_of(rows[0].at(0));
-            const auto &steps = link.migrations();
+            const auto steps = schema_migrations(link.schema_types());
             for (std::size_t version = static_cast<std::size_t>(have) + 1; version <= steps.size();
                  ++version) {
                 for (const std::string &statement : steps[version - 1]) link.run(statement, {});

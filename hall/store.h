@@ -1,6 +1,6 @@
 // Where the hall keeps its runs: one small interface, the same for SQLite and PostgreSQL. The
-// two back ends differ only in how they connect, how they report trouble and their tables'
-// definitions; what is asked of them is the same SQL.
+// two back ends differ only in how they connect, how they report trouble and a few type names of
+// their tables; what is asked of them is the same SQL, and the same schema.
 #pragma once
 
 #include <memory>

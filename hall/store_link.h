@@ -22,6 +22,13 @@ inline SQL_VALUE sql_null() { return {SQL_VALUE::null, 0, {}}; }
 // A row's columns as bytes: integers in decimal, text and blobs as they are kept, NULL empty.
 using SQL_ROW = std::vector<std::string>;
 
+// The few words of the schema in which the two databases differ; every other word is the same.
+struct SCHEMA_TYPES {
+    const char *sequence_key;  // the runs' own number, given by the database to each new run
+    const char *big_integer;   // a whole number that may pass 2^31
+    const char *bytes;         // bytes kept as they came, not read as text
+};
+
 // The connection was lost in the middle of a statement, or can no longer write: the store may
 // connect again and repeat the whole transaction once, as every transaction of the hall can be
 // repeated safely.
@@ -47,13 +54,17 @@ class DATABASE_LINK {
     virtual void commit_writing() { run("COMMIT", {}); }
     // Starts the transaction that brings the schema up to date; one hall at a time.
     virtual void begin_migrating() = 0;
-    // The statements of each migration, the first one at [0].
-    virtual const std::vector<std::vector<std::string>> &migrations() const = 0;
+    // The database's words for the schema's columns that differ between the back ends.
+    virtual const SCHEMA_TYPES &schema_types() const = 0;
 };
 
-// The SQL that fills best_daily from the runs kept (the second migration of both back ends):
-// the best run of each UTC day, seed and name, by the boards' ranking.
+// The SQL that fills best_daily from the runs kept (the schema's second migration): the best run
+// of each UTC day, seed and name, by the boards' ranking.
 extern const char *const FILL_BEST_DAILY;
+
+// The statements of each migration of the hall's schema, the first one at [0], in the words of
+// one database.
+std::vector<std::vector<std::string>> schema_migrations(const SCHEMA_TYPES &types);
 
 // Opens each connection of a store's pool.
 using LINK_MAKER = std::function<std::unique_ptr<DATABASE_LINK>()>;

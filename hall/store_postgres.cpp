@@ -17,46 +17,9 @@ constexpr Oid bytea_type = 17;
 // The lock that lets one hall at a time bring the schema up to date.
 const char *const migration_lock = "SELECT pg_advisory_xact_lock(7285412631)";
 
-const std::vector<std::vector<std::string>> postgres_migrations = {
-    {
-        "CREATE TABLE runs (seq BIGSERIAL PRIMARY KEY, id TEXT NOT NULL UNIQUE, name BYTEA NOT NULL,"
-        " seed BIGINT NOT NULL, clock INTEGER NOT NULL, version TEXT NOT NULL,"
-        " ending TEXT NOT NULL, level INTEGER NOT NULL, experience BIGINT NOT NULL,"
-        " boss INTEGER NOT NULL, keys BIGINT NOT NULL, mode TEXT NOT NULL,"
-        " submitted BIGINT NOT NULL, link TEXT NOT NULL)",
-        "CREATE INDEX runs_by_day ON runs (seed, submitted)",
-        "CREATE TABLE best (name BYTEA NOT NULL, seed BIGINT NOT NULL, seq BIGINT NOT NULL,"
-        " boss INTEGER NOT NULL, level INTEGER NOT NULL, experience BIGINT NOT NULL,"
-        " keys BIGINT NOT NULL, submitted BIGINT NOT NULL, PRIMARY KEY (name, seed))",
-        "CREATE INDEX best_by_rank ON best (boss DESC, level DESC, experience DESC, keys,"
-        " submitted, seq)",
-        "CREATE INDEX best_by_seed ON best (seed, boss DESC, level DESC, experience DESC, keys,"
-        " submitted, seq)",
-        "CREATE TABLE hall_secret (one INTEGER PRIMARY KEY CHECK (one = 1), secret BYTEA NOT NULL)",
-    },
-    {
-        // Each run's play, none for a run kept before this whose link cannot be read (or whose
-        // play an earlier run has); the runs before this are read by the store as it opens.
-        "ALTER TABLE runs ADD COLUMN play TEXT",
-        "CREATE UNIQUE INDEX runs_by_play ON runs (play)",
-        "CREATE TABLE play_backlog (one INTEGER PRIMARY KEY CHECK (one = 1), read_to BIGINT NOT NULL,"
-        " read_through BIGINT NOT NULL)",
-        "INSERT INTO play_backlog (one, read_to, read_through) SELECT 1, 0, coalesce(max(seq), 0) FROM runs",
-        // The best run of each UTC day, seed and name, for the day's board.
-        "CREATE TABLE best_daily (day BIGINT NOT NULL, seed BIGINT NOT NULL, name BYTEA NOT NULL,"
-        " seq BIGINT NOT NULL, boss INTEGER NOT NULL, level INTEGER NOT NULL,"
-        " experience BIGINT NOT NULL, keys BIGINT NOT NULL, submitted BIGINT NOT NULL,"
-        " PRIMARY KEY (day, seed, name))",
-        "CREATE INDEX best_daily_by_rank ON best_daily (day, seed, boss DESC, level DESC,"
-        " experience DESC, keys, submitted, seq)",
-        FILL_BEST_DAILY,
-        // The day's board no longer reads the runs by seed and time: one index fewer to write.
-        "DROP INDEX runs_by_day",
-        // The row the health check writes.
-        "CREATE TABLE hall_alive (one INTEGER PRIMARY KEY CHECK (one = 1), beat INTEGER NOT NULL)",
-        "INSERT INTO hall_alive (one, beat) VALUES (1, 0)",
-    },
-};
+// PostgreSQL's INTEGER holds 32 bits: seeds, experience, keys, seconds and runs' numbers are
+// BIGINT; a BIGSERIAL numbers the runs; bytes are BYTEA.
+const SCHEMA_TYPES postgres_types{"BIGSERIAL PRIMARY KEY", "BIGINT", "BYTEA"};
 
 const char *const unreachable = "The hall cannot reach its database just now; try again soon.";
 
@@ -156,7 +119,7 @@ class POSTGRES_LINK : public DATABASE_LINK {
         run("BEGIN", {});
         run(migration_lock, {});
     }
-    const std::vector<std::vector<std::string>> &migrations() const override { return postgres_migrations; }
+    const SCHEMA_TYPES &schema_types() const override { return postgres_types; }
 
   private:
     // Throws, with the result cleared, unless it is a success.

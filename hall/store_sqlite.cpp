@@ -31,46 +31,9 @@ const char *const cannot_take = "The hall's database cannot take anything just n
 const char *const file_gone =
     "The hall's database file is gone; no run can be kept until the hall is set right.";
 
-const std::vector<std::vector<std::string>> sqlite_migrations = {
-    {
-        "CREATE TABLE runs (seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, name BLOB NOT NULL,"
-        " seed INTEGER NOT NULL, clock INTEGER NOT NULL, version TEXT NOT NULL,"
-        " ending TEXT NOT NULL, level INTEGER NOT NULL, experience INTEGER NOT NULL,"
-        " boss INTEGER NOT NULL, keys INTEGER NOT NULL, mode TEXT NOT NULL,"
-        " submitted INTEGER NOT NULL, link TEXT NOT NULL)",
-        "CREATE INDEX runs_by_day ON runs (seed, submitted)",
-        "CREATE TABLE best (name BLOB NOT NULL, seed INTEGER NOT NULL, seq INTEGER NOT NULL,"
-        " boss INTEGER NOT NULL, level INTEGER NOT NULL, experience INTEGER NOT NULL,"
-        " keys INTEGER NOT NULL, submitted INTEGER NOT NULL, PRIMARY KEY (name, seed))",
-        "CREATE INDEX best_by_rank ON best (boss DESC, level DESC, experience DESC, keys,"
-        " submitted, seq)",
-        "CREATE INDEX best_by_seed ON best (seed, boss DESC, level DESC, experience DESC, keys,"
-        " submitted, seq)",
-        "CREATE TABLE hall_secret (one INTEGER PRIMARY KEY CHECK (one = 1), secret BLOB NOT NULL)",
-    },
-    {
-        // Each run's play, none for a run kept before this whose link cannot be read (or whose
-        // play an earlier run has); the runs before this are read by the store as it opens.
-        "ALTER TABLE runs ADD COLUMN play TEXT",
-        "CREATE UNIQUE INDEX runs_by_play ON runs (play)",
-        "CREATE TABLE play_backlog (one INTEGER PRIMARY KEY CHECK (one = 1), read_to INTEGER NOT NULL,"
-        " read_through INTEGER NOT NULL)",
-        "INSERT INTO play_backlog (one, read_to, read_through) SELECT 1, 0, coalesce(max(seq), 0) FROM runs",
-        // The best run of each UTC day, seed and name, for the day's board.
-        "CREATE TABLE best_daily (day INTEGER NOT NULL, seed INTEGER NOT NULL, name BLOB NOT NULL,"
-        " seq INTEGER NOT NULL, boss INTEGER NOT NULL, level INTEGER NOT NULL,"
-        " experience INTEGER NOT NULL, keys INTEGER NOT NULL, submitted INTEGER NOT NULL,"
-        " PRIMARY KEY (day, seed, name))",
-        "CREATE INDEX best_daily_by_rank ON best_daily (day, seed, boss DESC, level DESC,"
-        " experience DESC, keys, submitted, seq)",
-        FILL_BEST_DAILY,
-        // The day's board no longer reads the runs by seed and time: one index fewer to write.
-        "DROP INDEX runs_by_day",
-        // The row the health check writes.
-        "CREATE TABLE hall_alive (one INTEGER PRIMARY KEY CHECK (one = 1), beat INTEGER NOT NULL)",
-        "INSERT INTO hall_alive (one, beat) VALUES (1, 0)",
-    },
-};
+// SQLite's INTEGER holds 64 bits already, and a column INTEGER PRIMARY KEY is the row's own
+// number, which SQLite gives each new row.
+const SCHEMA_TYPES sqlite_types{"INTEGER PRIMARY KEY", "INTEGER", "BLOB"};
 
 // The database file as the store first opened it, shared by its connections. It is held open
 // here as long as any of them is, so its inode cannot be freed and given to a file made in its
@@ -191,7 +154,7 @@ class SQLITE_LINK : public DATABASE_LINK {
         if (file_) file_->check();
     }
     void begin_migrating() override { run("BEGIN IMMEDIATE", {}); }
-    const std::vector<std::vector<std::string>> &migrations() const override { return sqlite_migrations; }
+    const SCHEMA_TYPES &schema_types() const override { return sqlite_types; }
 
   private:
     // Statements are prepared once a connection and kept; their parameters are written $1, $2,

@@ -235,7 +235,7 @@ KEPT_RUN made(const std::string &id, const std::string &play, const std::string 
     KEPT_RUN run;
     run.id = id;
     run.play = play;
-    run.record = RECORD{name, seed, false, "2.3", ending, level, 0, false, 10, mode};
+    run.record = RECORD{name, seed, false, MARROWDEEP_VERSION, ending, level, 0, false, 10, mode};
     run.submitted = submitted;
     run.link = "-";
     return run;
@@ -455,7 +455,7 @@ TEST_F(DatabaseStore, RunsKeptBeforePlaysGetThemWhenTheStoreOpens) {
         ASSERT_EQ(sqlite3_prepare_v2(handle,
                                      "INSERT INTO runs (id, name, seed, clock, version, ending, level,"
                                      " experience, boss, keys, mode, submitted, link) VALUES (?, ?, ?, 0,"
-                                     " '2.3', ?, ?, 0, 0, 13, 'plain', ?, ?)",
+                                     " '" MARROWDEEP_VERSION "', ?, ?, 0, 0, 13, 'plain', ?, ?)",
                                      -1, &insert, nullptr),
                   SQLITE_OK);
         for (int i = 0; i < 1200; ++i) {
@@ -487,7 +487,8 @@ TEST_F(DatabaseStore, RunsKeptBeforePlaysGetThemWhenTheStoreOpens) {
         std::string play = "NULL";
         if (i % 100 != 0) {
             std::string name = "n" + std::to_string(i % 7);
-            std::string of_keys = play_id(RUN{keys_of(name, i % 2 == 0 ? i : i % 10), false, 0, "2.3"});
+            std::string of_keys =
+                play_id(RUN{keys_of(name, i % 2 == 0 ? i : i % 10), false, 0, MARROWDEEP_VERSION});
             if (seen.insert(of_keys).second) play = of_keys;
         }
         expected.push_back({"old" + std::to_string(i), play});
@@ -499,7 +500,8 @@ TEST_F(DatabaseStore, RunsKeptBeforePlaysGetThemWhenTheStoreOpens) {
               (std::vector<std::vector<std::string>>{{"593"}}));
     // A new run of run 1's play, under another name, is a copy of it.
     KEPT_RUN kept;
-    KEPT_RUN copy = made("new11", play_id(RUN{keys_of("someone", 1), false, 0, "2.3"}), "someone", 1, 1, 5);
+    KEPT_RUN copy =
+        made("new11", play_id(RUN{keys_of("someone", 1), false, 0, MARROWDEEP_VERSION}), "someone", 1, 1, 5);
     EXPECT_EQ(store->add(copy, kept), ADDED::copy);
     EXPECT_EQ(kept.id, "old1");
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "hall/api.h"
+#include "hall/routes.h"
 
 // 2026-12-08T14:05:09Z
 inline constexpr long long PINNED_SECONDS = 1796738709;

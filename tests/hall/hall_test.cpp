@@ -20,11 +20,13 @@ std::string link_of(const std::string &keys) {
 }
 
 // The id of that game: the first half of the SHA-256 of its version, clock and keys, each
-// after its length (worked out apart, with Python's hashlib).
+// after its length (worked out apart, with Python's hashlib): a new version of the game gives
+// the same keys another id.
 const char *const quick_id = "c0f8baedf1c39b178dedfbce70c19e20";
 const std::string quick_record =
     std::string("{\"id\":\"") + quick_id +
-    "\",\"name\":\"hero\",\"seed\":42,\"clock\":false,\"version\":\"2.3\","
+    "\",\"name\":\"hero\",\"seed\":42,\"clock\":false,\"version\":\"" MARROWDEEP_VERSION
+    "\","
     "\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
     "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
 }  // namespace
@@ -60,7 +62,7 @@ TEST_F(HallTest, Health) {
     ANSWER answer = get("/api/health");
     EXPECT_EQ(answer.status, 200);
     EXPECT_EQ(answer.content_type, "application/json");
-    EXPECT_EQ(answer.body, "{\"ok\":true,\"version\":\"2.3\"}");
+    EXPECT_EQ(answer.body, "{\"ok\":true,\"version\":\"" MARROWDEEP_VERSION "\"}");
 }
 
 TEST_F(HallTest, SubmitReadAndBoard) {
@@ -144,7 +146,7 @@ KEPT_RUN crafted(const std::string &name, long long seed, bool boss, int level, 
     static int made = 0;
     KEPT_RUN run;
     run.id = "crafted-" + std::to_string(++made);
-    run.record = RECORD{name, seed, false, "2.3", ending, level, experience, boss, keys, mode};
+    run.record = RECORD{name, seed, false, MARROWDEEP_VERSION, ending, level, experience, boss, keys, mode};
     run.submitted = submitted;
     run.link = "-";
     return run;
@@ -369,4 +371,102 @@ TEST_F(HallTest, TheSitesFilesAndNothingBeside) {
     EXPECT_EQ(posted.headers[0].second, "GET, HEAD");
     // The API stays the hall's with a site.
     EXPECT_EQ(get("/api/health").status, 200);
+}
+
+namespace {
+// A request answered through its route with the queues watched: the queue of each step posted, in
+// order, and the answers given. A queue named `full` takes no job, as a server's full queue.
+struct WATCHED {
+    std::vector<QUEUE> queues;
+    std::vector<ANSWER> answers;
+};
+WATCHED answered_watching(HALL &hall, REQUEST request, std::optional<QUEUE> full = std::nullopt) {
+    WATCHED watched;
+    WORKERS workers{[&](QUEUE queue, std::function<void()> job) {
+                        watched.queues.push_back(queue);
+                        if (queue == full) return false;
+                        job();
+                        return true;
+                    },
+                    [&](ANSWER answer) { watched.answers.push_back(std::move(answer)); }};
+    answer_request(hall, std::move(request), workers);
+    return watched;
+}
+REQUEST request_of(const std::string &method, const std::string &target, const std::string &body = "",
+                   const std::string &origin = "") {
+    return REQUEST{method, target, body, "127.0.0.1", "127.0.0.1", origin, "http"};
+}
+}  // namespace
+
+TEST_F(HallTest, EachStepRunsOnTheQueueItsRouteNames) {
+    using QUEUES = std::vector<QUEUE>;
+    auto expect_answer = [](const WATCHED &watched, int status, const std::string &what) {
+        ASSERT_EQ(watched.answers.size(), 1u) << what;
+        EXPECT_EQ(watched.answers[0].status, status) << what << ": " << watched.answers[0].body;
+    };
+    // A new run: admitted on the network thread, read on the store's, proven on the proofs', kept
+    // on the store's. Sent again, the store finds it and it is not proven again.
+    WATCHED fresh = answered_watching(hall, request_of("POST", "/api/runs", link_of(quick_keys)));
+    EXPECT_EQ(fresh.queues, (QUEUES{QUEUE::network, QUEUE::store, QUEUE::proof, QUEUE::store}));
+    expect_answer(fresh, 201, "a new run");
+    EXPECT_EQ(fresh.answers[0].body, quick_record);
+    WATCHED again = answered_watching(hall, request_of("POST", "/api/runs", link_of(quick_keys)));
+    EXPECT_EQ(again.queues, (QUEUES{QUEUE::network, QUEUE::store}));
+    expect_answer(again, 200, "a run kept");
+    // A damaged run stops where it is read.
+    WATCHED damaged = answered_watching(hall, request_of("POST", "/api/runs", "x"));
+    EXPECT_EQ(damaged.queues, (QUEUES{QUEUE::network, QUEUE::store}));
+    expect_answer(damaged, 400, "a damaged run");
+
+    // What the database holds is read on the store's queue.
+    for (const std::string &target : std::vector<std::string>{
+             "/api/board?seed=42", "/api/daily", std::string("/api/runs/") + quick_id, "/api/runs/ffff"}) {
+        WATCHED read = answered_watching(hall, request_of("GET", target));
+        EXPECT_EQ(read.queues, QUEUES{QUEUE::store}) << target;
+        expect_answer(read, target == "/api/runs/ffff" ? 404 : 200, target);
+    }
+    // The health of a hall that has not looked at its database yet: the store looks.
+    WATCHED health = answered_watching(hall, request_of("HEAD", "/api/health"));
+    EXPECT_EQ(health.queues, (QUEUES{QUEUE::network, QUEUE::store}));
+    expect_answer(health, 200, "health");
+
+    // Refusals wait on no queue, nor do the API's addresses of nothing; without a site, no path
+    // outside the API is anything, whatever the method.
+    for (const auto &[request, status] : std::vector<std::pair<REQUEST, int>>{
+             {request_of("GET", "/api/runs"), 405},
+             {request_of("POST", "/api/health"), 405},
+             {request_of("GET", "/api/board?seed=%4"), 400},
+             {request_of("POST", "/api/board", "", "https://elsewhere.example"), 403},
+             {request_of("POST", "/index.html"), 404},
+             {request_of("GET", "/"), 404}}) {
+        WATCHED refused = answered_watching(hall, request);
+        EXPECT_EQ(refused.queues, QUEUES{}) << request.method << " " << request.target;
+        expect_answer(refused, status, request.method + " " + request.target);
+    }
+    for (const char *nothing : {"/api", "/api/", "/api/nothing", "/api/runsx"}) {
+        WATCHED missing = answered_watching(hall, request_of("DELETE", nothing));
+        EXPECT_EQ(missing.queues, QUEUES{QUEUE::network}) << nothing;
+        expect_answer(missing, 404, nothing);
+    }
+    // A site's files are read on the store's queue.
+    std::filesystem::create_directories(folder + "/site");
+    std::ofstream(folder + "/site/index.html") << "<!doctype html>";
+    hall.site = folder + "/site";
+    WATCHED page = answered_watching(hall, request_of("GET", "/"));
+    EXPECT_EQ(page.queues, QUEUES{QUEUE::store});
+    expect_answer(page, 200, "the site's page");
+    EXPECT_EQ(answered_watching(hall, request_of("POST", "/")).answers.at(0).status, 405);
+
+    // A full queue: the request is answered busy at once, and no later step runs.
+    WATCHED unproven =
+        answered_watching(hall, request_of("POST", "/api/runs", link_of("busy\nn\n7\n1\nq")), QUEUE::proof);
+    EXPECT_EQ(unproven.queues, (QUEUES{QUEUE::network, QUEUE::store, QUEUE::proof}));
+    expect_answer(unproven, 503, "a full proof queue");
+    EXPECT_EQ(unproven.answers[0].body, "{\"error\":\"The hall is busy; try again in a moment.\"}");
+    EXPECT_EQ(unproven.answers[0].headers,
+              (std::vector<std::pair<std::string, std::string>>{{"Retry-After", "1"}}));
+    WATCHED unread = answered_watching(hall, request_of("GET", "/api/board"), QUEUE::store);
+    EXPECT_EQ(unread.queues, QUEUES{QUEUE::store});
+    expect_answer(unread, 503, "a full store queue");
+    EXPECT_EQ(store->count(), 1);
 }

@@ -151,7 +151,7 @@ TEST_F(HostileTest, ChunksTrailersAndCodingsHeldToTheirLimits) {
     HTTP_CONNECTION absolute(hall->port());
     HTTP_ANSWER health = absolute.ask("GET", "http://127.0.0.1/api/health");
     EXPECT_EQ(health.status, 200);
-    EXPECT_EQ(health.body, "{\"ok\":true,\"version\":\"2.3\"}");
+    EXPECT_EQ(health.body, "{\"ok\":true,\"version\":\"" MARROWDEEP_VERSION "\"}");
     expect_guarded(health, "health");
     expect_guarded(absolute.ask("GET", "/nothing"), "404");
 

@@ -23,7 +23,8 @@ namespace {
 const char *const quick_keys = "hero\nn\n42\n1\nq";
 const std::string quick_record =
     "{\"id\":\"c0f8baedf1c39b178dedfbce70c19e20\",\"name\":\"hero\",\"seed\":42,\"clock\":false,"
-    "\"version\":\"2.3\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
+    "\"version\":\"" MARROWDEEP_VERSION
+    "\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
     "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
 const std::string unreachable =
     "{\"error\":\"The hall cannot reach its database just now; try again soon.\"}";
@@ -133,8 +134,8 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     auto store = open_store(uri, 2);
     auto crafted = [](const std::string &id, const std::string &name, bool boss, int level, long long keys,
                       long long at) {
-        return KEPT_RUN{id, RECORD{name, 7, false, "2.3", "quit", level, 0, boss, keys, "plain"}, at, "-",
-                        ""};
+        return KEPT_RUN{id, RECORD{name, 7, false, MARROWDEEP_VERSION, "quit", level, 0, boss, keys, "plain"},
+                        at, "-", ""};
     };
     KEPT_RUN kept;
     for (const KEPT_RUN &run :
@@ -188,6 +189,30 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
         EXPECT_EQ(ids, (std::vector<std::string>{"b1", "h2", "t1", "k1", "p1", many})) << to;
     }
     EXPECT_EQ(store->unwritable(), "");
+
+    // The schema's numbers past 2^31 and its bytes come back whole: seed, experience, keys and
+    // seconds (a day past 2^31 seconds too, on the day's table), and a name no text column takes.
+    const long long big = 1LL << 40;
+    const std::string odd_name("\0\xff\xc3", 3);
+    KEPT_RUN wide_run{
+        "w1", RECORD{odd_name, big, false, MARROWDEEP_VERSION, "quit", 7, big + 1, false, big + 2, "plain"},
+        big + 3, "-", "play-wide"};
+    EXPECT_EQ(store->add(wide_run, kept), ADDED::fresh);
+    ASSERT_TRUE(store->find("w1", kept));
+    EXPECT_EQ(kept.record.name, odd_name);
+    EXPECT_EQ(kept.record.seed, big);
+    EXPECT_EQ(kept.record.experience, big + 1);
+    EXPECT_EQ(kept.record.keys, big + 2);
+    EXPECT_EQ(kept.submitted, big + 3);
+    BOARD_QUERY wide_day;
+    wide_day.has_seed = true;
+    wide_day.seed = big;
+    wide_day.has_period = true;
+    wide_day.from = (big + 3) / 86400 * 86400;
+    wide_day.to = wide_day.from + 86400;
+    ids.clear();
+    for (const KEPT_RUN &run : store->board(wide_day)) ids.push_back(run.id);
+    EXPECT_EQ(ids, std::vector<std::string>{"w1"});
 }
 
 TEST_F(PostgresTest, TheDatabaseStoppedUnderLoadThenBack) {

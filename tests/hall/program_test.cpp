@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -18,7 +19,8 @@ namespace {
 const char *const quick_keys = "hero\nn\n42\n1\nq";
 const std::string quick_record =
     "{\"id\":\"c0f8baedf1c39b178dedfbce70c19e20\",\"name\":\"hero\",\"seed\":42,\"clock\":false,"
-    "\"version\":\"2.3\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
+    "\"version\":\"" MARROWDEEP_VERSION
+    "\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
     "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
 
 std::string link_of(const std::string &keys) {
@@ -43,7 +45,7 @@ class ProgramTest : public ::testing::Test {
 
 TEST(Program, HelpAndVersion) {
     auto [version, version_status] = run_for_output({"--version"});
-    EXPECT_EQ(version, "marrowdeep-hall 2.3\n");
+    EXPECT_EQ(version, "marrowdeep-hall " MARROWDEEP_VERSION "\n");
     EXPECT_EQ(version_status, 0);
     auto [help, help_status] = run_for_output({"--help"});
     EXPECT_EQ(help_status, 0);
@@ -51,7 +53,7 @@ TEST(Program, HelpAndVersion) {
         help.rfind("Usage: marrowdeep-hall [--listen HOST:PORT] [--db URL] [--site DIR] [--rate N]\n", 0),
         0u);
     for (const char *option : {"--listen HOST:PORT", "--db URL", "--site DIR", "--rate N", "--connections N",
-                               "--origin URL", "--trust-proxy ADDRESS", "--help", "--version",
+                               "--proofs N", "--origin URL", "--trust-proxy ADDRESS", "--help", "--version",
                                "MARROWDEEP_HALL_TEST_TIMEOUTS", "MARROWDEEP_HALL_TEST_CLOCK"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     auto [wrong, wrong_status] = run_for_output({"--port", "80"});
@@ -66,6 +68,11 @@ TEST(Program, HelpAndVersion) {
     for (const auto &[option, value, sentence] :
          std::vector<std::tuple<std::string, std::string, std::string>>{
              {"--connections", "0", "--connections needs a whole number from 1 to 1000000."},
+             {"--proofs", "0", "--proofs needs a whole number from 1 to 256."},
+             {"--proofs", "257", "--proofs needs a whole number from 1 to 256."},
+             {"--proofs", "-1", "--proofs needs a whole number from 1 to 256."},
+             {"--proofs", "two", "--proofs needs a whole number from 1 to 256."},
+             {"--proofs", "", "--proofs needs a whole number from 1 to 256."},
              {"--origin", "halls.example", "--origin needs a URL such as https://halls.example."},
              {"--trust-proxy", "proxy.example", "--trust-proxy needs an IP address."}}) {
         auto [said, status] = run_for_output({option, value});
@@ -84,6 +91,75 @@ TEST(Program, HelpAndVersion) {
     EXPECT_EQ(unreachable_status, 1);
 }
 
+namespace {
+// The threads of a process that bear the name, as /proc gives them.
+int threads_named(pid_t pid, const std::string &name) {
+    int count = 0;
+    for (const auto &task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::string comm;
+        std::getline(std::ifstream(task.path() / "comm"), comm);
+        count += comm == name;
+    }
+    return count;
+}
+}  // namespace
+
+TEST_F(ProgramTest, ProofThreadsAsAskedTakeManyRunsAtOnce) {
+    // One proof thread a core unless told; the store's four either way.
+    {
+        auto hall = start();
+        const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        EXPECT_EQ(threads_named(hall->pid(), "hall-proof"), std::min(cores, 256));
+        EXPECT_EQ(threads_named(hall->pid(), "hall-store"), 4);
+    }
+    auto hall = start({"--proofs", "3", "--rate", "0"});
+    EXPECT_EQ(threads_named(hall->pid(), "hall-proof"), 3);
+    EXPECT_EQ(threads_named(hall->pid(), "hall-store"), 4);
+
+    // Six clients at once, each sending the same run first, then eight of its own: every run's
+    // record is its own game's, the shared one kept once.
+    constexpr int clients = 6, each = 8;
+    auto name_of = [](int client, int i) { return "p" + std::to_string(client) + "r" + std::to_string(i); };
+    auto keys_of = [&](int client, int i) {
+        return name_of(client, i) + "\nn\n" + std::to_string(100 + client * each + i) + "\n1\nq";
+    };
+    std::vector<std::vector<HTTP_ANSWER>> answers(clients);
+    std::vector<HTTP_ANSWER> shared(clients);
+    std::vector<std::thread> senders;
+    for (int client = 0; client < clients; ++client)
+        senders.emplace_back([&, client] {
+            HTTP_CONNECTION connection(hall->port());
+            shared[static_cast<std::size_t>(client)] =
+                connection.ask("POST", "/api/runs", link_of(quick_keys));
+            for (int i = 0; i < each; ++i)
+                answers[static_cast<std::size_t>(client)].push_back(
+                    connection.ask("POST", "/api/runs", link_of(keys_of(client, i))));
+        });
+    for (auto &sender : senders) sender.join();
+    int created = 0;
+    for (const HTTP_ANSWER &answer : shared) {
+        EXPECT_TRUE(answer.status == 201 || answer.status == 200) << answer.status << " " << answer.body;
+        EXPECT_EQ(answer.body, quick_record);
+        created += answer.status == 201;
+    }
+    EXPECT_EQ(created, 1);
+    for (int client = 0; client < clients; ++client)
+        for (int i = 0; i < each; ++i) {
+            const HTTP_ANSWER &answer =
+                answers[static_cast<std::size_t>(client)].at(static_cast<std::size_t>(i));
+            ASSERT_EQ(answer.status, 201) << answer.body;
+            auto record = nlohmann::json::parse(answer.body);
+            EXPECT_EQ(record["name"], name_of(client, i));
+            EXPECT_EQ(record["seed"], 100 + client * each + i);
+            EXPECT_EQ(record["ending"], "quit");
+            EXPECT_EQ(record["keys"], keys_of(client, i).size());
+        }
+    auto board = nlohmann::json::parse(ask_once(hall->port(), "GET", "/api/board?limit=500").body);
+    EXPECT_EQ(board["runs"].size(), static_cast<std::size_t>(clients * each + 1));
+    hall->signal(SIGTERM);
+    EXPECT_EQ(hall->wait_for_exit(), 0);
+}
+
 TEST_F(ProgramTest, AnswersOverHttpAndLogsEachRequest) {
     std::filesystem::create_directories(folder + "/site");
     std::ofstream(folder + "/site/index.html") << "<!doctype html><title>Marrowdeep</title>";
@@ -93,7 +169,7 @@ TEST_F(ProgramTest, AnswersOverHttpAndLogsEachRequest) {
     HTTP_CONNECTION connection(hall->port());
     HTTP_ANSWER health = connection.ask("GET", "/api/health");
     EXPECT_EQ(health.status, 200);
-    EXPECT_EQ(health.body, "{\"ok\":true,\"version\":\"2.3\"}");
+    EXPECT_EQ(health.body, "{\"ok\":true,\"version\":\"" MARROWDEEP_VERSION "\"}");
     EXPECT_EQ(health.fields["content-type"], "application/json");
     HTTP_ANSWER head = connection.ask("HEAD", "/api/health");
     EXPECT_EQ(head.status, 200);

@@ -1,0 +1,161 @@
+#include "hall/routes.h"
+
+#include <stdexcept>
+#include <utility>
+
+#include "hall/site.h"
+
+namespace {
+ANSWER nothing_here() { return error_answer(404, "There is nothing at this address."); }
+
+// The steps of the routes, each a small part of an answer.
+
+// The hall's health, on the network thread while the database's state is known (checked less
+// than a second ago, or a check under way); otherwise its store checks it, writing a row.
+std::optional<ANSWER> health_known(CALL &call) {
+    std::optional<std::string> known = call.hall.store->unwritable_known();
+    if (!known) return std::nullopt;
+    return health_answer(*known);
+}
+std::optional<ANSWER> health_checked(CALL &call) { return health_answer(call.hall.store->unwritable()); }
+
+// A submission: counted against the address's limit before it waits for any queue, so a run
+// refused for a full queue counts too.
+std::optional<ANSWER> run_admitted(CALL &call) { return admit_submission(call.hall, call.request); }
+std::optional<ANSWER> run_read(CALL &call) {
+    call.submission = read_submission(call.hall, call.request);
+    if (call.submission.answered) return std::move(call.submission.answer);
+    return std::nullopt;
+}
+std::optional<ANSWER> run_proven(CALL &call) {
+    prove_submission(call.hall, call.submission);
+    if (call.submission.answered) return std::move(call.submission.answer);
+    return std::nullopt;
+}
+std::optional<ANSWER> run_kept(CALL &call) { return keep_submission(call.hall, call.submission); }
+
+// A run's id is all the rest of its path: one part, not empty.
+std::optional<ANSWER> run_of_id(CALL &call) {
+    const std::string &id = call.parameter;
+    if (id.empty() || id.find('/') != std::string::npos) return nothing_here();
+    return answer_run(call.hall, id);
+}
+std::optional<ANSWER> board(CALL &call) { return answer_board(call.hall, call.target); }
+std::optional<ANSWER> daily(CALL &call) { return answer_daily(call.hall, call.target); }
+std::optional<ANSWER> nothing(CALL &) { return nothing_here(); }
+std::optional<ANSWER> site_file(CALL &call) { return answer_site_file(call.hall.site, call.target.path); }
+
+constexpr METHODS reading = METHODS::reading, posting = METHODS::posting, any = METHODS::any;
+constexpr QUEUE network = QUEUE::network, store = QUEUE::store, proof = QUEUE::proof;
+
+// Every route of the hall, read top to bottom: the first whose path matches the request's takes
+// it, and answers 405 to a method it does not take. The API's addresses are all the hall's: one
+// it does not know is 404, never a file of the site. Every other path is a file of the site, when
+// the hall serves one (site?), and has nothing when it does not.
+// clang-format off
+constexpr ROUTE routes[] = {
+    // methods  path            site?  steps, each on its queue
+    {reading, "/api/health",    false, {{{network, health_known}, {store, health_checked}}}},
+    {posting, "/api/runs",      false, {{{network, run_admitted}, {store, run_read}, {proof, run_proven},
+                                         {store, run_kept}}}},
+    {reading, "/api/runs/{id}", false, {{{store, run_of_id}}}},
+    {reading, "/api/board",     false, {{{store, board}}}},
+    {reading, "/api/daily",     false, {{{store, daily}}}},
+    {any,     "/api",           false, {{{network, nothing}}}},
+    {any,     "/api/{rest}",    false, {{{network, nothing}}}},
+    {reading, "{path}",         true,  {{{store, site_file}}}},
+};
+// clang-format on
+
+bool takes(METHODS methods, const std::string &method) {
+    switch (methods) {
+        case METHODS::reading: return method == "GET" || method == "HEAD";
+        case METHODS::posting: return method == "POST";
+        case METHODS::any: return true;
+    }
+    return false;
+}
+
+ANSWER method_not_allowed(METHODS methods) {
+    ANSWER answer = error_answer(405, "This address does not take that method.");
+    answer.headers.emplace_back("Allow", methods == METHODS::posting ? "POST" : "GET, HEAD");
+    return answer;
+}
+
+// The path against a route's: the same, or the same up to the route's {name} at its end, whose
+// value is the rest of the path.
+bool path_matches(std::string_view route, const std::string &path, std::string &parameter) {
+    std::size_t open = route.find('{');
+    if (open == std::string_view::npos) return path == route;
+    std::string_view before = route.substr(0, open);
+    if (path.compare(0, before.size(), before) != 0) return false;
+    parameter = path.substr(before.size());
+    return true;
+}
+
+// Runs the route's step `at` on its queue, then the next until one answers.
+void run_stage(const std::shared_ptr<CALL> &call, const ROUTE &route, std::size_t at,
+               const WORKERS &workers) {
+    bool posted = workers.post(route.stages[at].queue, [call, &route, at, workers] {
+        const bool last = at + 1 == route.stages.size() || !route.stages[at + 1].step;
+        std::optional<ANSWER> answer = guarded_step("to answer a request", [&]() -> std::optional<ANSWER> {
+            std::optional<ANSWER> given = route.stages[at].step(*call);
+            if (!given && last)
+                throw std::logic_error("The route of " + call->target.path + " gave no answer.");
+            return given;
+        });
+        if (answer) return workers.answer(std::move(*answer));
+        run_stage(call, route, at + 1, workers);
+    });
+    if (!posted) workers.answer(busy_answer());
+}
+}  // namespace
+
+ROUTING find_route(const HALL &hall, const REQUEST &request) {
+    ROUTING routing;
+    if (!parse_target(request.target, routing.target)) {
+        routing.refusal = error_answer(400, "The address is not well formed.");
+        return routing;
+    }
+    // A post from another site's page is refused whatever its address.
+    if (request.method == "POST" && !own_origin(hall, request)) {
+        routing.refusal = foreign_origin();
+        return routing;
+    }
+    for (const ROUTE &route : routes) {
+        if (route.needs_site && hall.site.empty()) continue;
+        if (!path_matches(route.path, routing.target.path, routing.parameter)) continue;
+        if (!takes(route.methods, request.method)) {
+            routing.refusal = method_not_allowed(route.methods);
+            return routing;
+        }
+        routing.route = &route;
+        return routing;
+    }
+    routing.refusal = nothing_here();
+    return routing;
+}
+
+void answer_request(HALL &hall, REQUEST request, const WORKERS &workers) {
+    ROUTING routing;
+    std::optional<ANSWER> failed = guarded_step("to answer a request", [&]() -> std::optional<ANSWER> {
+        routing = find_route(hall, request);
+        return std::nullopt;
+    });
+    if (failed) return workers.answer(std::move(*failed));
+    if (!routing.route) return workers.answer(std::move(routing.refusal));
+    auto call = std::make_shared<CALL>(
+        CALL{hall, std::move(request), std::move(routing.target), std::move(routing.parameter), {}});
+    run_stage(call, *routing.route, 0, workers);
+}
+
+ANSWER handle(HALL &hall, const REQUEST &request) {
+    ANSWER answer;
+    WORKERS here{[](QUEUE, std::function<void()> job) {
+                     job();
+                     return true;
+                 },
+                 [&answer](ANSWER given) { answer = std::move(given); }};
+    answer_request(hall, request, here);
+    return answer;
+}

@@ -1,0 +1,87 @@
+// The hall's tables, written once for both databases. The few words that differ between SQLite
+// and PostgreSQL are named in the statements and put in by each back end (SCHEMA_TYPES), so a
+// table gains a column in one place and both databases get it alike.
+#include <stdexcept>
+#include <string_view>
+
+#include "hall/store_link.h"
+
+namespace {
+// {key}: the runs' own number, which the database gives each new run; {big}: a whole number
+// that may pass 2^31 (seeds, experience, keys, seconds, runs' numbers); {bytes}: bytes kept as
+// they came (names, the secret). Each migration's statements, the first migration first; a
+// database made by an earlier hall is brought up from the migration it stopped at.
+const std::vector<std::vector<const char *>> schema = {
+    {
+        "CREATE TABLE runs (seq {key}, id TEXT NOT NULL UNIQUE, name {bytes} NOT NULL,"
+        " seed {big} NOT NULL, clock INTEGER NOT NULL, version TEXT NOT NULL,"
+        " ending TEXT NOT NULL, level INTEGER NOT NULL, experience {big} NOT NULL,"
+        " boss INTEGER NOT NULL, keys {big} NOT NULL, mode TEXT NOT NULL,"
+        " submitted {big} NOT NULL, link TEXT NOT NULL)",
+        "CREATE INDEX runs_by_day ON runs (seed, submitted)",
+        "CREATE TABLE best (name {bytes} NOT NULL, seed {big} NOT NULL, seq {big} NOT NULL,"
+        " boss INTEGER NOT NULL, level INTEGER NOT NULL, experience {big} NOT NULL,"
+        " keys {big} NOT NULL, submitted {big} NOT NULL, PRIMARY KEY (name, seed))",
+        "CREATE INDEX best_by_rank ON best (boss DESC, level DESC, experience DESC, keys,"
+        " submitted, seq)",
+        "CREATE INDEX best_by_seed ON best (seed, boss DESC, level DESC, experience DESC, keys,"
+        " submitted, seq)",
+        "CREATE TABLE hall_secret (one INTEGER PRIMARY KEY CHECK (one = 1), secret {bytes} NOT NULL)",
+    },
+    {
+        // Each run's play, none for a run kept before this whose link cannot be read (or whose
+        // play an earlier run has); the runs before this are read by the store as it opens.
+        "ALTER TABLE runs ADD COLUMN play TEXT",
+        "CREATE UNIQUE INDEX runs_by_play ON runs (play)",
+        "CREATE TABLE play_backlog (one INTEGER PRIMARY KEY CHECK (one = 1), read_to {big} NOT NULL,"
+        " read_through {big} NOT NULL)",
+        "INSERT INTO play_backlog (one, read_to, read_through) SELECT 1, 0, coalesce(max(seq), 0) FROM runs",
+        // The best run of each UTC day, seed and name, for the day's board.
+        "CREATE TABLE best_daily (day {big} NOT NULL, seed {big} NOT NULL, name {bytes} NOT NULL,"
+        " seq {big} NOT NULL, boss INTEGER NOT NULL, level INTEGER NOT NULL,"
+        " experience {big} NOT NULL, keys {big} NOT NULL, submitted {big} NOT NULL,"
+        " PRIMARY KEY (day, seed, name))",
+        "CREATE INDEX best_daily_by_rank ON best_daily (day, seed, boss DESC, level DESC,"
+        " experience DESC, keys, submitted, seq)",
+        FILL_BEST_DAILY,
+        // The day's board no longer reads the runs by seed and time: one index fewer to write.
+        "DROP INDEX runs_by_day",
+        // The row the health check writes.
+        "CREATE TABLE hall_alive (one INTEGER PRIMARY KEY CHECK (one = 1), beat INTEGER NOT NULL)",
+        "INSERT INTO hall_alive (one, beat) VALUES (1, 0)",
+    },
+};
+
+// A statement with the database's own words in place of {key}, {big} and {bytes}.
+std::string in_words_of(std::string_view statement, const SCHEMA_TYPES &types) {
+    std::string out;
+    for (std::size_t at = 0; at < statement.size();) {
+        std::size_t open = statement.find('{', at);
+        out.append(statement.substr(at, open - at));
+        if (open == std::string_view::npos) break;
+        std::size_t close = statement.find('}', open);
+        if (close == std::string_view::npos) throw std::logic_error("A schema word is not closed.");
+        std::string_view name = statement.substr(open + 1, close - open - 1);
+        if (name == "key")
+            out += types.sequence_key;
+        else if (name == "big")
+            out += types.big_integer;
+        else if (name == "bytes")
+            out += types.bytes;
+        else
+            throw std::logic_error("No database has the schema word {" + std::string(name) + "}.");
+        at = close + 1;
+    }
+    return out;
+}
+}  // namespace
+
+std::vector<std::vector<std::string>> schema_migrations(const SCHEMA_TYPES &types) {
+    std::vector<std::vector<std::string>> migrations;
+    for (const auto &statements : schema) {
+        std::vector<std::string> migration;
+        for (const char *statement : statements) migration.push_back(in_words_of(statement, types));
+        migrations.push_back(std::move(migration));
+    }
+    return migrations;
+}
