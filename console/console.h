@@ -40,7 +40,9 @@ struct HOST {
     long long (*clock)() = nullptr;          // the clock in seconds since 1970, for a seed taken from it
     void (*leave)() = nullptr;               // ends the game with status 0; never comes back
 };
-extern GAME_LOCAL HOST host;
+// All constants where it is defined (constinit): each platform's start() points it at its own
+// input and output.
+extern constinit GAME_LOCAL HOST host;
 
 // ---------------------------------------------------------------------------------------------
 // Random numbers. Every draw of the game goes through roll() and the one seeding through

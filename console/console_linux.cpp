@@ -132,7 +132,13 @@ void resume_on_signal(int) {
     errno = saved_errno;
 }
 
-void nothing_to_start() {}
+// Keys and answers from standard input, everything to standard output. They are set here rather
+// than where the host is defined, so that the host is all constants: the hall's threads then
+// reach theirs without a check for its first use.
+void start_terminal() {
+    host.in = stdin;
+    host.out = stdout;
+}
 
 // Keys as they are typed from the name on, with the terminal's own echo, and the mode the
 // terminal had when the game leaves. Only a terminal on standard input has a mode to set.
@@ -162,10 +168,10 @@ void exit_game() { std::exit(0); }
 
 long long clock_now() { return std::time(nullptr); }
 
-GAME_LOCAL HOST host{
-    .in = stdin,
-    .out = stdout,
-    .start = nothing_to_start,
+constinit GAME_LOCAL HOST host{
+    .in = nullptr,
+    .out = nullptr,
+    .start = start_terminal,
     .clear = run_clear,
     .wait = sleep_seconds,
     .key_mode = lend_terminal,

@@ -93,7 +93,7 @@ void exit_game() { std::exit(0); }
 
 long long clock_now() { return static_cast<long long>(page_clock()); }
 
-GAME_LOCAL HOST host{
+constinit GAME_LOCAL HOST host{
     .in = nullptr,
     .out = nullptr,
     .start = start_page,

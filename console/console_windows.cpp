@@ -54,6 +54,8 @@ BOOL WINAPI restore_on_close(DWORD) {
 }
 
 void start_console() {
+    host.in = stdin;
+    host.out = stdout;
     // Without virtual-terminal processing the console prints the colour codes as text.
     console_out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (console_out != INVALID_HANDLE_VALUE && GetConsoleMode(console_out, &found_output_mode)) {
@@ -80,9 +82,9 @@ void exit_game() { std::exit(0); }
 
 long long clock_now() { return std::time(nullptr); }
 
-GAME_LOCAL HOST host{
-    .in = stdin,
-    .out = stdout,
+constinit GAME_LOCAL HOST host{
+    .in = nullptr,
+    .out = nullptr,
     .start = start_console,
     .clear = run_cls,
     .wait = sleep_milliseconds,

@@ -28,8 +28,8 @@ const char *const DIED_OF_REFRESHING =
     "YOU LOSE!\nYou died of refreshing your map.\n"
     "Can't you calculate your health before pressing the keys?\n";
 
-// What one proof is playing, and what it has seen so far: one for each thread, as each proof
-// thread plays its own game.
+// What one proof is playing, and what it has seen so far. Each proof thread plays its own game:
+// `playing` is this thread's, a plain pointer so that reaching it costs no check of its first use.
 struct Replay {
     const RUN *run = nullptr;
     std::size_t at = 0;       // the next key handed to the game's input
@@ -41,15 +41,16 @@ struct Replay {
     bool boss = false;
     std::string tail;  // the last bytes written, at most `kept` of them
 };
-thread_local Replay replay;
+thread_local Replay *playing = nullptr;
 
 // Enough of the last bytes written to hold either sentence whole, though the game wrote it in
 // pieces between two flushes.
 const std::size_t kept = std::strlen(DIED_OF_REFRESHING) + 64;
 
-long long spent() { return replay.draws + replay.written / PROOF_BYTES_PER_DRAW; }
+long long spent(const Replay &replay) { return replay.draws + replay.written / PROOF_BYTES_PER_DRAW; }
 
 ssize_t read_keys(void *, char *buffer, size_t size) {
+    Replay &replay = *playing;
     // Past the budget the keys run out, and the game leaves as at their end.
     if (replay.over) return 0;
     const std::string &keys = replay.run->keys;
@@ -61,16 +62,18 @@ ssize_t read_keys(void *, char *buffer, size_t size) {
 
 // The position of the next key the game will take: stdio asks for it to answer ftell().
 int seek_keys(void *, off64_t *offset, int whence) {
+    const Replay &replay = *playing;
     if (whence != SEEK_CUR || *offset != 0) return -1;
     *offset = static_cast<off64_t>(replay.at);
     return 0;
 }
 
 ssize_t scan_output(void *, const char *bytes, size_t size) {
+    Replay &replay = *playing;
     // Nothing is thrown from here, inside the C library's writing: the game is stopped at its next
     // draw or read instead.
     replay.written += static_cast<long long>(size);
-    if (spent() > replay.most) replay.over = true;
+    if (spent(replay) > replay.most) replay.over = true;
     std::string &tail = replay.tail;
     tail.append(bytes, size);
     if (!replay.boss && tail.find(BOSS_WON) != std::string::npos) replay.boss = true;
@@ -82,6 +85,7 @@ void nothing() {}
 void no_pause(long long) {}
 void no_key_mode(bool) {}
 long long run_clock() {
+    Replay &replay = *playing;
     if (!replay.run->has_clock) throw NoClock{};
     replay.clock_read = true;
     return replay.run->clock;
@@ -92,8 +96,9 @@ long long run_clock() {
 // the budget: every hall draws the same numbers whatever its runtime library, and the proof
 // shares no generator with the rest of the process.
 int budgeted_rand() {
+    Replay &replay = *playing;
     ++replay.draws;
-    if (replay.over || spent() > replay.most) {
+    if (replay.over || spent(replay) > replay.most) {
         replay.over = true;
         throw OverBudget{};
     }
@@ -143,8 +148,9 @@ struct Host {
     void close() {
         host = before;
         if (in) std::fclose(in);
-        if (out) std::fclose(out);
+        if (out) std::fclose(out);  // what is left in its buffer is scanned first
         in = out = nullptr;
+        playing = nullptr;
     }
 };
 
@@ -164,9 +170,10 @@ PROOF prove_within(const RUN &run, long long most_draws) {
     if (run.version != MARROWDEEP_VERSION)
         return refused(422,
                        "This run was played on another version of the game, so it cannot be proved here.");
-    replay = Replay{};
+    Replay replay;
     replay.run = &run;
     replay.most = most_draws;
+    playing = &replay;
 
     PROOF proof;
     RECORD &record = proof.record;
