@@ -129,7 +129,7 @@ struct Host {
         // Only this thread's game uses these: stdio need not lock them for each byte.
         __fsetlocking(in, FSETLOCKING_BYCALLER);
         __fsetlocking(out, FSETLOCKING_BYCALLER);
-        thread_local char out_buffer[1 << 16];
+        alignas(64) thread_local char out_buffer[1 << 16];
         std::setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
         host = HOST{
             .in = in,
