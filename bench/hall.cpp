@@ -1,4 +1,4 @@
-// The hall's benchmark: not a test, run by hand (see the README's Hall section).
+// The hall's benchmark: not a test, run by hand (see doc/performance.md).
 //
 //   hall_bench [--db URL]   (default: sqlite: in a temporary folder)
 //
