@@ -45,7 +45,5 @@ extern GAME_LOCAL char maze[20][40];            // the tiles: '#', ' ', '*', '&'
 
 // Puts every variable above back as at load (every record empty, every number zero) and the
 // host's generator as if seeded with 1, as the runtime library's stands before any seeding.
-// The hall calls it before each game it plays again, the tests before each case. In the hall's
-// build it is also what makes a thread's own copy of the state: each thread calls it before its
-// game reads any of it.
+// The hall calls it before each game it plays again, the tests before each case.
 void reset_game_state();

@@ -542,8 +542,11 @@ TEST(Map, RefreshAtThirtyHitPointsKillsAtThirtyOneLeavesOne) {
     char *text = nullptr;
     size_t size = 0;
     FILE *in = fmemopen(const_cast<char *>("y"), 1, "r");
+    // Held here as well as in the host: the death test's child leaves with the host pointed at
+    // standard error, and the stream must still be found, not taken for a leak.
+    FILE *out = open_memstream(&text, &size);
     host.in = in;
-    host.out = open_memstream(&text, &size);
+    host.out = out;
     host.clear = [] { std::fputs("<clear>", host.out); };
     host.wait = [](long long ms) { std::fprintf(host.out, "<sleep %lld>", ms / 1000); };
     generate(s);
@@ -564,7 +567,7 @@ TEST(Map, RefreshAtThirtyHitPointsKillsAtThirtyOneLeavesOne) {
 
     _P_.real_hp = 31;
     Operation(step, x, y, dead);
-    std::fclose(host.out);
+    std::fclose(out);
     std::fclose(in);
     host = saved;
     EXPECT_EQ(std::string(text, size), "refresh the map at the cost of 30hp?(y/n)\n");

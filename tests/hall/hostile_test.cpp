@@ -314,7 +314,7 @@ TEST_F(HostileTest, ConnectionsPastTheCapWaitAndDescriptorsRunningOutDoNotSpin) 
         clients.push_back(std::make_unique<HTTP_CONNECTION>(tight->port()));
         ASSERT_TRUE(clients.back()->send("GET /nothing HTTP/1.1\r\nHost: x\r\n\r\n"));
     }
-    ASSERT_TRUE(tight->wait_for_error("cannot take a connection"));
+    ASSERT_TRUE(tight->wait_for_error("cannot take a connection")) << tight->errors();
     // While clients wait, the hall must not spin on its accepts: its processor time over the
     // next while stays a small share of the time passed (spinning took nearly all of it).
     const long long ticks_before = processor_ticks(tight->pid());
@@ -333,7 +333,7 @@ TEST_F(HostileTest, ConnectionsPastTheCapWaitAndDescriptorsRunningOutDoNotSpin) 
     EXPECT_FALSE(answered.back());
     // Once connections close, the one still waiting is answered, and a new one too.
     clients.erase(clients.begin(), clients.end() - 1);
-    EXPECT_EQ(clients.back()->read_answer().status, 404);
+    EXPECT_EQ(clients.back()->read_answer().status, 404) << tight->errors();
     HTTP_CONNECTION late(tight->port());
-    EXPECT_EQ(late.ask("GET", "/nothing").status, 404);
+    EXPECT_EQ(late.ask("GET", "/nothing").status, 404) << tight->errors();
 }
