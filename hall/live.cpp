@@ -194,9 +194,11 @@ class LIVE_SOCKET_SESSION : public std::enable_shared_from_this<LIVE_SOCKET_SESS
         });
     }
 
-    // From any thread: closes after the messages queued (all of them dropped when `now`).
+    // From any thread: closes after the messages queued (all of them dropped when `now`, and a
+    // socket closing already, whose peer may never answer, closed at once).
     void close_from_anywhere(unsigned short code, std::string reason, bool now) {
         net::post(ws_.get_executor(), [self = shared_from_this(), code, reason = std::move(reason), now] {
+            if (now && self->closing_) return self->finish();
             if (now) {
                 self->out_.clear();
                 self->queued_ = 0;

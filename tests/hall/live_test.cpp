@@ -385,3 +385,99 @@ TEST_F(LiveTest, EveryLimitClosesWithItsCodeAndKeepsNothingWrong) {
     EXPECT_EQ(refused, "4429: Too many live connections from your address; close some first.");
     EXPECT_LE(watchers.size(), 32u);
 }
+
+TEST_F(LiveTest, KeysAcknowledgedOutliveASigkillAndTheGameGoesOn) {
+    STARTED game;
+    {
+        auto hall = start();
+        SOCKET player(hall->port(), "/api/live/play");
+        game = begin_game(player, "hero\n");
+        player.binary("n\n42\n");
+        EXPECT_EQ(player.read_text(), "{\"keys\":10}");
+        hall->signal(SIGKILL);
+        EXPECT_EQ(hall->wait_for_exit(), -1);
+    }
+    // The hall started again holds the game, its player gone; the page resumes it from 10.
+    auto hall = start();
+    EXPECT_EQ(JSON::parse(ask_once(hall->port(), "GET", "/api/live").body)["games"][0]["id"], game.id);
+    SOCKET player(hall->port(), "/api/live/play");
+    player.text(resume_message("hero\nn\n42\n1\nq", game.token));
+    EXPECT_EQ(player.read_text(),
+              "{\"id\":\"" + game.id + "\",\"token\":\"" + game.token + "\",\"keys\":10}");
+    player.binary("1\nq");
+    EXPECT_EQ(player.read_text(), "{\"keys\":13}");
+    player.text("{\"end\":true}");
+    EXPECT_EQ(player.read_text(), "{\"record\":" + quick_record + "}");
+
+    // A hall stopped with sockets open closes them, saying why, and stops at once: the player
+    // above, which never answered its close, is not waited for.
+    SOCKET other(hall->port(), "/api/live/play");
+    STARTED next = begin_game(other, "another\n");
+    SOCKET watcher(hall->port(), "/api/live/" + next.id + "/watch");
+    EXPECT_EQ(watcher.read_text().rfind("{\"run\":", 0), 0u);
+    hall->signal(SIGTERM);
+    EXPECT_EQ(other.read_close(), "1001: The hall is stopping; come back in a moment.");
+    EXPECT_EQ(watcher.read_close(), "1001: The hall is stopping; come back in a moment.");
+    EXPECT_EQ(hall->wait_for_exit(), 0);
+}
+
+TEST_F(LiveTest, TheDaysSeedIsWatchedFiveMinutesLate) {
+    // The hall's clock is the second the file holds, written whole by a rename so the hall never
+    // reads it half written.
+    const std::string clock = folder + "/clock";
+    auto set_clock = [&](long long seconds) {
+        std::ofstream(clock + ".new") << seconds;
+        std::filesystem::rename(clock + ".new", clock);
+    };
+    set_clock(PINNED_SECONDS);
+    auto hall = start({{"MARROWDEEP_HALL_TEST_CLOCK_FILE", clock}});
+    const std::string seed = JSON::parse(ask_once(hall->port(), "GET", "/api/daily").body)["seed"].dump();
+    SOCKET player(hall->port(), "/api/live/play");
+    STARTED game = begin_game(player, "hero\nn\n" + seed + "\n1\n");
+    SOCKET watcher(hall->port(), "/api/live/" + game.id + "/watch");
+    // Known as the day's (the seed is found in a moment): listed, its keys held back.
+    const std::string listed = listing(hall->port(), "\"seed\":" + seed);
+    EXPECT_EQ(JSON::parse(listed)["games"][0]["delayed"], 300) << listed;
+    EXPECT_EQ(JSON::parse(listed)["games"][0]["keys"], 0) << listed;
+    EXPECT_EQ(watcher.read_text().rfind("{\"run\":\"" + link_of("") + "\"", 0), 0u);
+    // A key a minute later.
+    set_clock(PINNED_SECONDS + 60);
+    player.binary("q");
+    EXPECT_EQ(player.read_text(), "{\"keys\":" + std::to_string(11 + seed.size()) + "}");
+    // Five minutes after the first keys they come, and the one after them a minute later.
+    set_clock(PINNED_SECONDS + 300);
+    EXPECT_EQ(watcher.read_binary(), "hero\nn\n" + seed + "\n1\n");
+    set_clock(PINNED_SECONDS + 360);
+    EXPECT_EQ(watcher.read_binary(), "q");
+}
+
+TEST_F(LiveTest, APlayerGoneTenMinutesLeavesAnUnfinishedRun) {
+    // The ten minutes are 40 read deadlines: 4 seconds of 100 milliseconds here.
+    auto hall = start({{"MARROWDEEP_HALL_TEST_TIMEOUTS", "100"}});
+    STARTED game;
+    {
+        SOCKET player(hall->port(), "/api/live/play");
+        game = begin_game(player, "hero\nn\n42\n");
+        player.binary("1\n");
+        EXPECT_EQ(player.read_text(), "{\"keys\":12}");
+        player.close();
+    }
+    SOCKET watcher(hall->port(), "/api/live/" + game.id + "/watch");
+    std::string first = watcher.read_text();
+    if (first.rfind("{\"run\":\"" + link_of("hero\nn\n42\n1\n") + "\"", 0) != 0) {
+        // Joined before the seed was found: the keys come once it is.
+        EXPECT_EQ(first.rfind("{\"run\":\"" + link_of("") + "\"", 0), 0u) << first;
+        EXPECT_EQ(watcher.read_binary(), "hero\nn\n42\n1\n");
+    }
+    EXPECT_EQ(watcher.read_text(), "{\"stopped\":true}");
+    EXPECT_EQ(watcher.read_close(), "1000: The game has ended.");
+    EXPECT_EQ(ask_once(hall->port(), "GET", "/api/live").body, "{\"games\":[]}");
+    const std::string id = run_id(RUN{"hero\nn\n42\n1\n", false, 0, MARROWDEEP_VERSION});
+    HTTP_ANSWER kept = ask_once(hall->port(), "GET", "/api/runs/" + id);
+    EXPECT_EQ(kept.status, 200);
+    EXPECT_EQ(JSON::parse(kept.body)["ending"], "unfinished");
+    // Its token resumes nothing now.
+    SOCKET late(hall->port(), "/api/live/play");
+    late.text(resume_message("hero\nn\n42\n1\n", game.token));
+    EXPECT_EQ(late.read_close(), "4401: No live game holds that token; it may have ended.");
+}
