@@ -4,6 +4,7 @@
 #include <openssl/sha.h>
 
 #include <algorithm>
+#include <atomic>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>
@@ -55,11 +56,14 @@ struct LIVE_STATE : std::enable_shared_from_this<LIVE_STATE> {
     HALL &hall;
     net::io_context &network;
     LIVE_SETTINGS settings;
-    std::mutex mutex;  // everything below, and every game's fields
+    std::mutex mutex;  // the games, and every game's fields
     std::map<std::string, std::shared_ptr<LIVE_GAME>> games;
+    // The sockets have a lock of their own: a socket may end (and its destructor run) wherever
+    // its last holder lets go of it, the games' lock held or not.
+    std::mutex sockets_mutex;
     std::map<std::string, std::size_t> sockets_of;  // open sockets of each address
     std::vector<std::weak_ptr<LIVE_SOCKET_SESSION>> sockets;
-    bool stopping = false;
+    std::atomic<bool> stopping{false};  // set with the sockets' lock held
     net::strand<net::io_context::executor_type> ticking;
     net::steady_timer tick;
 
@@ -143,7 +147,7 @@ class LIVE_SOCKET_SESSION : public std::enable_shared_from_this<LIVE_SOCKET_SESS
           keep_(std::move(keep)) {}
     virtual ~LIVE_SOCKET_SESSION() {
         if (!counted_) return;
-        std::lock_guard lock(live_->mutex);
+        std::lock_guard lock(live_->sockets_mutex);
         if (--live_->sockets_of[request_.address] == 0) live_->sockets_of.erase(request_.address);
     }
 
@@ -158,7 +162,7 @@ class LIVE_SOCKET_SESSION : public std::enable_shared_from_this<LIVE_SOCKET_SESS
         ws_.read_message_max(0);
         bool room = false;
         {
-            std::lock_guard lock(live_->mutex);
+            std::lock_guard lock(live_->sockets_mutex);
             live_->sockets.erase(std::remove_if(live_->sockets.begin(), live_->sockets.end(),
                                                 [](const auto &socket) { return socket.expired(); }),
                                  live_->sockets.end());
@@ -168,7 +172,8 @@ class LIVE_SOCKET_SESSION : public std::enable_shared_from_this<LIVE_SOCKET_SESS
             ++open;
             counted_ = true;
         }
-        ws_.async_accept(upgrade, [self = shared_from_this(), room](beast::error_code ec) {
+        upgrade_ = std::move(upgrade);
+        ws_.async_accept(upgrade_, [self = shared_from_this(), room](beast::error_code ec) {
             if (ec) return self->finish();
             if (!room) {
                 self->close(LIVE_TOO_MUCH, "Too many live connections from your address; close some first.");
@@ -307,6 +312,7 @@ class LIVE_SOCKET_SESSION : public std::enable_shared_from_this<LIVE_SOCKET_SESS
         bool binary = false;
     };
     std::shared_ptr<void> keep_;
+    http::request<http::string_body> upgrade_;  // answered by the handshake
     beast::flat_buffer buffer_;
     std::deque<OUT> out_;
     std::size_t queued_ = 0;
@@ -768,7 +774,7 @@ void want_seed(const std::shared_ptr<LIVE_STATE> &live, const std::shared_ptr<LI
 // Every moment: the day's keys that are due go to the watchers, and a game whose player has
 // been gone too long is kept as an unfinished run.
 void tick(const std::shared_ptr<LIVE_STATE> &live) {
-    std::vector<std::shared_ptr<LIVE_GAME>> gone;
+    std::vector<std::pair<std::shared_ptr<LIVE_GAME>, std::string>> gone;  // and their links
     {
         std::lock_guard lock(live->mutex);
         if (live->stopping) return;
@@ -780,18 +786,18 @@ void tick(const std::shared_ptr<LIVE_STATE> &live) {
             if (!game->ended && game->player.expired() && now - game->gone_since >= live->gone_after()) {
                 game->ended = true;
                 game->end_message = R"({"stopped":true})";
-                gone.push_back(game);
+                gone.emplace_back(game, write_run_link(run_of(*game, game->keys.size())));
                 continue;
             }
             release(*live, *game);
         }
     }
-    for (const auto &game : gone) {
+    for (auto &[game, link] : gone) {
         REQUEST request;
         request.method = "POST";
         request.target = "/api/runs";
         request.address = game->row.address;
-        request.body = write_run_link(run_of(*game, game->keys.size()));
+        request.body = std::move(link);
         keep_run(live, game, std::move(request), [live, game](ANSWER answer) {
             std::lock_guard lock(live->mutex);
             if (answer.status >= 500) {
@@ -832,9 +838,8 @@ LIVE::~LIVE() { stop(); }
 void LIVE::stop() {
     std::vector<std::shared_ptr<LIVE_SOCKET_SESSION>> open;
     {
-        std::lock_guard lock(state_->mutex);
-        if (state_->stopping) return;
-        state_->stopping = true;
+        std::lock_guard lock(state_->sockets_mutex);
+        if (state_->stopping.exchange(true)) return;
         for (const auto &weak : state_->sockets)
             if (auto socket = weak.lock()) open.push_back(socket);
     }
