@@ -792,12 +792,13 @@ void tick(const std::shared_ptr<LIVE_STATE> &live) {
             release(*live, *game);
         }
     }
-    for (auto &[game, link] : gone) {
+    for (auto &entry : gone) {
+        std::shared_ptr<LIVE_GAME> game = entry.first;
         REQUEST request;
         request.method = "POST";
         request.target = "/api/runs";
         request.address = game->row.address;
-        request.body = std::move(link);
+        request.body = std::move(entry.second);
         keep_run(live, game, std::move(request), [live, game](ANSWER answer) {
             std::lock_guard lock(live->mutex);
             if (answer.status >= 500) {
