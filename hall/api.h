@@ -15,9 +15,12 @@
 #include "hall/store.h"
 #include "hall/target.h"
 
+class LIVE;
+
 struct HALL {
     STORE *store = nullptr;
-    std::string secret;  // the hall's own, kept in its database: the day's seed comes from it
+    LIVE *live = nullptr;  // the live games, while a server runs (hall/live.h)
+    std::string secret;    // the hall's own, kept in its database: the day's seed comes from it
     // The only clock the hall reads, in milliseconds since 1970 (UTC); tests pin it.
     std::function<long long()> now_ms;
     RATE_LIMIT rate;

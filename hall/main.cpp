@@ -51,7 +51,9 @@ const char *const help =
     "\n"
     "For tests only, in the environment:\n"
     "  MARROWDEEP_HALL_TEST_TIMEOUTS=MS    each read and write's deadline (15000)\n"
-    "  MARROWDEEP_HALL_TEST_CLOCK=SECONDS  the hall's clock, held at that second\n";
+    "  MARROWDEEP_HALL_TEST_CLOCK=SECONDS  the hall's clock, held at that second\n"
+    "  MARROWDEEP_HALL_TEST_CLOCK_FILE=PATH  the hall's clock, the second PATH holds,\n"
+    "                      read again each time (a test moves it by writing the file)\n";
 
 bool whole(const char *text, long long &number) {
     char *end = nullptr;
@@ -66,6 +68,19 @@ int usage_error(const std::string &sentence) {
 }
 
 long long held_clock_ms = -1;
+const char *clock_file = nullptr;
+
+// The second a test's clock file holds; the held clock (or -1) when it cannot be read.
+long long clock_file_ms() {
+    std::FILE *file = std::fopen(clock_file, "r");
+    if (!file) return held_clock_ms;
+    char text[32] = {};
+    std::size_t got = std::fread(text, 1, sizeof text - 1, file);
+    std::fclose(file);
+    while (got > 0 && (text[got - 1] == '\n' || text[got - 1] == ' ')) text[--got] = '\0';
+    long long seconds = 0;
+    return whole(text, seconds) ? seconds * 1000 : held_clock_ms;
+}
 
 // Each connection holds a descriptor, and the database, the log and the listening socket a few
 // more: the soft limit is raised as far as the hard one allows for the connections asked, and the
@@ -157,6 +172,8 @@ int main(int argc, char **argv) {
         if (whole(clock, seconds)) held_clock_ms = seconds * 1000;
     }
 
+    clock_file = std::getenv("MARROWDEEP_HALL_TEST_CLOCK_FILE");
+
     HALL hall;
     hall.rate.per_minute = rate;
     hall.rate.burst = rate;
@@ -164,6 +181,10 @@ int main(int argc, char **argv) {
     hall.origins = origins;
     fit_descriptors(settings.connections);
     hall.now_ms = [] {
+        if (clock_file) {
+            long long ms = clock_file_ms();
+            if (ms >= 0) return ms;
+        }
         if (held_clock_ms >= 0) return held_clock_ms;
         using namespace std::chrono;
         return static_cast<long long>(

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "hall/live.h"
 #include "hall/site.h"
 
 namespace {
@@ -44,9 +45,17 @@ std::optional<ANSWER> board(CALL &call) { return answer_board(call.hall, call.ta
 std::optional<ANSWER> daily(CALL &call) { return answer_daily(call.hall, call.target); }
 std::optional<ANSWER> nothing(CALL &) { return nothing_here(); }
 std::optional<ANSWER> site_file(CALL &call) { return answer_site_file(call.hall.site, call.target.path); }
+std::optional<ANSWER> live_games(CALL &call) { return live_games_answer(call.hall); }
+// A live game's socket asked for without the upgrade: the address takes nothing else.
+std::optional<ANSWER> websocket_only(CALL &) {
+    ANSWER answer = error_answer(426, "This address takes only a WebSocket.");
+    answer.headers.emplace_back("Upgrade", "websocket");
+    return answer;
+}
 
 constexpr METHODS reading = METHODS::reading, posting = METHODS::posting, any = METHODS::any;
 constexpr QUEUE network = QUEUE::network, store = QUEUE::store, proof = QUEUE::proof;
+constexpr LIVE_SOCKET none = LIVE_SOCKET::none, play = LIVE_SOCKET::play, watch = LIVE_SOCKET::watch;
 
 // Every route of the hall, read top to bottom: the first whose path matches the request's takes
 // it, and answers 405 to a method it does not take. The API's addresses are all the hall's: one
@@ -54,16 +63,19 @@ constexpr QUEUE network = QUEUE::network, store = QUEUE::store, proof = QUEUE::p
 // the hall serves one (site?), and has nothing when it does not.
 // clang-format off
 constexpr ROUTE routes[] = {
-    // methods  path            site?  steps, each on its queue
-    {reading, "/api/health",    false, {{{network, health_known}, {store, health_checked}}}},
-    {posting, "/api/runs",      false, {{{network, run_admitted}, {store, run_read}, {proof, run_proven},
-                                         {store, run_kept}}}},
-    {reading, "/api/runs/{id}", false, {{{store, run_of_id}}}},
-    {reading, "/api/board",     false, {{{store, board}}}},
-    {reading, "/api/daily",     false, {{{store, daily}}}},
-    {any,     "/api",           false, {{{network, nothing}}}},
-    {any,     "/api/{rest}",    false, {{{network, nothing}}}},
-    {reading, "{path}",         true,  {{{store, site_file}}}},
+    // methods  path                  site?  socket steps, each on its queue
+    {reading, "/api/health",          false, none,  {{{network, health_known}, {store, health_checked}}}},
+    {posting, "/api/runs",            false, none,  {{{network, run_admitted}, {store, run_read},
+                                                      {proof, run_proven}, {store, run_kept}}}},
+    {reading, "/api/runs/{id}",       false, none,  {{{store, run_of_id}}}},
+    {reading, "/api/board",           false, none,  {{{store, board}}}},
+    {reading, "/api/daily",           false, none,  {{{store, daily}}}},
+    {reading, "/api/live",            false, none,  {{{network, live_games}}}},
+    {reading, "/api/live/play",       false, play,  {{{network, websocket_only}}}},
+    {reading, "/api/live/{id}/watch", false, watch, {{{network, websocket_only}}}},
+    {any,     "/api",                 false, none,  {{{network, nothing}}}},
+    {any,     "/api/{rest}",          false, none,  {{{network, nothing}}}},
+    {reading, "{path}",               true,  none,  {{{store, site_file}}}},
 };
 // clang-format on
 
@@ -82,14 +94,20 @@ ANSWER method_not_allowed(METHODS methods) {
     return answer;
 }
 
-// The path against a route's: the same, or the same up to the route's {name} at its end, whose
-// value is the rest of the path.
+// The path against a route's: the same, or the same up to the route's {name} and after it,
+// whose value is what lies between (at the end of a route's path: the rest of the path). A {name}
+// before the end takes one part of the path, not empty, with no slash.
 bool path_matches(std::string_view route, const std::string &path, std::string &parameter) {
     std::size_t open = route.find('{');
     if (open == std::string_view::npos) return path == route;
     std::string_view before = route.substr(0, open);
+    std::string_view after = route.substr(route.find('}', open) + 1);
+    if (path.size() < before.size() + after.size()) return false;
     if (path.compare(0, before.size(), before) != 0) return false;
-    parameter = path.substr(before.size());
+    if (path.compare(path.size() - after.size(), after.size(), after) != 0) return false;
+    std::string value = path.substr(before.size(), path.size() - before.size() - after.size());
+    if (!after.empty() && (value.empty() || value.find('/') != std::string::npos)) return false;
+    parameter = std::move(value);
     return true;
 }
 

@@ -37,12 +37,18 @@ struct STAGE {
 // The methods a route takes: GET (and HEAD, which gets GET's header alone), POST, or any.
 enum class METHODS { reading, posting, any };
 
+// A route that takes a WebSocket: the live game's player, or a watcher. Its steps answer a
+// request that does not ask to be upgraded; one that does is handed to the live games
+// (hall/live.h) by the server.
+enum class LIVE_SOCKET { none, play, watch };
+
 struct ROUTE {
     METHODS methods;
     // The path as the request names it, decoded. A {name} at its end takes the rest of the path,
     // whatever it holds (slashes too, or nothing), and the route's steps judge it.
     std::string_view path;
     bool needs_site;  // there only when the hall serves a site; else the address has nothing
+    LIVE_SOCKET socket;
     // Run in order until one answers; the last always does.
     std::array<STAGE, 4> stages;
 };

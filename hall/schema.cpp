@@ -50,6 +50,20 @@ const std::vector<std::vector<const char *>> schema = {
         "CREATE TABLE hall_alive (one INTEGER PRIMARY KEY CHECK (one = 1), beat INTEGER NOT NULL)",
         "INSERT INTO hall_alive (one, beat) VALUES (1, 0)",
     },
+    {
+        // The games played now, relayed key by key: each one's player holds a token, and the
+        // game keeps only its digest. clock is the second the game's link carries, NULL for
+        // none; started and last (the last key's coming) in milliseconds since 1970; keys, how
+        // many are committed.
+        "CREATE TABLE live_games (id TEXT PRIMARY KEY, token TEXT NOT NULL, address TEXT NOT NULL,"
+        " version TEXT NOT NULL, clock {big}, started {big} NOT NULL, last {big} NOT NULL,"
+        " keys {big} NOT NULL)",
+        // Their keys, a row for each batch as it came: `at` is how many keys came before it,
+        // `sent` when it came (milliseconds), so the day's games are relayed late by their own
+        // times.
+        "CREATE TABLE live_keys (game TEXT NOT NULL, at {big} NOT NULL, keys {bytes} NOT NULL,"
+        " sent {big} NOT NULL, PRIMARY KEY (game, at))",
+    },
 };
 
 // A statement with the database's own words in place of {key}, {big} and {bytes}.

@@ -8,6 +8,7 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "hall/live.h"
 #include "hall/routes.h"
 
 namespace beast = boost::beast;
@@ -107,6 +109,7 @@ struct SERVER {
     WORK_QUEUE stores;
     std::mutex sessions_mutex;
     std::set<std::weak_ptr<SESSION>, std::owner_less<std::weak_ptr<SESSION>>> sessions;
+    std::unique_ptr<LIVE> live;  // made once the network runs
 
     SERVER(HALL &h, const SERVER_SETTINGS &s)
         : hall(h),
@@ -287,6 +290,7 @@ class SESSION : public std::enable_shared_from_this<SESSION> {
     // The hall stops: a session waiting for a request closes now; one answering closes after its
     // answer.
     void stop() {
+        if (handed_over_) return;  // the live games close their sockets themselves
         net::post(stream_.get_executor(), [self = shared_from_this()] {
             if (self->waiting_) {
                 beast::error_code ec;
@@ -361,6 +365,9 @@ class SESSION : public std::enable_shared_from_this<SESSION> {
     void on_request(beast::error_code ec, std::size_t) {
         if (ec) return read_failed(ec);
         auto message = parser_->release();
+        // A live game's socket: the upgrade's request is kept to answer it with.
+        std::optional<http::request<http::string_body>> upgrade;
+        if (beast::websocket::is_upgrade(message) && server_.live) upgrade = message;
         head_ = message.method() == http::verb::head;
         keep_alive_ = message.keep_alive() && !server_.stopping;
         version_ = message.version();
@@ -368,6 +375,17 @@ class SESSION : public std::enable_shared_from_this<SESSION> {
         method_ = request.method;
         target_ = request.target;
         address_ = request.address;
+
+        if (upgrade) {
+            ROUTING routing = find_route(server_.hall, request);
+            if (routing.route && routing.route->socket != LIVE_SOCKET::none) {
+                log_request(server_, address_, method_, target_, 101, 0, started_);
+                handed_over_ = true;
+                server_.live->take(routing.route->socket, std::move(stream_), std::move(*upgrade), request,
+                                   routing.parameter, shared_from_this());
+                return;
+            }
+        }
 
         // Whatever job is queued keeps the network running until its answer is written.
         auto guard = std::make_shared<net::executor_work_guard<net::io_context::executor_type>>(
@@ -447,6 +465,7 @@ class SESSION : public std::enable_shared_from_this<SESSION> {
     std::optional<PARSER> parser_;
     std::string peer_, address_, method_ = "-", target_ = "-";
     bool keep_alive_ = false, head_ = false, waiting_ = false;
+    std::atomic<bool> handed_over_{false};  // its socket is a live game's now
     unsigned version_ = 11;
     std::chrono::steady_clock::time_point started_{};
 };
@@ -537,6 +556,7 @@ void stop(SERVER &server) {
             if (auto session = weak.lock()) live.push_back(session);
     }
     for (auto &session : live) session->stop();
+    if (server.live) server.live->stop();
 }
 }  // namespace
 
@@ -572,6 +592,23 @@ int serve(HALL &hall, const SERVER_SETTINGS &settings,
         bound.address().is_v6() ? "[" + bound.address().to_string() + "]" : bound.address().to_string();
     listening(where + ":" + std::to_string(bound.port()));
 
+    try {
+        server.live = std::make_unique<LIVE>(
+            hall, server.network,
+            LIVE_SETTINGS{settings.io_timeout, [&server](QUEUE queue, std::function<void()> job) {
+                              switch (queue) {
+                                  case QUEUE::network: job(); return true;
+                                  case QUEUE::store: return server.stores.try_post(std::move(job));
+                                  case QUEUE::proof: return server.proofs.try_post(std::move(job));
+                              }
+                              return false;
+                          }});
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "marrowdeep-hall: cannot read the live games: %s\n", error.what());
+        return 1;
+    }
+    hall.live = server.live.get();
+
     net::signal_set signals(server.network, SIGTERM, SIGINT);
     signals.async_wait([&server](beast::error_code e, int) {
         if (!e) stop(server);
@@ -585,6 +622,7 @@ int serve(HALL &hall, const SERVER_SETTINGS &settings,
     for (auto &thread : threads) thread.join();
     server.proofs.stop();
     server.stores.stop();
+    hall.live = nullptr;
     return 0;
 }
 

@@ -255,6 +255,83 @@ class SQL_STORE : public STORE {
         return known_trouble(!checking.owns_lock());
     }
 
+    void live_start(const LIVE_GAME_ROW &game, const LIVE_BATCH &first) override {
+        transact(true, [&](DATABASE_LINK &link) {
+            link.run(
+                "INSERT INTO live_games (id, token, address, version, clock, started, last, keys)"
+                " VALUES ($1, $2, $3, $4, $5, $6, $7, $8)",
+                {sql_text(game.id), sql_text(game.token_digest), sql_text(game.address),
+                 sql_text(game.version), game.has_clock ? sql_integer(game.clock) : sql_null(),
+                 sql_integer(game.started), sql_integer(game.last),
+                 sql_integer(static_cast<long long>(first.keys.size()))});
+            link.run("INSERT INTO live_keys (game, at, keys, sent) VALUES ($1, 0, $2, $3)",
+                     {sql_text(game.id), sql_bytes(first.keys), sql_integer(first.sent)});
+        });
+    }
+
+    void live_append(const std::string &id, const std::vector<LIVE_BATCH> &batches) override {
+        if (batches.empty()) return;
+        transact(true, [&](DATABASE_LINK &link) {
+            for (const LIVE_BATCH &batch : batches) {
+                // The count held must be where the batch begins: keys are never added twice, nor
+                // with a gap, whoever adds them.
+                auto moved = link.run(
+                    "UPDATE live_games SET keys = keys + $1, last = $2 WHERE id = $3 AND keys = $4"
+                    " RETURNING keys",
+                    {sql_integer(static_cast<long long>(batch.keys.size())), sql_integer(batch.sent),
+                     sql_text(id), sql_integer(batch.at)});
+                if (moved.empty()) throw std::logic_error("Live keys out of order for game " + id + ".");
+                link.run(
+                    "INSERT INTO live_keys (game, at, keys, sent) VALUES ($1, $2, $3, $4)",
+                    {sql_text(id), sql_integer(batch.at), sql_bytes(batch.keys), sql_integer(batch.sent)});
+            }
+        });
+    }
+
+    std::vector<LIVE_GAME_ROW> live_games() override {
+        std::vector<SQL_ROW> rows;
+        transact(false, [&](DATABASE_LINK &link) {
+            rows = link.run(
+                "SELECT id, token, address, version, clock, started, last, keys FROM live_games"
+                " ORDER BY started DESC, id",
+                {});
+        });
+        std::vector<LIVE_GAME_ROW> games;
+        for (const SQL_ROW &row : rows) {
+            LIVE_GAME_ROW game;
+            game.id = row.at(0);
+            game.token_digest = row.at(1);
+            game.address = row.at(2);
+            game.version = row.at(3);
+            game.has_clock = !row.at(4).empty();
+            game.clock = number_of(row.at(4));
+            game.started = number_of(row.at(5));
+            game.last = number_of(row.at(6));
+            game.keys = number_of(row.at(7));
+            games.push_back(std::move(game));
+        }
+        return games;
+    }
+
+    std::vector<LIVE_BATCH> live_keys(const std::string &id) override {
+        std::vector<SQL_ROW> rows;
+        transact(false, [&](DATABASE_LINK &link) {
+            rows =
+                link.run("SELECT at, keys, sent FROM live_keys WHERE game = $1 ORDER BY at", {sql_text(id)});
+        });
+        std::vector<LIVE_BATCH> batches;
+        for (const SQL_ROW &row : rows)
+            batches.push_back(LIVE_BATCH{number_of(row.at(0)), row.at(1), number_of(row.at(2))});
+        return batches;
+    }
+
+    void live_end(const std::string &id) override {
+        transact(true, [&](DATABASE_LINK &link) {
+            link.run("DELETE FROM live_keys WHERE game = $1", {sql_text(id)});
+            link.run("DELETE FROM live_games WHERE id = $1", {sql_text(id)});
+        });
+    }
+
   private:
     // What the last check found, when it is less than a second old, or when `any_age`.
     std::optional<std::string> known_trouble(bool any_age) {

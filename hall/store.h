@@ -40,6 +40,27 @@ struct BOARD_QUERY {
     int limit = 50;
 };
 
+// A game played now: its run so far is its link's version and clock second and the keys that
+// came, kept as they come. Times are in milliseconds since 1970 (the hall's clock).
+struct LIVE_GAME_ROW {
+    std::string id;
+    std::string token_digest;  // a SHA-256 of the player's token, in hexadecimal: never the token
+    std::string address;       // the player's, for the games one address may play at once
+    std::string version;
+    bool has_clock = false;
+    long long clock = 0;
+    long long started = 0;
+    long long last = 0;  // when its last keys came
+    long long keys = 0;  // how many are committed
+};
+
+// Keys of a live game as they came: `at` is how many came before them, `sent` when they came.
+struct LIVE_BATCH {
+    long long at = 0;
+    std::string keys;
+    long long sent = 0;
+};
+
 // Runs on a board: a run that ended by q or in a fall, with no hidden mode.
 bool counts_on_boards(const RECORD &record);
 
@@ -66,6 +87,19 @@ class STORE {
     // What unwritable() would answer now without touching the database: its last finding, while
     // that is less than a second old or a check is under way; nothing when a check is due.
     virtual std::optional<std::string> unwritable_known() = 0;
+
+    // Live games. A game begins with the batch of its first keys (those of the run it was started
+    // with), and every later call adds the batches given in one transaction, committed when it
+    // returns, after those held: a batch whose `at` is not the count held throws
+    // std::logic_error and adds nothing. Ending a game forgets it and its keys (its run is kept
+    // among the runs first).
+    virtual void live_start(const LIVE_GAME_ROW &game, const LIVE_BATCH &first) = 0;
+    virtual void live_append(const std::string &id, const std::vector<LIVE_BATCH> &batches) = 0;
+    // The live games not ended, the newest first.
+    virtual std::vector<LIVE_GAME_ROW> live_games() = 0;
+    // A game's batches in order; none for a game it does not hold.
+    virtual std::vector<LIVE_BATCH> live_keys(const std::string &id) = 0;
+    virtual void live_end(const std::string &id) = 0;
 };
 
 // "sqlite:PATH" or a PostgreSQL URI ("postgresql://..." or "postgres://..."). `links` is the

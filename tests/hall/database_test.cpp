@@ -15,6 +15,7 @@
 #include "hall/store_link.h"
 #include "tests/hall/hall_fixture.h"
 #include "tests/hall/hall_process.h"
+#include "tests/hall/live_store_check.h"
 
 namespace {
 const std::string cannot_take =
@@ -247,6 +248,20 @@ std::vector<std::string> ids_of(const std::vector<KEPT_RUN> &runs) {
     return ids;
 }
 }  // namespace
+
+TEST_F(DatabaseStore, LiveGamesAndTheirKeysInOrder) {
+    open();
+    check_live_store(*store);
+    // Kept across a store closed and opened again, as a hall restarted finds them.
+    LIVE_GAME_ROW game{"g3", "digest-3", "127.0.0.1", MARROWDEEP_VERSION, false, 0, 5, 5, 0};
+    store->live_start(game, LIVE_BATCH{0, "hero\n", 5});
+    store.reset();
+    open();
+    auto games = store->live_games();
+    ASSERT_EQ(games.size(), 1u);
+    EXPECT_EQ(games[0].keys, 5);
+    EXPECT_EQ(store->live_keys("g3").at(0).keys, "hero\n");
+}
 
 TEST_F(DatabaseStore, ACopyOfAPlayIsRefusedAndTheFirstKept) {
     open();

@@ -443,7 +443,22 @@ TEST_F(HallTest, EachStepRunsOnTheQueueItsRouteNames) {
         EXPECT_EQ(refused.queues, QUEUES{}) << request.method << " " << request.target;
         expect_answer(refused, status, request.method + " " + request.target);
     }
-    for (const char *nothing : {"/api", "/api/", "/api/nothing", "/api/runsx"}) {
+    // The live games are listed from the network thread (none in a hall without a server); their
+    // sockets' addresses, asked without the upgrade, answer 426 there too. A watcher's id is one
+    // part of the path.
+    WATCHED listed = answered_watching(hall, request_of("GET", "/api/live"));
+    EXPECT_EQ(listed.queues, QUEUES{QUEUE::network});
+    expect_answer(listed, 200, "the live games");
+    EXPECT_EQ(listed.answers[0].body, "{\"games\":[]}");
+    for (const char *socket : {"/api/live/play", "/api/live/0123/watch"}) {
+        WATCHED plain = answered_watching(hall, request_of("GET", socket));
+        EXPECT_EQ(plain.queues, QUEUES{QUEUE::network}) << socket;
+        expect_answer(plain, 426, socket);
+        EXPECT_EQ(plain.answers[0].body, "{\"error\":\"This address takes only a WebSocket.\"}");
+    }
+    EXPECT_EQ(answered_watching(hall, request_of("POST", "/api/live/play")).answers.at(0).status, 405);
+    for (const char *nothing : {"/api", "/api/", "/api/nothing", "/api/runsx", "/api/live/watch",
+                                "/api/live//watch", "/api/live/a/b/watch", "/api/live/a/watchx"}) {
         WATCHED missing = answered_watching(hall, request_of("DELETE", nothing));
         EXPECT_EQ(missing.queues, QUEUES{QUEUE::network}) << nothing;
         expect_answer(missing, 404, nothing);

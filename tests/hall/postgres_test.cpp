@@ -18,6 +18,7 @@
 
 #include "tests/hall/hall_fixture.h"
 #include "tests/hall/hall_process.h"
+#include "tests/hall/live_store_check.h"
 
 namespace {
 const char *const quick_keys = "hero\nn\n42\n1\nq";
@@ -150,6 +151,9 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     for (const KEPT_RUN &run : store->board(seven)) ids.push_back(run.id);
     EXPECT_EQ(ids, (std::vector<std::string>{"b1", "h2", "t1", "k1"}));
     EXPECT_EQ(store->count(), 8);
+
+    // The live games' tables, as on SQLite.
+    check_live_store(*store);
 
     // A run of a play kept already, under another id, is a copy of the first, and not kept.
     KEPT_RUN first = crafted("p1", "first", false, 1, 10, 5),

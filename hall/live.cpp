@@ -1,0 +1,882 @@
+#include "hall/live.h"
+
+#include <openssl/rand.h>
+#include <openssl/sha.h>
+
+#include <algorithm>
+#include <atomic>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "hall/names.h"
+#include "hall/run_link.h"
+#include "hall/server.h"
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+namespace net = boost::asio;
+using JSON = nlohmann::ordered_json;
+using steady = std::chrono::steady_clock;
+
+class LIVE_PLAYER;
+class LIVE_WATCHER;
+class LIVE_SOCKET_SESSION;
+
+// A game played now, as this hall holds it.
+struct LIVE_GAME {
+    LIVE_GAME_ROW row;  // row.keys is kept at keys.size()
+    std::string keys;   // the keys committed
+    // Where each batch begins among the keys, and when it came (ms): the day's game is relayed
+    // by these times.
+    std::vector<std::pair<std::size_t, long long>> batches;
+    std::size_t released = 0;  // the keys given to the watchers
+    bool starting = true;      // its first keys not committed yet: neither listed nor watched
+    bool ended = false;        // neither listed nor resumed: the watchers get the rest, then the end
+    bool end_sent = false;
+    std::string end_message;  // {"end": record}, or {"stopped": true} when the player left
+    bool seed_known = false, seed_proving = false, clock = false;
+    long long seed = 0;
+    std::weak_ptr<LIVE_PLAYER> player;
+    std::vector<std::weak_ptr<LIVE_WATCHER>> watchers;
+    steady::time_point gone_since = steady::now();  // when its player left
+};
+
+struct LIVE_STATE : std::enable_shared_from_this<LIVE_STATE> {
+    LIVE_STATE(HALL &h, net::io_context &n, LIVE_SETTINGS s)
+        : hall(h), network(n), settings(std::move(s)), ticking(net::make_strand(n)), tick(ticking) {}
+
+    HALL &hall;
+    net::io_context &network;
+    LIVE_SETTINGS settings;
+    std::mutex mutex;  // the games, and every game's fields
+    std::map<std::string, std::shared_ptr<LIVE_GAME>> games;
+    // The sockets have a lock of their own: a socket may end (and its destructor run) wherever
+    // its last holder lets go of it, the games' lock held or not.
+    std::mutex sockets_mutex;
+    std::map<std::string, std::size_t> sockets_of;  // open sockets of each address
+    std::vector<std::weak_ptr<LIVE_SOCKET_SESSION>> sockets;
+    std::atomic<bool> stopping{false};  // set with the sockets' lock held
+    net::strand<net::io_context::executor_type> ticking;
+    net::steady_timer tick;
+
+    // A player gone this long leaves: its game is kept as an unfinished run. Ten minutes, made
+    // shorter with the read and write deadline in the tests.
+    std::chrono::milliseconds gone_after() const { return settings.io_timeout * 40; }
+    std::chrono::milliseconds tick_every() const {
+        return std::min(std::chrono::milliseconds(1000), settings.io_timeout);
+    }
+};
+
+namespace {
+std::string hex_of(const unsigned char *bytes, std::size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+std::string random_hex(std::size_t bytes) {
+    std::vector<unsigned char> random(bytes);
+    if (RAND_bytes(random.data(), static_cast<int>(bytes)) != 1)
+        throw std::runtime_error("RAND_bytes failed.");
+    return hex_of(random.data(), bytes);
+}
+
+std::string digest_of(const std::string &token) {
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char *>(token.data()), token.size(), digest);
+    return hex_of(digest, sizeof digest);
+}
+
+std::shared_ptr<const std::string> shared_text(const JSON &json) {
+    return std::make_shared<const std::string>(json.dump(-1, ' ', false, JSON::error_handler_t::replace));
+}
+
+RUN run_of(const LIVE_GAME &game, std::size_t keys) {
+    return RUN{game.keys.substr(0, keys), game.row.has_clock, game.row.clock, game.row.version};
+}
+
+// The day's seed is relayed late, and so is a game whose seed is not known yet.
+bool delayed(LIVE_STATE &live, const LIVE_GAME &game) {
+    if (!game.seed_known) return true;
+    long long now = live.hall.now_ms() / 1000;
+    return game.seed == daily_seed(live.hall.secret, utc_date(now)) ||
+           game.seed == daily_seed(live.hall.secret, utc_date(game.row.started / 1000));
+}
+
+std::size_t watchers_of(const LIVE_GAME &game) {
+    return static_cast<std::size_t>(std::count_if(game.watchers.begin(), game.watchers.end(),
+                                                  [](const auto &watcher) { return !watcher.expired(); }));
+}
+
+JSON listing_of(LIVE_STATE &live, const LIVE_GAME &game) {
+    std::size_t rest = 0;
+    return JSON{{"id", game.row.id},
+                {"name", visible_name(name_in_keys(game.keys, rest).substr(0, MOST_NAME_BYTES))},
+                {"seed", game.seed_known ? JSON(game.seed) : JSON(nullptr)},
+                {"clock", game.clock},
+                {"version", game.row.version},
+                {"keys", game.released},
+                {"watchers", watchers_of(game)},
+                {"started", utc_time(game.row.started / 1000)},
+                {"last", utc_time(game.row.last / 1000)},
+                {"delayed", delayed(live, game) ? LIVE_DELAY_SECONDS : 0}};
+}
+}  // namespace
+
+// A WebSocket of the live games: the upgrade answered, then messages read one at a time within
+// their limit, and written in order from a queue any thread may add to.
+class LIVE_SOCKET_SESSION : public std::enable_shared_from_this<LIVE_SOCKET_SESSION> {
+  public:
+    LIVE_SOCKET_SESSION(std::shared_ptr<LIVE_STATE> live, beast::tcp_stream stream, REQUEST request,
+                        std::shared_ptr<void> keep)
+        : live_(std::move(live)),
+          ws_(std::move(stream)),
+          request_(std::move(request)),
+          keep_(std::move(keep)) {}
+    virtual ~LIVE_SOCKET_SESSION() {
+        if (!counted_) return;
+        std::lock_guard lock(live_->sockets_mutex);
+        if (--live_->sockets_of[request_.address] == 0) live_->sockets_of.erase(request_.address);
+    }
+
+    void start(http::request<http::string_body> upgrade) {
+        beast::get_lowest_layer(ws_).expires_never();
+        const auto deadline = live_->settings.io_timeout;
+        websocket::stream_base::timeout timeouts{deadline, deadline * 2, true};
+        ws_.set_option(timeouts);
+        ws_.set_option(websocket::stream_base::decorator([](websocket::response_type &response) {
+            response.set(http::field::server, "marrowdeep-hall");
+        }));
+        ws_.read_message_max(0);
+        bool room = false;
+        {
+            std::lock_guard lock(live_->sockets_mutex);
+            live_->sockets.erase(std::remove_if(live_->sockets.begin(), live_->sockets.end(),
+                                                [](const auto &socket) { return socket.expired(); }),
+                                 live_->sockets.end());
+            live_->sockets.push_back(weak_from_this());
+            std::size_t &open = live_->sockets_of[request_.address];
+            room = open < MOST_LIVE_SOCKETS_AN_ADDRESS && !live_->stopping;
+            ++open;
+            counted_ = true;
+        }
+        upgrade_ = std::move(upgrade);
+        ws_.async_accept(upgrade_, [self = shared_from_this(), room](beast::error_code ec) {
+            if (ec) return self->finish();
+            if (!room) {
+                self->close(LIVE_TOO_MUCH, "Too many live connections from your address; close some first.");
+                return self->read_next();
+            }
+            self->opened();
+        });
+    }
+
+    // From any thread: the message goes after those queued. A watcher too far behind is closed.
+    void send(std::shared_ptr<const std::string> message, bool binary) {
+        net::post(ws_.get_executor(), [self = shared_from_this(), message, binary] {
+            if (self->closing_ || self->finished_) return;
+            self->queued_ += message->size();
+            if (self->queued_ > self->most_queued()) {
+                self->out_.clear();
+                self->queued_ = 0;
+                self->close(LIVE_TOO_SLOW, "You fell more than 256 KB behind the game; join again.");
+                return;
+            }
+            self->out_.push_back({message, binary});
+            self->write_next();
+        });
+    }
+
+    // From any thread: closes after the messages queued (all of them dropped when `now`, and a
+    // socket closing already, whose peer may never answer, closed at once).
+    void close_from_anywhere(unsigned short code, std::string reason, bool now) {
+        net::post(ws_.get_executor(), [self = shared_from_this(), code, reason = std::move(reason), now] {
+            if (now && self->closing_) return self->finish();
+            if (now) {
+                self->out_.clear();
+                self->queued_ = 0;
+            }
+            self->close(code, reason);
+        });
+    }
+
+  protected:
+    virtual void opened() = 0;
+    virtual void message(std::string data, bool text) = 0;
+    virtual void ended() = 0;  // once, when the socket is done for any reason
+    virtual std::size_t read_limit() const { return MOST_LIVE_MESSAGE; }
+    virtual std::size_t most_queued() const { return std::size_t(-1); }
+
+    // On the socket's strand.
+    void send_here(const JSON &json) {
+        auto text = shared_text(json);
+        if (closing_ || finished_) return;
+        queued_ += text->size();
+        out_.push_back({text, false});
+        write_next();
+    }
+
+    // On the socket's strand: the close is sent after what is queued, with its sentence (cut to
+    // the 123 bytes a close frame holds).
+    void close(unsigned short code, std::string reason) {
+        if (closing_ || finished_) return;
+        closing_ = true;
+        if (reason.size() > 123) reason.resize(123);
+        close_reason_ = websocket::close_reason(static_cast<websocket::close_code>(code), reason);
+        write_next();
+    }
+
+    void read_next() {
+        if (finished_) return;
+        std::size_t limit = read_limit();
+        ws_.async_read_some(
+            buffer_, limit + 1 - std::min(buffer_.size(), limit),
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->on_read(ec); });
+    }
+
+    bool closing() const { return closing_ || finished_; }
+
+    std::shared_ptr<LIVE_STATE> live_;
+    websocket::stream<beast::tcp_stream> ws_;
+    REQUEST request_;
+
+  private:
+    void on_read(beast::error_code ec) {
+        if (ec) return finish();
+        if (closing_) {  // what comes before the close handshake's end is dropped
+            buffer_.clear();
+            return read_next();
+        }
+        if (buffer_.size() > read_limit()) {
+            buffer_.clear();
+            close(LIVE_TOO_BIG, read_limit() == MOST_LIVE_MESSAGE
+                                    ? "A message may hold at most 4 KB."
+                                    : "The first message may hold at most 70 KB.");
+            return read_next();
+        }
+        if (!ws_.is_message_done()) return read_next();
+        std::string data = beast::buffers_to_string(buffer_.data());
+        buffer_.clear();
+        message(std::move(data), ws_.got_text());
+        read_next();
+    }
+
+    void write_next() {
+        if (writing_ || finished_) return;
+        if (!out_.empty()) {
+            writing_ = true;
+            OUT item = std::move(out_.front());
+            out_.pop_front();
+            ws_.binary(item.binary);
+            ws_.async_write(net::buffer(*item.data),
+                            [self = shared_from_this(), item](beast::error_code ec, std::size_t) {
+                                self->writing_ = false;
+                                self->queued_ -= std::min(self->queued_, item.data->size());
+                                if (ec) return self->finish();
+                                self->write_next();
+                            });
+            return;
+        }
+        if (closing_ && !close_sent_) {
+            close_sent_ = writing_ = true;
+            ws_.async_close(close_reason_, [self = shared_from_this()](beast::error_code) {
+                self->writing_ = false;
+                self->finish();
+            });
+        }
+    }
+
+    void finish() {
+        if (finished_) return;
+        finished_ = true;
+        out_.clear();
+        beast::error_code ec;
+        beast::get_lowest_layer(ws_).socket().close(ec);
+        ended();
+    }
+
+    struct OUT {
+        std::shared_ptr<const std::string> data;
+        bool binary = false;
+    };
+    std::shared_ptr<void> keep_;
+    http::request<http::string_body> upgrade_;  // answered by the handshake
+    beast::flat_buffer buffer_;
+    std::deque<OUT> out_;
+    std::size_t queued_ = 0;
+    bool writing_ = false, closing_ = false, close_sent_ = false, finished_ = false, counted_ = false;
+    websocket::close_reason close_reason_;
+};
+
+namespace {
+// Gives the watchers the keys they may have now, in order, and once the game has ended and they
+// have all, its end. Called with the live games' mutex held.
+void release(LIVE_STATE &live, LIVE_GAME &game);
+// Proves and keeps the game's run as a submission is kept, then forgets the live game; `done`
+// is given the submission's answer, on a thread of the hall's queues.
+void keep_run(const std::shared_ptr<LIVE_STATE> &live, const std::shared_ptr<LIVE_GAME> &game,
+              REQUEST request, std::function<void(ANSWER)> done);
+// Proves the keys so far for the game's seed, when it is not known yet. Mutex held.
+void want_seed(const std::shared_ptr<LIVE_STATE> &live, const std::shared_ptr<LIVE_GAME> &game);
+}  // namespace
+
+class LIVE_WATCHER : public LIVE_SOCKET_SESSION {
+  public:
+    LIVE_WATCHER(std::shared_ptr<LIVE_STATE> live, beast::tcp_stream stream, REQUEST request,
+                 std::shared_ptr<void> keep, std::string id)
+        : LIVE_SOCKET_SESSION(std::move(live), std::move(stream), std::move(request), std::move(keep)),
+          id_(std::move(id)) {}
+
+  protected:
+    std::size_t most_queued() const override { return MOST_WATCHER_BEHIND; }
+
+    void opened() override {
+        {
+            std::lock_guard lock(live_->mutex);
+            auto found = live_->games.find(id_);
+            if (found != live_->games.end() && !found->second->starting && !found->second->end_sent) {
+                game_ = found->second;
+                LIVE_GAME &game = *game_;
+                game.watchers.push_back(std::static_pointer_cast<LIVE_WATCHER>(shared_from_this()));
+                std::string link = write_run_link(run_of(game, game.released));
+                send_here(JSON{{"run", link}, {"game", listing_of(*live_, game)}});
+                tell_watchers(game, this);
+            }
+        }
+        if (!game_) close(LIVE_NO_GAME, "No live game has that id.");
+        read_next();
+    }
+
+    // A watcher has nothing to say: what it sends is read (within the limit) and dropped.
+    void message(std::string, bool) override {}
+
+    void ended() override {
+        if (!game_) return;
+        std::lock_guard lock(live_->mutex);
+        auto &watchers = game_->watchers;
+        watchers.erase(std::remove_if(watchers.begin(), watchers.end(),
+                                      [this](const auto &watcher) {
+                                          auto held = watcher.lock();
+                                          return !held || held.get() == this;
+                                      }),
+                       watchers.end());
+        tell_watchers(*game_, this);
+    }
+
+  private:
+    // The other watchers are told how many watch now. Mutex held.
+    void tell_watchers(LIVE_GAME &game, const LIVE_WATCHER *besides) {
+        auto count = shared_text(JSON{{"watchers", watchers_of(game)}});
+        for (const auto &weak : game.watchers)
+            if (auto watcher = weak.lock(); watcher && watcher.get() != besides) watcher->send(count, false);
+    }
+
+    std::string id_;
+    std::shared_ptr<LIVE_GAME> game_;
+};
+
+class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
+  public:
+    LIVE_PLAYER(std::shared_ptr<LIVE_STATE> live, beast::tcp_stream stream, REQUEST request,
+                std::shared_ptr<void> keep)
+        : LIVE_SOCKET_SESSION(std::move(live), std::move(stream), std::move(request), std::move(keep)),
+          commit_timer_(ws_.get_executor()) {}
+
+  protected:
+    std::size_t read_limit() const override { return game_ || started_ ? MOST_LIVE_MESSAGE : MOST_BODY; }
+
+    void opened() override {
+        if (!own_origin(live_->hall, request_))
+            close(LIVE_FOREIGN_ORIGIN, "The hall takes live games only from its own pages.");
+        read_next();
+    }
+
+    void message(std::string data, bool text) override {
+        if (closing()) return;
+        if (!started_) return first_message(data, text);
+        if (!game_)
+            return close(LIVE_NOT_WELL_FORMED, "Keys come after the hall's answer to the first message.");
+        if (!text) return keys(std::move(data));
+        JSON said = JSON::parse(data, nullptr, false);
+        if (said.is_object() && said.size() == 1 && said.contains("end") && said["end"] == true) {
+            if (end_asked_) return;
+            end_asked_ = true;
+            if (!committing_) commit();
+            return;
+        }
+        close(LIVE_NOT_WELL_FORMED, "Keys come in binary messages, and the game's end as {\"end\": true}.");
+    }
+
+    void ended() override {
+        beast::error_code ec;
+        commit_timer_.cancel(ec);
+        if (!game_) return;
+        std::lock_guard lock(live_->mutex);
+        if (game_->player.lock().get() == this || game_->player.expired()) {
+            game_->player.reset();
+            game_->gone_since = steady::now();
+        }
+    }
+
+  private:
+    std::shared_ptr<LIVE_PLAYER> self() { return std::static_pointer_cast<LIVE_PLAYER>(shared_from_this()); }
+
+    void first_message(const std::string &data, bool text) {
+        started_ = true;
+        JSON said = text ? JSON::parse(data, nullptr, false) : JSON();
+        if (!said.is_object() || !said.contains("run") || !said["run"].is_string() ||
+            (said.contains("token") && !said["token"].is_string()))
+            return close(
+                LIVE_NOT_WELL_FORMED,
+                "The first message must be {\"run\": the run's link text}, with \"token\" to resume.");
+        // The run as a submission's body is read: a whole link taken too, a line's end left out.
+        std::string_view link = said["run"].get_ref<const std::string &>();
+        std::size_t mark = link.find("#run=");
+        if (mark != std::string_view::npos) link.remove_prefix(mark + 5);
+        while (!link.empty() &&
+               (link.back() == '\n' || link.back() == '\r' || link.back() == ' ' || link.back() == '\t'))
+            link.remove_suffix(1);
+        RUN_READING reading = read_run_link(link);
+        if (!reading.ok)
+            return close(reading.status == 413   ? LIVE_TOO_MANY_KEYS
+                         : reading.status == 422 ? LIVE_OTHER_VERSION
+                                                 : LIVE_NOT_WELL_FORMED,
+                         reading.error);
+        std::size_t rest = 0;
+        if (name_in_keys(reading.run.keys, rest).size() > MOST_NAME_BYTES)
+            return close(LIVE_OTHER_VERSION,
+                         "The hero's name is longer than 40 bytes; the hall takes at most 40.");
+        if (reading.run.version != MARROWDEEP_VERSION)
+            return close(LIVE_OTHER_VERSION,
+                         "This run is of another version of the game; the hall cannot relay it.");
+        if (said.contains("token")) return resume(reading.run, said["token"].get<std::string>());
+        begin(std::move(reading.run));
+    }
+
+    void begin(RUN run) {
+        auto game = std::make_shared<LIVE_GAME>();
+        std::string token;
+        {
+            std::lock_guard lock(live_->mutex);
+            std::size_t playing = static_cast<std::size_t>(
+                std::count_if(live_->games.begin(), live_->games.end(), [&](const auto &entry) {
+                    return !entry.second->ended && entry.second->row.address == request_.address;
+                }));
+            if (playing >= MOST_LIVE_GAMES_AN_ADDRESS)
+                return close(LIVE_TOO_MUCH, "An address may play at most 4 live games at once.");
+            const long long now = live_->hall.now_ms();
+            game->row.id = random_hex(12);
+            token = random_hex(32);
+            game->row.token_digest = digest_of(token);
+            game->row.address = request_.address;
+            game->row.version = run.version;
+            game->row.has_clock = run.has_clock;
+            game->row.clock = run.clock;
+            game->row.started = game->row.last = now;
+            game->player = self();
+            live_->games[game->row.id] = game;
+        }
+        const long long sent = game->row.started;
+        auto started = [self = self(), game, token, run](std::string trouble, unsigned short code) {
+            if (!trouble.empty()) {
+                std::lock_guard lock(self->live_->mutex);
+                self->live_->games.erase(game->row.id);
+                return self->close(code, trouble);
+            }
+            {
+                std::lock_guard lock(self->live_->mutex);
+                game->keys = run.keys;
+                game->row.keys = static_cast<long long>(run.keys.size());
+                game->batches.emplace_back(0, game->row.started);
+                game->starting = false;
+                if (game->player.lock() != self) game->gone_since = steady::now();
+                want_seed(self->live_, game);
+            }
+            self->game_ = game;
+            self->held_ = run.keys.size();
+            self->send_here(JSON{{"id", game->row.id}, {"token", token}, {"keys", run.keys.size()}});
+        };
+        store_job(
+            [live = live_, row = game->row, keys = run.keys, sent] {
+                live->hall.store->live_start(row, LIVE_BATCH{0, keys, sent});
+            },
+            started);
+    }
+
+    void resume(const RUN &run, const std::string &token) {
+        const std::string digest = digest_of(token);
+        std::shared_ptr<LIVE_GAME> game;
+        std::shared_ptr<LIVE_PLAYER> before;
+        {
+            std::lock_guard lock(live_->mutex);
+            for (const auto &[id, held] : live_->games)
+                if (held->row.token_digest == digest && !held->ended && !held->starting) game = held;
+            if (!game) return close(LIVE_WRONG_TOKEN, "No live game holds that token; it may have ended.");
+            if (run.version != game->row.version || run.has_clock != game->row.has_clock ||
+                (run.has_clock && run.clock != game->row.clock) || run.keys.size() < game->keys.size() ||
+                run.keys.compare(0, game->keys.size(), game->keys) != 0)
+                return close(LIVE_NOT_PREFIX,
+                             "The run does not go on from the keys the hall holds for this game.");
+            before = game->player.lock();
+            game->player = self();
+            held_ = game->keys.size();
+        }
+        if (before && before.get() != this)
+            before->close_from_anywhere(LIVE_RESUMED_ELSEWHERE, "This game was resumed on another page.",
+                                        true);
+        game_ = game;
+        send_here(JSON{{"id", game->row.id}, {"token", token}, {"keys", held_}});
+    }
+
+    void keys(std::string data) {
+        if (end_asked_) return close(LIVE_NOT_WELL_FORMED, "No keys come after the game's end.");
+        if (data.empty()) return;
+        if (held_ + data.size() > MOST_RUN_KEYS)
+            return close(LIVE_TOO_MANY_KEYS, "A game holds at most 100,000 keys.");
+        // A bucket of 2,000 keys filled at 200 a second: a person never empties it.
+        const steady::time_point now = steady::now();
+        if (filled_ != steady::time_point{})
+            allowance_ = std::min<double>(
+                MOST_KEYS_AT_ONCE,
+                allowance_ + std::chrono::duration<double>(now - filled_).count() * MOST_KEYS_A_SECOND);
+        filled_ = now;
+        if (static_cast<double>(data.size()) > allowance_)
+            return close(LIVE_TOO_MUCH,
+                         "Keys are coming faster than anyone types: over 200 a second for 10 seconds.");
+        allowance_ -= static_cast<double>(data.size());
+        const long long at = static_cast<long long>(held_);
+        held_ += data.size();
+        pending_.push_back(LIVE_BATCH{at, std::move(data), live_->hall.now_ms()});
+        // The keys of a moment are committed together: one transaction for all of them.
+        if (committing_ || timer_set_) return;
+        timer_set_ = true;
+        commit_timer_.expires_after(std::chrono::milliseconds(100));
+        commit_timer_.async_wait([self = self()](beast::error_code ec) {
+            self->timer_set_ = false;
+            if (!ec) self->commit();
+        });
+    }
+
+    // Commits the keys waiting, then answers how many are committed; at the end, keeps the run.
+    void commit() {
+        if (committing_ || closing()) return;
+        if (pending_.empty()) {
+            if (end_asked_) finish_game();
+            return;
+        }
+        committing_ = true;
+        auto batches = std::make_shared<std::vector<LIVE_BATCH>>(std::move(pending_));
+        pending_.clear();
+        auto game = game_;
+        store_job([live = live_, id = game->row.id, batches] { live->hall.store->live_append(id, *batches); },
+                  [self = self(), game, batches](std::string trouble, unsigned short code) {
+                      self->committing_ = false;
+                      if (!trouble.empty()) return self->close(code, trouble);
+                      std::size_t committed = 0;
+                      {
+                          std::lock_guard lock(self->live_->mutex);
+                          for (LIVE_BATCH &batch : *batches) {
+                              game->batches.emplace_back(game->keys.size(), batch.sent);
+                              game->keys += batch.keys;
+                              game->row.last = batch.sent;
+                          }
+                          game->row.keys = static_cast<long long>(game->keys.size());
+                          committed = game->keys.size();
+                          release(*self->live_, *game);
+                          want_seed(self->live_, game);
+                      }
+                      self->send_here(JSON{{"keys", committed}});
+                      if (!self->pending_.empty() && !self->timer_set_)
+                          self->commit();
+                      else if (self->pending_.empty() && self->end_asked_)
+                          self->finish_game();
+                  });
+    }
+
+    void finish_game() {
+        if (ending_) return;
+        ending_ = true;
+        REQUEST request = request_;
+        request.method = "POST";
+        request.target = "/api/runs";
+        {
+            std::lock_guard lock(live_->mutex);
+            request.body = write_run_link(run_of(*game_, game_->keys.size()));
+        }
+        keep_run(live_, game_, std::move(request), [self = self()](ANSWER answer) {
+            net::post(self->ws_.get_executor(), [self, answer = std::move(answer)] {
+                JSON body = JSON::parse(answer.body, nullptr, false);
+                if (answer.status == 200 || answer.status == 201) {
+                    self->send_here(JSON{{"record", body}});
+                    return self->close(LIVE_ENDED, "The game has ended.");
+                }
+                self->send_here(
+                    JSON{{"error", body.is_object() && body.contains("error") ? body["error"] : JSON()}});
+                if (answer.status < 500) return self->close(LIVE_ENDED, "The game has ended.");
+                // The hall could not keep it now: the player may ask again.
+                self->ending_ = self->end_asked_ = false;
+            });
+        });
+    }
+
+    // Runs `work` on the store's queue, then `then` on this socket's strand with "" or the
+    // sentence and close code of what went wrong.
+    void store_job(std::function<void()> work, std::function<void(std::string, unsigned short)> then) {
+        auto guard = std::make_shared<net::executor_work_guard<net::io_context::executor_type>>(
+            live_->network.get_executor());
+        auto executor = ws_.get_executor();
+        auto job = [work = std::move(work), then, executor, guard] {
+            std::string trouble;
+            unsigned short code = 0;
+            try {
+                work();
+            } catch (const STORE_DOWN &down) {
+                trouble = down.what();
+                code = LIVE_DATABASE_DOWN;
+            } catch (const std::exception &error) {
+                std::fprintf(stderr, "marrowdeep-hall: failed to keep live keys: %s\n", error.what());
+                trouble = "The hall failed to keep the keys; resume the game.";
+                code = LIVE_FAILED;
+            }
+            net::post(executor, [then, trouble, code] { then(trouble, code); });
+        };
+        if (!live_->settings.post(QUEUE::store, job))
+            then("The hall is busy; resume the game in a moment.", LIVE_DATABASE_DOWN);
+    }
+
+    net::steady_timer commit_timer_;
+    std::shared_ptr<LIVE_GAME> game_;
+    std::vector<LIVE_BATCH> pending_;
+    std::size_t held_ = 0;  // the keys committed and waiting
+    bool started_ = false, committing_ = false, timer_set_ = false, end_asked_ = false, ending_ = false;
+    double allowance_ = MOST_KEYS_AT_ONCE;
+    steady::time_point filled_{};
+};
+
+namespace {
+void release(LIVE_STATE &live, LIVE_GAME &game) {
+    std::size_t to = game.keys.size();
+    if (delayed(live, game)) {
+        const long long due = live.hall.now_ms() - LIVE_DELAY_SECONDS * 1000;
+        to = game.released;
+        for (std::size_t i = 0; i < game.batches.size() && game.batches[i].second <= due; ++i)
+            to = i + 1 < game.batches.size() ? game.batches[i + 1].first : game.keys.size();
+        to = std::max(to, game.released);
+    }
+    if (to > game.released) {
+        auto keys = std::make_shared<const std::string>(game.keys.substr(game.released, to - game.released));
+        game.released = to;
+        for (const auto &weak : game.watchers)
+            if (auto watcher = weak.lock()) watcher->send(keys, true);
+    }
+    if (game.ended && !game.end_sent && game.released == game.keys.size()) {
+        game.end_sent = true;
+        auto end = std::make_shared<const std::string>(game.end_message);
+        for (const auto &weak : game.watchers)
+            if (auto watcher = weak.lock()) {
+                watcher->send(end, false);
+                watcher->close_from_anywhere(LIVE_ENDED, "The game has ended.", false);
+            }
+        const std::string id = game.row.id;
+        live.games.erase(id);  // the last use of the game here: its caller holds it
+    }
+}
+
+void keep_run(const std::shared_ptr<LIVE_STATE> &live, const std::shared_ptr<LIVE_GAME> &game,
+              REQUEST request, std::function<void(ANSWER)> done) {
+    auto guard = std::make_shared<net::executor_work_guard<net::io_context::executor_type>>(
+        live->network.get_executor());
+    auto submission = std::make_shared<SUBMISSION>();
+    // The end: the run kept, then the live game forgotten, and its watchers told.
+    auto finished = [live, game, done, guard](ANSWER answer) {
+        if (answer.status < 500) {
+            guarded_step("to end a live game", [&]() -> std::optional<ANSWER> {
+                live->hall.store->live_end(game->row.id);
+                return std::nullopt;
+            });
+            std::lock_guard lock(live->mutex);
+            if (!game->ended) {
+                JSON body = JSON::parse(answer.body, nullptr, false);
+                game->end_message = (answer.status == 200 || answer.status == 201 ? JSON{{"end", body}}
+                                                                                  : JSON{{"stopped", true}})
+                                        .dump(-1, ' ', false, JSON::error_handler_t::replace);
+                game->ended = true;
+            }
+            release(*live, *game);
+        }
+        done(std::move(answer));
+    };
+    auto kept = [live, submission, finished] {
+        finished(*guarded_step("to keep a live game", [&]() -> std::optional<ANSWER> {
+            return keep_submission(live->hall, *submission);
+        }));
+    };
+    auto proven = [live, submission, kept, finished] {
+        prove_submission(live->hall, *submission);
+        if (!live->settings.post(QUEUE::store, kept)) finished(busy_answer());
+    };
+    auto read = [live, submission, request, proven, finished] {
+        std::optional<ANSWER> failed = guarded_step("to read a live game", [&]() -> std::optional<ANSWER> {
+            *submission = read_submission(live->hall, request);
+            return std::nullopt;
+        });
+        if (failed) return finished(std::move(*failed));
+        if (submission->answered) return finished(submission->answer);
+        if (!live->settings.post(QUEUE::proof, proven)) finished(busy_answer());
+    };
+    if (!live->settings.post(QUEUE::store, read)) finished(busy_answer());
+}
+
+// The draws the game makes before it reads a key.
+long long start_up_draws() {
+    static const long long draws = prove(RUN{"", false, 0, MARROWDEEP_VERSION}).draws;
+    return draws;
+}
+
+void want_seed(const std::shared_ptr<LIVE_STATE> &live, const std::shared_ptr<LIVE_GAME> &game) {
+    if (game->seed_known || game->seed_proving || game->ended) return;
+    game->seed_proving = true;
+    RUN run = run_of(*game, game->keys.size());
+    bool posted = live->settings.post(QUEUE::proof, [live, game, run] {
+        PROOF proof;
+        try {
+            proof = prove(run);
+        } catch (const std::exception &) {
+        }
+        std::lock_guard lock(live->mutex);
+        game->seed_proving = false;
+        // The game plants its seed once the hero's way of fighting is chosen, and then draws its
+        // maze: more draws than its start-up alone makes.
+        if (proof.ok && proof.draws > start_up_draws()) {
+            game->seed_known = true;
+            game->seed = proof.record.seed;
+            game->clock = proof.record.clock;
+            release(*live, *game);
+        } else if (game->keys.size() > run.keys.size()) {
+            want_seed(live, game);
+        }
+    });
+    if (!posted) game->seed_proving = false;
+}
+
+// Every moment: the day's keys that are due go to the watchers, and a game whose player has
+// been gone too long is kept as an unfinished run.
+void tick(const std::shared_ptr<LIVE_STATE> &live) {
+    std::vector<std::pair<std::shared_ptr<LIVE_GAME>, std::string>> gone;  // and their links
+    {
+        std::lock_guard lock(live->mutex);
+        if (live->stopping) return;
+        const steady::time_point now = steady::now();
+        std::vector<std::shared_ptr<LIVE_GAME>> games;
+        for (const auto &[id, game] : live->games) games.push_back(game);
+        for (const auto &game : games) {
+            if (game->starting) continue;
+            if (!game->ended && game->player.expired() && now - game->gone_since >= live->gone_after()) {
+                game->ended = true;
+                game->end_message = R"({"stopped":true})";
+                gone.emplace_back(game, write_run_link(run_of(*game, game->keys.size())));
+                continue;
+            }
+            release(*live, *game);
+        }
+    }
+    for (auto &entry : gone) {
+        std::shared_ptr<LIVE_GAME> game = entry.first;
+        REQUEST request;
+        request.method = "POST";
+        request.target = "/api/runs";
+        request.address = game->row.address;
+        request.body = std::move(entry.second);
+        keep_run(live, game, std::move(request), [live, game](ANSWER answer) {
+            std::lock_guard lock(live->mutex);
+            if (answer.status >= 500) {
+                std::fprintf(stderr, "marrowdeep-hall: a live game left by its player was not kept: %s\n",
+                             answer.body.c_str());
+                game->keys.resize(game->released);  // the watchers are told it stopped now
+            }
+            release(*live, *game);
+        });
+    }
+    live->tick.expires_after(live->tick_every());
+    live->tick.async_wait([live](beast::error_code ec) {
+        if (!ec) tick(live);
+    });
+}
+}  // namespace
+
+LIVE::LIVE(HALL &hall, net::io_context &network, LIVE_SETTINGS settings)
+    : state_(std::make_shared<LIVE_STATE>(hall, network, std::move(settings))) {
+    for (LIVE_GAME_ROW &row : hall.store->live_games()) {
+        auto game = std::make_shared<LIVE_GAME>();
+        for (LIVE_BATCH &batch : hall.store->live_keys(row.id)) {
+            game->batches.emplace_back(game->keys.size(), batch.sent);
+            game->keys += batch.keys;
+        }
+        game->row = std::move(row);
+        game->row.keys = static_cast<long long>(game->keys.size());
+        game->starting = false;
+        std::lock_guard lock(state_->mutex);
+        want_seed(state_, game);
+        state_->games[game->row.id] = std::move(game);
+    }
+    net::post(state_->ticking, [live = state_] { tick(live); });
+}
+
+LIVE::~LIVE() { stop(); }
+
+void LIVE::stop() {
+    std::vector<std::shared_ptr<LIVE_SOCKET_SESSION>> open;
+    {
+        std::lock_guard lock(state_->sockets_mutex);
+        if (state_->stopping.exchange(true)) return;
+        for (const auto &weak : state_->sockets)
+            if (auto socket = weak.lock()) open.push_back(socket);
+    }
+    net::post(state_->ticking, [live = state_] {
+        beast::error_code ec;
+        live->tick.cancel(ec);
+    });
+    for (auto &socket : open)
+        socket->close_from_anywhere(LIVE_HALL_STOPPING, "The hall is stopping; come back in a moment.", true);
+}
+
+void LIVE::take(LIVE_SOCKET kind, beast::tcp_stream stream, http::request<http::string_body> upgrade,
+                const REQUEST &request, const std::string &parameter, std::shared_ptr<void> keep) {
+    std::shared_ptr<LIVE_SOCKET_SESSION> session;
+    if (kind == LIVE_SOCKET::play)
+        session = std::make_shared<LIVE_PLAYER>(state_, std::move(stream), request, std::move(keep));
+    else
+        session =
+            std::make_shared<LIVE_WATCHER>(state_, std::move(stream), request, std::move(keep), parameter);
+    session->start(std::move(upgrade));
+}
+
+ANSWER live_games_answer(HALL &hall) {
+    JSON games = JSON::array();
+    if (hall.live) {
+        LIVE_STATE &live = hall.live->state();
+        std::lock_guard lock(live.mutex);
+        std::vector<const LIVE_GAME *> listed;
+        for (const auto &[id, game] : live.games)
+            if (!game->starting && !game->ended) listed.push_back(game.get());
+        std::sort(listed.begin(), listed.end(), [](const LIVE_GAME *a, const LIVE_GAME *b) {
+            return a->row.started != b->row.started ? a->row.started > b->row.started : a->row.id < b->row.id;
+        });
+        for (const LIVE_GAME *game : listed) games.push_back(listing_of(live, *game));
+    }
+    ANSWER answer;
+    answer.body = JSON{{"games", games}}.dump(-1, ' ', false, JSON::error_handler_t::replace);
+    return answer;
+}

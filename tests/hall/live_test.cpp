@@ -1,0 +1,483 @@
+// Live games on the real marrowdeep-hall: a player's socket and its watchers', the exact
+// messages of each, a game resumed with its token, the limits and their close codes, the day's
+// seed relayed late, a player gone for good, and the keys acknowledged kept through a SIGKILL.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "hall/api.h"
+#include "hall/run_link.h"
+#include "tests/hall/hall_fixture.h"
+#include "tests/hall/hall_process.h"
+
+namespace beast = boost::beast;
+namespace websocket = beast::websocket;
+namespace net = boost::asio;
+using JSON = nlohmann::json;
+
+namespace {
+// The record of the game whose keys are "hero\nn\n42\n1\nq", taken at the pinned second.
+const std::string quick_record =
+    "{\"id\":\"c0f8baedf1c39b178dedfbce70c19e20\",\"name\":\"hero\",\"seed\":42,\"clock\":false,"
+    "\"version\":\"" MARROWDEEP_VERSION
+    "\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
+    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
+
+std::string link_of(const std::string &keys) {
+    return write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION});
+}
+std::string run_message(const std::string &keys) { return JSON{{"run", link_of(keys)}}.dump(); }
+std::string resume_message(const std::string &keys, const std::string &token) {
+    return JSON{{"run", link_of(keys)}, {"token", token}}.dump();
+}
+
+// What a socket read: a message, or the hall's close (its code and sentence), or nothing within
+// the bound (code 0, not text).
+struct HEARD {
+    bool message = false;
+    bool text = false;
+    std::string data;
+    unsigned code = 0;
+    std::string reason;
+};
+
+// A WebSocket to the hall, as a page opens one; every read has a bound.
+class SOCKET {
+  public:
+    SOCKET(unsigned short port, const std::string &target, const std::string &origin = "") : ws_(io_) {
+        beast::get_lowest_layer(ws_).connect(
+            net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+        if (!origin.empty())
+            ws_.set_option(websocket::stream_base::decorator([origin](websocket::request_type &request) {
+                request.set(beast::http::field::origin, origin);
+            }));
+        ws_.handshake("127.0.0.1:" + std::to_string(port), target);
+    }
+    void text(const std::string &data) {
+        ws_.text(true);
+        ws_.write(net::buffer(data));
+    }
+    void binary(const std::string &data) {
+        ws_.binary(true);
+        ws_.write(net::buffer(data));
+    }
+    HEARD read(std::chrono::milliseconds bound = GENEROUS_WAIT) {
+        HEARD heard;
+        beast::flat_buffer buffer;
+        bool done = false;
+        beast::error_code error;
+        ws_.async_read(buffer, [&](beast::error_code ec, std::size_t) {
+            done = true;
+            error = ec;
+        });
+        io_.restart();
+        io_.run_for(bound);
+        if (!done) {
+            beast::get_lowest_layer(ws_).cancel();
+            io_.restart();
+            io_.run();
+            return heard;
+        }
+        if (error == websocket::error::closed) {
+            heard.code = ws_.reason().code;
+            heard.reason = std::string(ws_.reason().reason.c_str());
+            return heard;
+        }
+        if (error) {
+            heard.reason = error.message();
+            return heard;
+        }
+        heard.message = true;
+        heard.text = ws_.got_text();
+        heard.data = beast::buffers_to_string(buffer.data());
+        return heard;
+    }
+    // The next message as text, or what came instead.
+    std::string read_text() {
+        HEARD heard = read();
+        if (!heard.message) return "closed " + std::to_string(heard.code) + ": " + heard.reason;
+        return (heard.text ? "" : "binary: ") + heard.data;
+    }
+    std::string read_binary() {
+        HEARD heard = read();
+        if (!heard.message) return "closed " + std::to_string(heard.code) + ": " + heard.reason;
+        return (heard.text ? "text: " : "") + heard.data;
+    }
+    // The hall's close: "code: sentence".
+    std::string read_close() {
+        for (;;) {
+            HEARD heard = read();
+            if (!heard.message) return std::to_string(heard.code) + ": " + heard.reason;
+        }
+    }
+    void close() {
+        beast::error_code ec;
+        ws_.close(websocket::close_code::normal, ec);
+    }
+
+  private:
+    net::io_context io_;
+    websocket::stream<beast::tcp_stream> ws_;
+};
+
+struct STARTED {
+    std::string id, token;
+    long long keys = -1;
+};
+
+// A game begun with its first keys: the hall's answer read.
+STARTED begin_game(SOCKET &player, const std::string &keys) {
+    player.text(run_message(keys));
+    std::string said = player.read_text();
+    static const std::regex answer(R"re(\{"id":"([0-9a-f]{24})","token":"([0-9a-f]{64})","keys":(\d+)\})re");
+    std::smatch match;
+    if (!std::regex_match(said, match, answer)) {
+        ADD_FAILURE() << said;
+        return {};
+    }
+    return {match[1], match[2], std::stoll(match[3])};
+}
+
+std::string listing_of(const std::string &id, const std::string &name, const std::string &seed,
+                       const std::string &keys, int watchers, int delayed) {
+    return "{\"id\":\"" + id + "\",\"name\":\"" + name + "\",\"seed\":" + seed +
+           ",\"clock\":false,\"version\":\"" MARROWDEEP_VERSION "\",\"keys\":" + keys +
+           ",\"watchers\":" + std::to_string(watchers) +
+           ",\"started\":\"2026-12-08T14:05:09Z\",\"last\":\"2026-12-08T14:05:09Z\",\"delayed\":" +
+           std::to_string(delayed) + "}";
+}
+
+class LiveTest : public ::testing::Test {
+  protected:
+    void SetUp() override { folder = temporary_folder(); }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+    std::unique_ptr<HALL_PROCESS> start(std::vector<std::pair<std::string, std::string>> more = {}) {
+        std::vector<std::pair<std::string, std::string>> environment{
+            {"MARROWDEEP_HALL_TEST_CLOCK", std::to_string(PINNED_SECONDS)}};
+        environment.insert(environment.end(), more.begin(), more.end());
+        return std::make_unique<HALL_PROCESS>(
+            std::vector<std::string>{"--listen", "127.0.0.1:0", "--db", "sqlite:" + folder + "/hall.db"},
+            environment);
+    }
+    // The listing, asked until it says what `until` looks for (the seed is found by a proof, in
+    // a moment); the last one asked when the bound passes.
+    std::string listing(unsigned short port, const std::string &until = "") {
+        const auto bound = std::chrono::steady_clock::now() + GENEROUS_WAIT;
+        for (;;) {
+            HTTP_ANSWER answer = ask_once(port, "GET", "/api/live");
+            if (until.empty() || answer.body.find(until) != std::string::npos ||
+                std::chrono::steady_clock::now() > bound)
+                return answer.body;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    std::string folder;
+};
+}  // namespace
+
+TEST_F(LiveTest, APlayerAndTheirWatchersExactly) {
+    auto hall = start();
+    EXPECT_EQ(ask_once(hall->port(), "GET", "/api/live").body, "{\"games\":[]}");
+    // Without the upgrade, the sockets' addresses answer 426.
+    HTTP_ANSWER plain = ask_once(hall->port(), "GET", "/api/live/play");
+    EXPECT_EQ(plain.status, 426);
+    EXPECT_EQ(plain.fields["upgrade"], "websocket");
+    EXPECT_EQ(plain.body, "{\"error\":\"This address takes only a WebSocket.\"}");
+
+    SOCKET player(hall->port(), "/api/live/play");
+    STARTED game = begin_game(player, "hero\n");
+    EXPECT_EQ(game.keys, 5);
+    // Its seed is not known yet: held back as the day's would be, its keys not shown.
+    EXPECT_EQ(listing(hall->port()),
+              "{\"games\":[" + listing_of(game.id, "hero", "null", "0", 0, 300) + "]}");
+
+    SOCKET first(hall->port(), "/api/live/" + game.id + "/watch");
+    EXPECT_EQ(first.read_text(), "{\"run\":\"" + link_of("") +
+                                     "\",\"game\":" + listing_of(game.id, "hero", "null", "0", 1, 300) + "}");
+
+    // The seed typed, and the way of fighting: the maze is planted, and the keys held back come
+    // at once; after them each batch as it comes.
+    player.binary("n\n4");
+    player.binary("2\n");
+    // Two messages of a moment are committed together, or one after the other.
+    std::string acked = player.read_text();
+    if (acked == "{\"keys\":8}") acked = player.read_text();
+    EXPECT_EQ(acked, "{\"keys\":10}");
+    player.binary("1\n");
+    EXPECT_EQ(player.read_text(), "{\"keys\":12}");
+    EXPECT_EQ(first.read_binary(), "hero\nn\n42\n1\n");
+    EXPECT_EQ(listing(hall->port(), "\"seed\":42"),
+              "{\"games\":[" + listing_of(game.id, "hero", "42", "12", 1, 0) + "]}");
+
+    // A second watcher joins half-way: the keys so far, then the rest, each once, in order; the
+    // first is told how many watch.
+    SOCKET second(hall->port(), "/api/live/" + game.id + "/watch");
+    EXPECT_EQ(second.read_text(), "{\"run\":\"" + link_of("hero\nn\n42\n1\n") +
+                                      "\",\"game\":" + listing_of(game.id, "hero", "42", "12", 2, 0) + "}");
+    EXPECT_EQ(first.read_text(), "{\"watchers\":2}");
+    {
+        SOCKET third(hall->port(), "/api/live/" + game.id + "/watch");
+        EXPECT_EQ(third.read_text().rfind("{\"run\":", 0), 0u);
+        EXPECT_EQ(first.read_text(), "{\"watchers\":3}");
+        EXPECT_EQ(second.read_text(), "{\"watchers\":3}");
+        third.close();
+    }
+    EXPECT_EQ(first.read_text(), "{\"watchers\":2}");
+    EXPECT_EQ(second.read_text(), "{\"watchers\":2}");
+    player.binary("q");
+    EXPECT_EQ(player.read_text(), "{\"keys\":13}");
+    EXPECT_EQ(first.read_binary(), "q");
+    EXPECT_EQ(second.read_binary(), "q");
+
+    // The end: the run proved and kept as a submission, its record to the player and watchers.
+    player.text("{\"end\": true}");
+    EXPECT_EQ(player.read_text(), "{\"record\":" + quick_record + "}");
+    EXPECT_EQ(player.read_close(), "1000: The game has ended.");
+    for (SOCKET *watcher : {&first, &second}) {
+        EXPECT_EQ(watcher->read_text(), "{\"end\":" + quick_record + "}");
+        EXPECT_EQ(watcher->read_close(), "1000: The game has ended.");
+    }
+    EXPECT_EQ(ask_once(hall->port(), "GET", "/api/live").body, "{\"games\":[]}");
+    EXPECT_EQ(ask_once(hall->port(), "GET", "/api/runs/c0f8baedf1c39b178dedfbce70c19e20").status, 200);
+    // The game is over: its id watches nothing, its token resumes nothing.
+    SOCKET late(hall->port(), "/api/live/" + game.id + "/watch");
+    EXPECT_EQ(late.read_close(), "4404: No live game has that id.");
+    SOCKET again(hall->port(), "/api/live/play");
+    again.text(resume_message("hero\nn\n42\n1\nq", game.token));
+    EXPECT_EQ(again.read_close(), "4401: No live game holds that token; it may have ended.");
+}
+
+TEST_F(LiveTest, AGameResumedWithItsTokenAndOnlyThen) {
+    auto hall = start();
+    std::optional<SOCKET> player(std::in_place, hall->port(), "/api/live/play");
+    STARTED game = begin_game(*player, "hero\n");
+    player->binary("n\n42\n");
+    EXPECT_EQ(player->read_text(), "{\"keys\":10}");
+    // Keys sent without waiting for their answer are not acknowledged: the page sends them again.
+    player->binary("1\n");
+    player->close();
+
+    // A wrong token, and a run that does not go on from the keys held, are refused.
+    {
+        SOCKET wrong(hall->port(), "/api/live/play");
+        wrong.text(resume_message("hero\nn\n42\n", std::string(64, '0')));
+        EXPECT_EQ(wrong.read_close(), "4401: No live game holds that token; it may have ended.");
+        SOCKET other(hall->port(), "/api/live/play");
+        other.text(resume_message("hero\nn\n43\n", game.token));
+        EXPECT_EQ(other.read_close(),
+                  "4409: The run does not go on from the keys the hall holds for this game.");
+        SOCKET shorter(hall->port(), "/api/live/play");
+        shorter.text(resume_message("hero\nn\n4", game.token));
+        EXPECT_EQ(shorter.read_close(),
+                  "4409: The run does not go on from the keys the hall holds for this game.");
+    }
+
+    // The whole run again with the token: the hall holds 10 or 12 keys (the last two were not
+    // answered, so may not be held); the page goes on after them.
+    player.emplace(hall->port(), "/api/live/play");
+    player->text(resume_message("hero\nn\n42\n1\n", game.token));
+    std::string resumed = player->read_text();
+    const std::string prefix = "{\"id\":\"" + game.id + "\",\"token\":\"" + game.token + "\",\"keys\":";
+    ASSERT_TRUE(resumed == prefix + "10}" || resumed == prefix + "12}") << resumed;
+    if (resumed == prefix + "10}") {
+        player->binary("1\n");
+        EXPECT_EQ(player->read_text(), "{\"keys\":12}");
+    }
+
+    // Resumed on another page: the first is closed, and the second goes on.
+    SOCKET elsewhere(hall->port(), "/api/live/play");
+    elsewhere.text(resume_message("hero\nn\n42\n1\n", game.token));
+    EXPECT_EQ(elsewhere.read_text(), prefix + "12}");
+    EXPECT_EQ(player->read_close(), "4001: This game was resumed on another page.");
+    elsewhere.binary("q");
+    EXPECT_EQ(elsewhere.read_text(), "{\"keys\":13}");
+    elsewhere.text("{\"end\":true}");
+    EXPECT_EQ(elsewhere.read_text(), "{\"record\":" + quick_record + "}");
+}
+
+TEST_F(LiveTest, EveryLimitClosesWithItsCodeAndKeepsNothingWrong) {
+    auto hall = start();
+    const unsigned short port = hall->port();
+    auto refused_first = [&](const std::string &message, bool binary = false,
+                             const std::string &origin = "") {
+        SOCKET player(port, "/api/live/play", origin);
+        if (binary)
+            player.binary(message);
+        else
+            player.text(message);
+        return player.read_close();
+    };
+    const std::string first_wrong =
+        "4400: The first message must be {\"run\": the run's link text}, with \"token\" to resume.";
+    EXPECT_EQ(refused_first("hello"), first_wrong);
+    EXPECT_EQ(refused_first("{\"run\": 5}"), first_wrong);
+    EXPECT_EQ(refused_first("{\"run\": \"x\", \"token\": 1}"), first_wrong);
+    EXPECT_EQ(refused_first(run_message("hero\n"), true), first_wrong);
+    EXPECT_EQ(refused_first(JSON{{"run", link_of("hero\\n").substr(0, 12)}}.dump()),
+              "4400: " + std::string(RUN_LINK_DAMAGED));
+    EXPECT_EQ(refused_first(JSON{{"run", write_run_link(RUN{"hero\n", false, 0, "1.0"})}}.dump()),
+              "4422: This run is of another version of the game; the hall cannot relay it.");
+    EXPECT_EQ(refused_first(run_message(std::string(41, 'n') + "\n")),
+              "4422: The hero's name is longer than 40 bytes; the hall takes at most 40.");
+    // The first message may hold a run's whole link (70 KB), no more.
+    EXPECT_EQ(refused_first(JSON{{"run", std::string(70 * 1024, 'A')}}.dump()),
+              "1009: The first message may hold at most 70 KB.");
+    // At most 100,000 keys a game: a game begun with 100,000 takes no more.
+    SOCKET full(port, "/api/live/play");
+    STARTED most = begin_game(full, "hero\n" + std::string(99995, ' '));
+    EXPECT_EQ(most.keys, 100000);
+    full.binary("q");
+    EXPECT_EQ(full.read_close(), "4413: A game holds at most 100,000 keys.");
+
+    // Another site's page may not play; the hall's own may.
+    EXPECT_EQ(refused_first(run_message("hero\n"), false, "http://elsewhere.example"),
+              "4403: The hall takes live games only from its own pages.");
+    SOCKET own(port, "/api/live/play", "http://127.0.0.1:" + std::to_string(port));
+    STARTED game = begin_game(own, "hero\n");
+    EXPECT_EQ(game.keys, 5);
+    // Every message after the first at most 4 KB: the one too long is not kept.
+    own.binary(std::string(4097, 'x'));
+    EXPECT_EQ(own.read_close(), "1009: A message may hold at most 4 KB.");
+    SOCKET resumed(port, "/api/live/play");
+    resumed.text(resume_message("hero\n", game.token));
+    EXPECT_EQ(resumed.read_text(),
+              "{\"id\":\"" + game.id + "\",\"token\":\"" + game.token + "\",\"keys\":5}");
+    // Text other than the end is refused.
+    resumed.text("{\"end\": 1}");
+    EXPECT_EQ(resumed.read_close(),
+              "4400: Keys come in binary messages, and the game's end as {\"end\": true}.");
+
+    // Keys faster than anyone types: over 2,000 at once. None of them are kept.
+    SOCKET fast(port, "/api/live/play");
+    STARTED quick = begin_game(fast, "hero\n");
+    fast.binary(std::string(2001, 'x'));
+    EXPECT_EQ(fast.read_close(),
+              "4429: Keys are coming faster than anyone types: over 200 a second for 10 seconds.");
+    SOCKET slow(port, "/api/live/play");
+    slow.text(resume_message("hero\n", quick.token));
+    EXPECT_EQ(slow.read_text(), "{\"id\":\"" + quick.id + "\",\"token\":\"" + quick.token + "\",\"keys\":5}");
+
+    // At most 4 games from one address at once, their players there or not.
+    SOCKET fourth(port, "/api/live/play");
+    begin_game(fourth, "hero\n");
+    SOCKET fifth(port, "/api/live/play");
+    fifth.text(run_message("hero\n"));
+    EXPECT_EQ(fifth.read_close(), "4429: An address may play at most 4 live games at once.");
+    EXPECT_EQ(JSON::parse(ask_once(port, "GET", "/api/live").body)["games"].size(), 4u);
+
+    // A watcher of no game; and past 32 sockets from one address.
+    SOCKET nobody(port, "/api/live/0123/watch");
+    EXPECT_EQ(nobody.read_close(), "4404: No live game has that id.");
+    std::vector<std::unique_ptr<SOCKET>> watchers;
+    std::string refused;
+    for (int i = 0; i < 40 && refused.empty(); ++i) {
+        watchers.push_back(std::make_unique<SOCKET>(port, "/api/live/" + quick.id + "/watch"));
+        HEARD heard = watchers.back()->read();
+        if (!heard.message) refused = std::to_string(heard.code) + ": " + heard.reason;
+    }
+    EXPECT_EQ(refused, "4429: Too many live connections from your address; close some first.");
+    EXPECT_LE(watchers.size(), 32u);
+}
+
+TEST_F(LiveTest, KeysAcknowledgedOutliveASigkillAndTheGameGoesOn) {
+    STARTED game;
+    {
+        auto hall = start();
+        SOCKET player(hall->port(), "/api/live/play");
+        game = begin_game(player, "hero\n");
+        player.binary("n\n42\n");
+        EXPECT_EQ(player.read_text(), "{\"keys\":10}");
+        hall->signal(SIGKILL);
+        EXPECT_EQ(hall->wait_for_exit(), -1);
+    }
+    // The hall started again holds the game, its player gone; the page resumes it from 10.
+    auto hall = start();
+    EXPECT_EQ(JSON::parse(ask_once(hall->port(), "GET", "/api/live").body)["games"][0]["id"], game.id);
+    SOCKET player(hall->port(), "/api/live/play");
+    player.text(resume_message("hero\nn\n42\n1\nq", game.token));
+    EXPECT_EQ(player.read_text(),
+              "{\"id\":\"" + game.id + "\",\"token\":\"" + game.token + "\",\"keys\":10}");
+    player.binary("1\nq");
+    EXPECT_EQ(player.read_text(), "{\"keys\":13}");
+    player.text("{\"end\":true}");
+    EXPECT_EQ(player.read_text(), "{\"record\":" + quick_record + "}");
+
+    // A hall stopped with sockets open closes them, saying why, and stops at once: the player
+    // above, which never answered its close, is not waited for.
+    SOCKET other(hall->port(), "/api/live/play");
+    STARTED next = begin_game(other, "another\n");
+    SOCKET watcher(hall->port(), "/api/live/" + next.id + "/watch");
+    EXPECT_EQ(watcher.read_text().rfind("{\"run\":", 0), 0u);
+    hall->signal(SIGTERM);
+    EXPECT_EQ(other.read_close(), "1001: The hall is stopping; come back in a moment.");
+    EXPECT_EQ(watcher.read_close(), "1001: The hall is stopping; come back in a moment.");
+    EXPECT_EQ(hall->wait_for_exit(), 0);
+}
+
+TEST_F(LiveTest, TheDaysSeedIsWatchedFiveMinutesLate) {
+    // The hall's clock is the second the file holds, written whole by a rename so the hall never
+    // reads it half written.
+    const std::string clock = folder + "/clock";
+    auto set_clock = [&](long long seconds) {
+        std::ofstream(clock + ".new") << seconds;
+        std::filesystem::rename(clock + ".new", clock);
+    };
+    set_clock(PINNED_SECONDS);
+    auto hall = start({{"MARROWDEEP_HALL_TEST_CLOCK_FILE", clock}});
+    const std::string seed = JSON::parse(ask_once(hall->port(), "GET", "/api/daily").body)["seed"].dump();
+    SOCKET player(hall->port(), "/api/live/play");
+    STARTED game = begin_game(player, "hero\nn\n" + seed + "\n1\n");
+    SOCKET watcher(hall->port(), "/api/live/" + game.id + "/watch");
+    // Known as the day's (the seed is found in a moment): listed, its keys held back.
+    const std::string listed = listing(hall->port(), "\"seed\":" + seed);
+    EXPECT_EQ(JSON::parse(listed)["games"][0]["delayed"], 300) << listed;
+    EXPECT_EQ(JSON::parse(listed)["games"][0]["keys"], 0) << listed;
+    EXPECT_EQ(watcher.read_text().rfind("{\"run\":\"" + link_of("") + "\"", 0), 0u);
+    // A key a minute later.
+    set_clock(PINNED_SECONDS + 60);
+    player.binary("q");
+    EXPECT_EQ(player.read_text(), "{\"keys\":" + std::to_string(11 + seed.size()) + "}");
+    // Five minutes after the first keys they come, and the one after them a minute later.
+    set_clock(PINNED_SECONDS + 300);
+    EXPECT_EQ(watcher.read_binary(), "hero\nn\n" + seed + "\n1\n");
+    set_clock(PINNED_SECONDS + 360);
+    EXPECT_EQ(watcher.read_binary(), "q");
+}
+
+TEST_F(LiveTest, APlayerGoneTenMinutesLeavesAnUnfinishedRun) {
+    // The ten minutes are 40 read deadlines: 4 seconds of 100 milliseconds here.
+    auto hall = start({{"MARROWDEEP_HALL_TEST_TIMEOUTS", "100"}});
+    STARTED game;
+    {
+        SOCKET player(hall->port(), "/api/live/play");
+        game = begin_game(player, "hero\nn\n42\n");
+        player.binary("1\n");
+        EXPECT_EQ(player.read_text(), "{\"keys\":12}");
+        player.close();
+    }
+    SOCKET watcher(hall->port(), "/api/live/" + game.id + "/watch");
+    std::string first = watcher.read_text();
+    if (first.rfind("{\"run\":\"" + link_of("hero\nn\n42\n1\n") + "\"", 0) != 0) {
+        // Joined before the seed was found: the keys come once it is.
+        EXPECT_EQ(first.rfind("{\"run\":\"" + link_of("") + "\"", 0), 0u) << first;
+        EXPECT_EQ(watcher.read_binary(), "hero\nn\n42\n1\n");
+    }
+    EXPECT_EQ(watcher.read_text(), "{\"stopped\":true}");
+    EXPECT_EQ(watcher.read_close(), "1000: The game has ended.");
+    EXPECT_EQ(ask_once(hall->port(), "GET", "/api/live").body, "{\"games\":[]}");
+    const std::string id = run_id(RUN{"hero\nn\n42\n1\n", false, 0, MARROWDEEP_VERSION});
+    HTTP_ANSWER kept = ask_once(hall->port(), "GET", "/api/runs/" + id);
+    EXPECT_EQ(kept.status, 200);
+    EXPECT_EQ(JSON::parse(kept.body)["ending"], "unfinished");
+    // Its token resumes nothing now.
+    SOCKET late(hall->port(), "/api/live/play");
+    late.text(resume_message("hero\nn\n42\n1\n", game.token));
+    EXPECT_EQ(late.read_close(), "4401: No live game holds that token; it may have ended.");
+}
