@@ -107,7 +107,10 @@ marrowdeep.js
 marrowdeep.wasm
 page.css
 page.js
-service-worker.js" "$(unzip -Z1 "$web" | LC_ALL=C sort)"
+service-worker.js
+watch.css
+watch.html
+watch.js" "$(unzip -Z1 "$web" | LC_ALL=C sort)"
 
 # The page's script is whole: it imports no other file.
 unzip -q "$web" -d "$scratch/web"

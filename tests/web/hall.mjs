@@ -16,11 +16,12 @@ import { openPage as openWatched, reported, sameBytes, settled, typeKeys, waitIn
 export const HALL_SECOND = 1796947200; // 2026-12-11T00:00:00Z
 const HALL_DATE = '2026-12-11';
 
-// Starts `program` on a free port of 127.0.0.1 with a database of its own in `folder`, serving
-// `site`; resolves to {origin, stop, log}.
-export async function startHall(program, site, folder) {
-    const hall = spawn(program, ['--site', site, '--db', `sqlite:${path.join(folder, 'hall.db')}`, '--listen', '127.0.0.1:0'], {
-        env: { ...process.env, MARROWDEEP_HALL_TEST_CLOCK: String(HALL_SECOND) },
+// Starts `program` on a free port of 127.0.0.1 (or `listen`) with a database of its own in
+// `folder`, serving `site`, its clock held at HALL_SECOND and `env` added to its environment;
+// resolves to {origin, stop, kill, log}: kill() ends it at once with SIGKILL.
+export async function startHall(program, site, folder, { listen = '127.0.0.1:0', env = {} } = {}) {
+    const hall = spawn(program, ['--site', site, '--db', `sqlite:${path.join(folder, 'hall.db')}`, '--listen', listen], {
+        env: { ...process.env, MARROWDEEP_HALL_TEST_CLOCK: String(HALL_SECOND), ...env },
         stdio: ['ignore', 'ignore', 'pipe'],
     });
     const log = [];
@@ -45,6 +46,12 @@ export async function startHall(program, site, folder) {
                 if (hall.exitCode !== null) return done();
                 hall.on('exit', done);
                 hall.kill('SIGTERM');
+            }),
+        kill: () =>
+            new Promise((done) => {
+                if (hall.exitCode !== null || hall.signalCode !== null) return done();
+                hall.on('exit', done);
+                hall.kill('SIGKILL');
             }),
     };
 }

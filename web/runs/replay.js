@@ -78,6 +78,13 @@ export function replay({ keys, speed, screen, changed }) {
         step() {
             if (!playing) next(true);
         },
+        // More keys of a run still being played (a live game watched): handed over as the speed
+        // says, as soon as the game waits for them.
+        more(text) {
+            keys += text;
+            next(false);
+            changed();
+        },
         // No more recorded keys: the player's own keys from here on.
         stop() {
             over = true;
