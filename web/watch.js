@@ -165,6 +165,11 @@ document.addEventListener('DOMContentLoaded', () => {
         get starts() {
             return game.starts;
         },
+        // How many of the game's pauses took their time: none while keys waited to be played
+        // or the tab was hidden.
+        get pausesWaited() {
+            return game.pausesWaited;
+        },
         get watchers() {
             return view.watchersNow;
         },

@@ -4,7 +4,9 @@
 // bytes for the keys so far; a second watcher in Chromium joins half-way and equals the first;
 // the hall is killed with SIGKILL half-way and started again on its database, and the watchers
 // come back on their own and catch up while the player resumes with its token; the end shows
-// with the hall's record and a link that replays the run; a game on the day's seed reaches its
+// with the hall's record and a link that replays the run; a watcher with pauses passes over
+// those with keys still to play and waits for the rest, and one in a hidden tab waits for none
+// (told by the pauses each counts, never by a clock); a game on the day's seed reaches its
 // watcher only five minutes late by the hall's clock (held in a file the test writes); and the
 // list of live games shows a name as text, and a watch of no game says so and shows the list.
 //
@@ -292,6 +294,57 @@ describe(`the watch page, watched in ${engine}`, () => {
                         await waitInPage(second, replayedToTheEnd, 60, 'the replay of the end link');
                         sameBytes(await second.evaluate(() => window.marrowdeep.transcript), whole, 'the replay of the end link');
                         reported(problemsOf, 'the game followed');
+                    } finally {
+                        await context.close();
+                    }
+                },
+                { viewport: VIEWPORT },
+            ),
+        ),
+    );
+
+    it(
+        "the game's own pauses once caught up, none while keys wait to be played or the tab is hidden",
+        scenario(() =>
+            watcherBrowser.inFreshPage(
+                hall.origin,
+                async (watcher) => {
+                    const problemsOf = [];
+                    const context = await chromium.browser.createBrowserContext();
+                    try {
+                        // Seed 9's first map: the 25th key brings two pauses and the 26th three more.
+                        const start = 'pause\nn\n9\n1\n';
+                        const keys = `${start}ddddssssaaaaww`;
+                        const sleeps = (n) => (linuxBytes(keys.slice(0, n)).match(/<sleep /g) ?? []).length;
+                        const [before, atLast, all] = [sleeps(keys.length - 2), sleeps(keys.length - 1), sleeps(keys.length)];
+                        assert.ok(atLast > before && all > atLast, `the keys' pauses are ${before}, ${atLast}, ${all}`);
+
+                        const player = await livePlayer(context, hall.origin, problemsOf, VIEWPORT);
+                        await player.start(start);
+                        // A watcher in view, with pauses, and one in a tab behind the player's.
+                        await watcher.goto(`${hall.origin}/watch.html?id=${player.id}`);
+                        await watcher.waitFor(caughtUp, 60, 'the watcher in view', start.length);
+                        const behind = await openPage(context, `${hall.origin}/watch.html?id=${player.id}`, problemsOf, {
+                            ready: () => window.marrowdeep?.settled,
+                            what: 'the watcher behind',
+                        });
+                        // The rest in one batch: each pause with keys after it is passed over, and
+                        // those of the last key are waited for; the hidden tab waits for none.
+                        await player.type(keys.slice(start.length));
+                        assert.ok(await behind.evaluate(() => document.hidden), "the watcher's tab behind the player's is not hidden");
+                        await watcher.waitFor(caughtUp, 60, 'the watcher in view after the batch', keys.length);
+                        await waitInPage(behind, caughtUp, 60, 'the watcher behind after the batch', keys.length);
+                        const mine = await player.page.evaluate(shownBy);
+                        for (const [page, what, want] of [
+                            [watcher, 'the watcher in view', all - atLast],
+                            [behind, 'the hidden watcher', 0],
+                        ]) {
+                            const seen = await page.evaluate(() => ({ transcript: window.marrowdeep.transcript, waited: window.marrowdeep.pausesWaited }));
+                            sameBytes(seen.transcript, mine.transcript, what);
+                            assert.equal(seen.waited, want, `${what} waited for ${seen.waited} pauses`);
+                        }
+                        await player.end();
+                        reported(problemsOf, 'the pauses');
                     } finally {
                         await context.close();
                     }

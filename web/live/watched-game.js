@@ -21,6 +21,7 @@ export function watchedGame({ screen, transcript, pausesTake, said, caughtUp }) 
     let game = null;
     let replay = null;
     let ending = null; // the word the game ends with once its last key is played, when the hall has told it
+    let waited = 0; // pauses that took their time
     let starts = 0; // games started: one, unless a join brought keys that did not go on from those come
 
     // A new game for `next`: the old one, if any, ends where it is and its screen is cleared.
@@ -47,7 +48,11 @@ export function watchedGame({ screen, transcript, pausesTake, said, caughtUp }) 
                 }
             },
             // No pause while keys wait to be played or nobody sees the tab.
-            pauseTime: (seconds) => (document.hidden ? null : r.pauseTime(seconds)),
+            pauseTime(seconds) {
+                const ms = document.hidden ? null : r.pauseTime(seconds);
+                if (ms === undefined ? pausesTake : ms !== null) waited += 1;
+                return ms;
+            },
         });
         g.afterEnd = '';
         r.attach(g);
@@ -102,6 +107,9 @@ export function watchedGame({ screen, transcript, pausesTake, said, caughtUp }) 
         },
         get starts() {
             return starts;
+        },
+        get pausesWaited() {
+            return waited;
         },
         // Keys come and not yet played.
         get behind() {
