@@ -264,8 +264,10 @@ class SQL_STORE : public STORE {
                  sql_text(game.version), game.has_clock ? sql_integer(game.clock) : sql_null(),
                  sql_integer(game.started), sql_integer(game.last),
                  sql_integer(static_cast<long long>(first.keys.size()))});
-            link.run("INSERT INTO live_keys (game, at, keys, sent) VALUES ($1, 0, $2, $3)",
-                     {sql_text(game.id), sql_bytes(first.keys), sql_integer(first.sent)});
+            // A game begun before its first key has no batch yet: its first comes at 0.
+            if (!first.keys.empty())
+                link.run("INSERT INTO live_keys (game, at, keys, sent) VALUES ($1, 0, $2, $3)",
+                         {sql_text(game.id), sql_bytes(first.keys), sql_integer(first.sent)});
         });
     }
 

@@ -55,6 +55,13 @@ inline void check_live_store(STORE &store) {
     EXPECT_EQ(batches[2].sent, 1700);
     EXPECT_EQ(store.live_games()[1].keys, 12);
 
+    // A game begun before its first key (a page streaming from the name's question on) takes
+    // its first keys at 0.
+    EXPECT_TRUE(store.live_keys("g2").empty());
+    store.live_append("g2", {LIVE_BATCH{0, "a", 2100}});
+    ASSERT_EQ(store.live_keys("g2").size(), 1u);
+    EXPECT_EQ(store.live_keys("g2")[0].keys, "a");
+
     store.live_end("g1");
     EXPECT_TRUE(store.live_keys("g1").empty());
     games = store.live_games();
