@@ -15,7 +15,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, it } from 'node:test';
 import { keysFiles, sendAndBoard, startHall, todaysSeed, withoutHall } from './hall.mjs';
-import { hallKilled, playedLive, reloadedLive } from './live.mjs';
+import { hallKilled, playedLive, refusedLive, reloadedLive } from './live.mjs';
 import { commandLine, linuxTools, serve, startBrowser } from './harness.mjs';
 
 const opt = commandLine(['page', 'hall', 'program', 'marks']);
@@ -116,5 +116,7 @@ describe('the page with the hall', () => {
                 },
             }),
         ));
+        // Last: the game the hall held for it is left listed.
+        it('a game played live, its stream refused', scenario(() => refusedLive(at())));
     });
 });

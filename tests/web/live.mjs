@@ -201,3 +201,37 @@ export async function hallKilled({ browser, linuxBytes, hall, restart }) {
         await context.close();
     }
 }
+
+// A refusal that trying again would not change (here a token the hall does not know, 4401) stops
+// the stream of that game in one sentence, and forgets the game's token; the game goes on, and at
+// its end "Send to the hall" is offered as for a game never played live.
+export async function refusedLive({ browser, origin, linuxBytes }) {
+    const problemsOf = [];
+    const context = await browser.createBrowserContext();
+    const keys = 'refused\nn\n48\n1\nddsdwq';
+    try {
+        const page = await openPage(context, `${origin}/?pauses=0`, problemsOf);
+        await waitInPage(page, hallShown, 30, 'the hall controls');
+        await typeKeys(page, 'refused\nn\n48\n1\nd', 'the game up to its map');
+        await waitInPage(page, isLive, 30, 'the game live');
+        await page.evaluate(() => {
+            const game = JSON.parse(localStorage.getItem('marrowdeep.game'));
+            game.live.token = '0'.repeat(64);
+            localStorage.setItem('marrowdeep.game', JSON.stringify(game));
+        });
+        await page.reload();
+        await waitInPage(page, resumed, 60, 'the game resumed');
+        await waitInPage(page, () => window.marrowdeep.live?.state === 'refused', 30, 'the refusal');
+        const sentence = 'The game is no longer played live: No live game holds that token; it may have ended.';
+        sameBytes(await page.evaluate(() => window.marrowdeep.said), sentence, 'refused: the sentence');
+        const forgotten = await page.evaluate(() => JSON.parse(localStorage.getItem('marrowdeep.game')).live);
+        assert.equal(forgotten, null, 'refused: the token is still kept');
+        await typeKeys(page, 'dsdwq', 'the rest of the game');
+        sameBytes(await page.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys), 'refused: the game played');
+        const offered = await page.evaluate(() => [window.marrowdeep.said, Array.from(document.querySelectorAll('.note button'), (b) => b.textContent)]);
+        assert.deepEqual(offered, ['The run is in the list of runs.', ['Send to the hall', '\u00d7']], 'refused: the end');
+        reported(problemsOf, 'refused live');
+    } finally {
+        await context.close();
+    }
+}
