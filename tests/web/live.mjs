@@ -235,3 +235,18 @@ export async function refusedLive({ browser, origin, linuxBytes }) {
         await context.close();
     }
 }
+
+// A game played live in any engine (a driver of drivers.mjs): the page's own WebSocket to its
+// hall passes the page's content policy, and the run the hall keeps at the end is the game.
+export async function playedLiveBy(driver, { origin, linuxBytes }) {
+    const keys = 'engine\nn\n42\n1\nddsdwq';
+    await driver.goto(`${origin}/?pauses=0`);
+    await driver.waitFor(() => window.marrowdeep?.reading && document.querySelector('.let-watch') !== null, 30, 'the hall controls');
+    await driver.type('engine\nn\n42\n1\n');
+    await driver.waitFor(() => window.marrowdeep.live?.state === 'live', 30, 'the game live');
+    await driver.type('ddsdwq');
+    await driver.waitFor(() => window.marrowdeep.live?.state === 'ended', 60, "the hall's record of the game");
+    sameBytes(await driver.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys), 'the game played live');
+    const { run } = await driver.evaluate(() => window.marrowdeep.live);
+    sameBytes(keysOfLink((await api(origin, `/api/runs/${run}`)).run), keys, "the hall's run of the game played live");
+}
