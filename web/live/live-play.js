@@ -106,7 +106,13 @@ export function liveStream(game, { changed, finished, say, on = true }) {
         }
         opening = false;
         if (done || !on) return;
-        const s = new WebSocket(playAddress());
+        let s;
+        try {
+            s = new WebSocket(playAddress());
+        } catch {
+            // A content policy or a browser that refuses the page its socket.
+            return refuse('This browser does not let the page reach its hall, so the game is not played live.');
+        }
         s.binaryType = 'arraybuffer';
         socket = s;
         endSent = false;
