@@ -29,6 +29,7 @@ document.addEventListener('DOMContentLoaded', () => {
     const encoder = new TextEncoder();
     let game = null; // the game running now, or the one that ended last
     let games = 0; // games started on this page
+    let hall = null; // the hall's controls, once a hall is found to serve the page
 
     // The touch keys first, as the terminal's size depends on whether they show.
     const panel = document.getElementById('touch-keys');
@@ -91,6 +92,11 @@ document.addEventListener('DOMContentLoaded', () => {
         get said() {
             return runs.said;
         },
+        // The live stream of the game on the page, on a hall: {id, token, keysAcknowledged, state,
+        // watchers, run} (live/live-player.js), or null.
+        get live() {
+            return hall?.live.state ?? null;
+        },
     };
 
     // Starts a game; `record` has what the page's record of it needs (runs/runs.js).
@@ -131,11 +137,11 @@ document.addEventListener('DOMContentLoaded', () => {
     runs.open();
     // A hall that serves the page adds its controls once the page has loaded and the browser is
     // idle, out of the first question's way; a page served without one shows none.
-    afterLoad(() =>
-        openHall({
+    afterLoad(async () => {
+        hall = await openHall({
             runs,
             type: (text) => view.input(text),
             state: () => ({ games, reading: game !== null && game.reading, text: transcript.text }),
-        }),
-    );
+        });
+    });
 });

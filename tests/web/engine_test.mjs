@@ -7,10 +7,17 @@
 //   node engine_test.mjs --engine webkit --webkit-driver PATH --minibrowser PATH
 //                        (WebKitGTK's MiniBrowser through WebKitWebDriver, on its own Xvfb)
 //   and, for both: --page DIR --program LINUX_PROGRAM --marks MARKS_LIBRARY --fuzz FUZZ_DRIVER
-//                  --regressions DIR
-import { describe, it } from 'node:test';
+//                  --regressions DIR [--hall HALL_PROGRAM]
+//
+// With --hall, the page served by the real hall plays a game live on it (live.mjs).
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { after, before, describe, it } from 'node:test';
 import { keyboardGames, playGame, replayLink, resumeHalfway } from './games.mjs';
-import { commandLine, linuxTools, servedInBrowser } from './harness.mjs';
+import { startHall } from './hall.mjs';
+import { commandLine, linuxTools, servedInBrowser, startBrowser } from './harness.mjs';
+import { playedLiveBy } from './live.mjs';
 
 const opt = commandLine(['engine', 'page', 'program', 'marks', 'fuzz', 'regressions']);
 if (opt.engine === 'chromium') throw new Error('Chromium plays these games in page_test.mjs: firefox or webkit');
@@ -28,3 +35,23 @@ describe(`the page in ${opt.engine}`, () => {
     it('the tour resumed after a reload', () => play((driver) => resumeHalfway(driver, tools(), games[1].keys)));
     it('the saved game replayed from its link', () => play((driver) => replayLink(driver, tools(), games[0].keys)));
 });
+
+if (opt.hall) {
+    describe(`the page in ${opt.engine} on a hall`, () => {
+        let folder;
+        let hall = null;
+        let engine = null;
+        before(async () => {
+            folder = fs.mkdtempSync(path.join(os.tmpdir(), 'marrowdeep-engine-hall-'));
+            hall = await startHall(path.resolve(opt.hall), path.resolve(opt.page), folder);
+            engine = await startBrowser(opt.engine, opt);
+        });
+        after(async () => {
+            await engine?.close();
+            await hall?.stop();
+            fs.rmSync(folder, { recursive: true, force: true });
+        });
+        it('a game played live', () =>
+            engine.inFreshPage(hall.origin, (driver) => playedLiveBy(driver, { origin: hall.origin, linuxBytes }), { viewport: { width: 1280, height: 800 } }));
+    });
+}

@@ -56,13 +56,13 @@ export async function startHall(program, site, folder, { listen = '127.0.0.1:0',
     };
 }
 
-async function api(origin, address) {
+export async function api(origin, address) {
     const response = await fetch(origin + address);
     return response.json();
 }
 
 const said = (page) => page.evaluate(() => window.marrowdeep.said);
-const hallShown = () => Array.from(document.querySelectorAll('.run-bar button')).some((b) => b.textContent === "Today's seed");
+export const hallShown = () => Array.from(document.querySelectorAll('.run-bar button')).some((b) => b.textContent === "Today's seed");
 
 // Opens the page; every question it asks (a new game?) is answered yes.
 const openPage = (context, url, problemsOf, ready = () => window.marrowdeep?.reading) =>
@@ -103,7 +103,7 @@ async function press(page, scope, text) {
 }
 
 // The sentence the page shows for a record the hall sent back, from the record's own figures.
-function told(record, kept) {
+export function told(record, kept) {
     const ending = { quit: 'quit', fell: 'fell in a fight', unfinished: 'unfinished' }[record.ending];
     const first = kept ? 'The hall already keeps this run' : 'The hall keeps this run';
     const n = (x) => x.toLocaleString('en');
@@ -148,7 +148,16 @@ export async function sendAndBoard({ browser, origin, linuxBytes }) {
     try {
         const page = await openPage(context, `${origin}/?pauses=0`, problemsOf);
         await waitInPage(page, hallShown, 30, 'the hall controls');
-        await typeKeys(page, keys, 'the game to send');
+        // Played with "Let others watch" off: nothing is streamed, and the run goes to the hall
+        // only when sent.
+        await page.click('.let-watch input');
+        const [upToMap, onMap] = [keys.slice(0, keys.lastIndexOf('\n') + 1), keys.slice(keys.lastIndexOf('\n') + 1)];
+        await typeKeys(page, upToMap, 'the game to send, up to its map');
+        await typeKeys(page, onMap.slice(0, 2), 'the game to send, on its map');
+        const unseen = { listed: (await api(origin, '/api/live')).games, live: await page.evaluate(() => window.marrowdeep.live?.state) };
+        assert.deepEqual(unseen, { listed: [], live: 'off' }, `send: with "Let others watch" off, ${JSON.stringify(unseen)}`);
+        await typeKeys(page, onMap.slice(2), 'the rest of the game to send');
+        assert.equal(await page.evaluate(() => localStorage.getItem('marrowdeep.letOthersWatch')), 'off', 'send: the switch is not remembered');
         sameBytes(await page.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys), 'send: the game played');
         assert.ok(await page.evaluate(() => window.marrowdeep.ended), 'send: the game did not end');
         await press(page, '.note', 'Send to the hall');
@@ -204,6 +213,7 @@ export async function todaysSeed({ browser, origin, linuxBytes }) {
         assert.equal(day.date, HALL_DATE, `today: the hall's day is ${day.date}, not its clock's ${HALL_DATE}`);
         const page = await openPage(context, `${origin}/?pauses=0`, problemsOf);
         await waitInPage(page, hallShown, 30, 'the hall controls');
+        await page.click('.let-watch input'); // the run is sent by "Send to the hall"
         await press(page, '.run-bar', "Today's seed");
         await waitInPage(page, () => window.marrowdeep.said.startsWith('The seed of '), 30, "today's seed");
         await typeKeys(page, 'daily\n', 'the name');

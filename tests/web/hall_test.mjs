@@ -15,6 +15,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, it } from 'node:test';
 import { keysFiles, sendAndBoard, startHall, todaysSeed, withoutHall } from './hall.mjs';
+import { hallKilled, playedLive, refusedLive, reloadedLive } from './live.mjs';
 import { commandLine, linuxTools, serve, startBrowser } from './harness.mjs';
 
 const opt = commandLine(['page', 'hall', 'program', 'marks']);
@@ -86,5 +87,36 @@ describe('the page with the hall', () => {
         it('a game sent, its record shown and found on the board', scenario(() => sendAndBoard(at())));
         it("today's seed", scenario(() => todaysSeed(at())));
         it('files of keys sent', scenario(() => keysFiles({ ...at(), terminalRecording: terminalRecording(folder) })));
+    });
+
+    // The live games, on a hall of their own (its database in a folder of its own), which the
+    // last scenario kills and starts again.
+    describe('played live on the hall', () => {
+        let liveFolder;
+        let liveHall = null;
+        const at = () => ({ browser: chromium.browser, origin: liveHall.origin, linuxBytes });
+        before(async () => {
+            liveFolder = fs.mkdtempSync(path.join(folder, 'live-'));
+            liveHall = await startHall(path.resolve(opt.hall), site, liveFolder);
+        });
+        after(async () => {
+            if (liveHall) await liveHall.stop();
+            if (failed && liveHall) console.log(`the live hall's log:\n${liveHall.log.join('\n')}`);
+        });
+        it('a game played live, watched and kept', scenario(() => playedLive(at())));
+        it('a game played live, the page reloaded half-way', scenario(() => reloadedLive(at())));
+        it('a game played live, the hall killed half-way', scenario(() =>
+            hallKilled({
+                ...at(),
+                hall: liveHall,
+                async restart() {
+                    const port = new URL(liveHall.origin).port;
+                    liveHall = await startHall(path.resolve(opt.hall), site, liveFolder, { listen: `127.0.0.1:${port}` });
+                    return liveHall;
+                },
+            }),
+        ));
+        // Last: the game the hall held for it is left listed.
+        it('a game played live, its stream refused', scenario(() => refusedLive(at())));
     });
 });

@@ -67,5 +67,10 @@ export function daily() {
     return ask('/api/daily');
 }
 
+// The games played live now: {games: [{id, name, seed, keys, watchers, ...}]}.
+export function liveGames() {
+    return ask('/api/live');
+}
+
 // The rows of a board's answer, whether it is a list or holds one as `runs`.
 export const rowsOf = (body) => (Array.isArray(body) ? body : Array.isArray(body?.runs) ? body.runs : []);

@@ -2,8 +2,11 @@
 // the hall" on each run of the list and when a game ends, the hall's record of a run sent,
 // "Today's seed", which answers a new game's seed questions with the day's seed as the player
 // would type them, and "Send a keys file", which sends a file of keys (runs/keys-file.js) as a run.
+// The game being played is also played live on the hall (live/live-player.js), and a game played
+// live goes to the hall at its end without "Send to the hall".
 
 import { textOf } from '../bytes.js';
+import { livePlayer } from '../live/live-player.js';
 import { runOfFile } from '../runs/keys-file.js';
 import { ENDINGS, MOST_NAME_BYTES, NAME_TOO_LONG, nameBytes } from '../runs/run-facts.js';
 import { encodeRun } from '../runs/run-link.js';
@@ -45,8 +48,13 @@ export async function openHall({ runs, type, state }) {
             runs.say(sent.error);
             return null;
         }
-        const record = sent.body;
-        let sentence = recordSentence(record, sent.status === 200);
+        await sayRecord(sent.body, sent.status === 200);
+        return sent.body;
+    }
+
+    // Says the hall's record of a run, with its place on its seed's board.
+    async function sayRecord(record, kept) {
+        let sentence = recordSentence(record, kept);
         // The boards hold the best finished run of each name and seed played without a hidden
         // mode.
         const ranks = record.mode === 'plain' && record.ending !== 'unfinished';
@@ -57,7 +65,6 @@ export async function openHall({ runs, type, state }) {
             if (place !== -1) sentence += ` It is number ${place + 1} on the board of seed ${record.seed}.`;
         }
         runs.say(sentence, boardLink(record.seed, 'See the board'));
-        return record;
     }
 
     async function sendListed(run) {
@@ -144,9 +151,10 @@ export async function openHall({ runs, type, state }) {
         boardLink(null, 'The hall'),
     );
     runs.addRunAction('Send to the hall', sendListed);
-    runs.ended = (run) => {
-        const offer = runs.button('Send to the hall', () => sendListed(run));
-        runs.say('The run is in the list of runs.', offer);
+    const offer = (run, sentence) => runs.say(sentence, runs.button('Send to the hall', () => sendListed(run)));
+    const live = livePlayer({ runs, sayRecord: (record) => sayRecord(record, false), offer });
+    runs.ended = (run, streamed) => {
+        if (!streamed) offer(run, 'The run is in the list of runs.');
     };
-    return { version: hallVersion };
+    return { version: hallVersion, live };
 }

@@ -12,6 +12,7 @@ export function runsList({ records, panel }) {
     function add(record, ending) {
         const { name, seed } = nameAndSeed(record.keys, record.clock);
         const run = { ...record, id: `${record.started}-${Math.random()}`, name, seed, ending };
+        delete run.live; // the live game's token is of no use once the game has ended
         records.end(run);
         show();
         return run;

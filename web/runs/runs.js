@@ -25,6 +25,7 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
     let version = null; // the game's version, once a game has told it
     let refusedSaid = false;
     let onEnded = null; // hears each game the player played to its end, as a run of the list
+    let player = null; // hears each game the page records, as it goes: the hall's live stream
 
     const panel = runsPanel(parent, {
         newGame,
@@ -83,13 +84,17 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
                 clock: run ? run.clock : null,
                 version: kind === 'resume' ? run.version : (version ?? ''),
                 started: kind === 'resume' ? run.started : Date.now(),
+                // The hall's live game streaming it ({id, token}), kept to resume it after a reload.
+                live: kind === 'resume' ? (run.live ?? null) : null,
             },
             replay: null,
             // The run the link holds: the recorded one while a replay hands its keys over, else
             // what the game has read.
             link: liveLink(() => (s.replay && s.replay.replaying ? s.run : s.record)),
             game: null,
+            recorded: null, // what the live stream sees of it (recordedGame)
         };
+        s.recorded = recordedGame(s);
         session = s;
         if (run && run.keys.length) {
             // A game resumed is played again out of sight, without the replay's controls.
@@ -108,6 +113,7 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
                 s.record.keys += textOf(bytes);
                 if (s !== session) return;
                 saveRecord();
+                if (s.recording && player) player.grew(s.recorded);
                 s.link.refresh();
                 if (s.replay && kind !== 'resume') panel.showReplay(s.replay);
             },
@@ -128,16 +134,58 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
         s.game.onStop = (endedBy) => ended(s, endedBy);
         panel.showReplay(kind === 'resume' ? null : s.replay);
         s.link.refresh();
+        if (recording && player) player.began(s.recorded);
         return s;
+    }
+
+    // A recorded game as the live stream sees it: its run so far, whether the page still records
+    // it, and a place in its record for the live game's id and token.
+    function recordedGame(s) {
+        return {
+            get keys() {
+                return s.record.keys;
+            },
+            get clock() {
+                return s.record.clock;
+            },
+            get version() {
+                return s.record.version;
+            },
+            get live() {
+                return s.record.live;
+            },
+            get recording() {
+                return s.recording;
+            },
+            // A game resumed after a reload has read its stored keys again.
+            get caughtUp() {
+                return s.kind !== 'resume' || !s.run || s.record.keys.length >= s.run.keys.length;
+            },
+            // What the game has written (the game on the page only).
+            get text() {
+                return s === session ? transcript.text : '';
+            },
+            keepLive(live) {
+                s.record.live = live;
+                if (s === session) saveRecord();
+            },
+        };
     }
 
     function ended(s, endedBy) {
         if (s.replay) s.replay.stop();
         if (s === session) panel.showReplay(null);
-        if (s.keep || !s.recording) return;
+        if (s.keep) {
+            // Left unfinished, stored for later (another tab took it, or the page left it).
+            if (player) player.left(s.recorded);
+            return;
+        }
+        if (!s.recording) return;
         s.recording = false;
         const run = list.add(s.record, endedBy === 'end' ? endingOf(transcript.text) : 'stopped');
-        if (endedBy === 'end' && s === session && onEnded) onEnded(run);
+        // The live stream may take the run to the hall itself.
+        const streamed = player ? player.ended(s.recorded, endedBy, run) : false;
+        if (endedBy === 'end' && s === session && onEnded) onEnded(run, streamed);
     }
 
     function newLive() {
@@ -180,6 +228,7 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
         records.hold(s.record);
         panel.showReplay(null);
         list.show();
+        if (player) player.began(s.recorded);
     }
 
     // A new game, once the player agrees to end the one being played; answers whether it began.
@@ -222,6 +271,14 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
         },
         set ended(hear) {
             onEnded = hear;
+        },
+        // The live stream: hears each recorded game as it begins (`began(game)`, the game being
+        // played now at once), each key it reads (`grew(game)`), its end (`ended(game, endedBy,
+        // run)`, which answers whether the stream takes the run to the hall) and a game left
+        // unfinished (`left(game)`).
+        set player(hear) {
+            player = hear;
+            if (session && session.recording && session.game.alive) player.began(session.recorded);
         },
         // Whether a key typed on the page goes to the game now: not while a replay hands keys
         // over, and once they have run out the player takes the game over.
