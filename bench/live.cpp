@@ -146,25 +146,19 @@ std::string closed_as(websocket::stream<beast::tcp_stream> &ws, beast::error_cod
     return ec.message();
 }
 
-// A player: begins its game with the start-up answers, then types a key a period.
+// A player: begins its game with the start-up answers, then types a key a period. As the page
+// does, it resumes with its token when the hall asks it to (a busy database, a failure inside,
+// the hall stopping): a new socket, the whole run so far, then the keys after those the hall
+// holds. The keys keep the moments they were first sent.
 class PLAYER : public std::enable_shared_from_this<PLAYER> {
   public:
     PLAYER(net::io_context &io, GAME &game, const std::string &keys, std::size_t answers)
-        : ws_(io), timer_(io), game_(game), keys_(keys), typed_(answers) {}
+        : io_(io), timer_(io), again_(io), game_(game), keys_(keys), typed_(answers) {}
 
     void start(const std::string &local, const HALL_AT &hall) {
-        open_socket(ws_, local, hall, "/api/live/play", [self = shared_from_this()](beast::error_code ec) {
-            if (ec) return self->fail("connect: " + ec.message());
-            self->ws_.text(true);
-            auto first = std::make_shared<std::string>(JSON{
-                {"run",
-                 write_run_link(RUN{self->keys_.substr(0, self->typed_), false, 0,
-                                    MARROWDEEP_VERSION})}}.dump());
-            self->ws_.async_write(net::buffer(*first), [self, first](beast::error_code error, std::size_t) {
-                if (error) return self->fail("first message: " + error.message());
-                self->read_next();
-            });
-        });
+        local_ = local;
+        hall_ = hall;
+        connect();
     }
 
     // Types a key every `period`, the first after `offset`.
@@ -180,18 +174,22 @@ class PLAYER : public std::enable_shared_from_this<PLAYER> {
         timer_.cancel(ec);
         if (failed_ || !begun_) return;
         end_asked_ = true;
-        send(std::make_shared<std::string>("{\"end\":true}"), true);
+        if (connected_) send(std::make_shared<std::string>("{\"end\":true}"), true);
     }
 
     void close() {
+        failed_ = failed_ || !ended_;
         beast::error_code ec;
-        beast::get_lowest_layer(ws_).socket().close(ec);
+        again_.cancel(ec);
+        timer_.cancel(ec);
+        if (ws_) beast::get_lowest_layer(*ws_).socket().close(ec);
     }
 
     bool begun_ = false, failed_ = false, ended_ = false, end_asked_ = false;
     std::string trouble_, record_;
     std::vector<double> acknowledged_;  // ms from a key's send to its acknowledgement
-    std::size_t acked_ = 0;
+    std::size_t acked_ = 0, resumed_ = 0, ends_again_ = 0;
+    std::string why_resumed_;
 
   private:
     void fail(const std::string &what) {
@@ -201,38 +199,97 @@ class PLAYER : public std::enable_shared_from_this<PLAYER> {
         trouble_ = what;
     }
 
-    void read_next() {
-        ws_.async_read(buffer_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-            if (ec) return self->fail("closed: " + closed_as(self->ws_, ec));
+    // A new socket: the run so far as its first message, with the token once the game has one.
+    void connect() {
+        // A socket closed may still have a write of its own to hear of: it is kept until the end.
+        if (ws_) retired_.push_back(std::move(ws_));
+        ws_ = std::make_unique<websocket::stream<beast::tcp_stream>>(io_);
+        buffer_.clear();
+        connected_ = false;
+        const unsigned generation = ++generation_;
+        open_socket(*ws_, local_, hall_, "/api/live/play",
+                    [self = shared_from_this(), generation](beast::error_code ec) {
+                        if (generation != self->generation_) return;
+                        if (ec) return self->fail("connect: " + ec.message());
+                        JSON first{{"run", write_run_link(RUN{self->keys_.substr(0, self->typed_), false, 0,
+                                                              MARROWDEEP_VERSION})}};
+                        if (!self->token_.empty()) first["token"] = self->token_;
+                        self->out_.clear();
+                        self->writing_ = false;
+                        self->send(std::make_shared<std::string>(first.dump()), true);
+                        self->read_next(generation);
+                    });
+    }
+
+    void read_next(unsigned generation) {
+        ws_->async_read(buffer_, [self = shared_from_this(), generation](beast::error_code ec, std::size_t) {
+            if (generation != self->generation_) return;
+            if (ec) return self->closed(ec);
             std::string data = beast::buffers_to_string(self->buffer_.data());
             self->buffer_.clear();
             self->heard(data);
-            self->read_next();
+            self->read_next(generation);
+        });
+    }
+
+    // The hall closed the socket: the codes that ask the page to resume are resumed a moment
+    // later.
+    void closed(beast::error_code ec) {
+        const std::string why = closed_as(*ws_, ec);
+        const bool resume =
+            ec == websocket::error::closed && begun_ &&
+            (ws_->reason().code == 4503 || ws_->reason().code == 4500 || ws_->reason().code == 1001);
+        if (!resume || ended_ || failed_) return fail("closed: " + why);
+        ++resumed_;
+        if (why_resumed_.empty()) why_resumed_ = why;
+        connected_ = false;
+        ++generation_;
+        again_.expires_after(std::chrono::seconds(1));
+        again_.async_wait([self = shared_from_this()](beast::error_code error) {
+            if (!error && !self->failed_) self->connect();
         });
     }
 
     void heard(const std::string &data) {
         JSON said = JSON::parse(data, nullptr, false);
         if (!said.is_object()) return fail("not JSON: " + data);
-        if (!begun_) {
-            if (!said.contains("id")) return fail("no game: " + data);
+        if (!connected_) {
+            if (!said.contains("id") || !said.contains("token")) return fail("no game: " + data);
             game_.id = said["id"].get<std::string>();
-            acked_ = said["keys"].get<std::size_t>();
-            begun_ = true;
+            token_ = said["token"].get<std::string>();
+            const std::size_t held = said["keys"].get<std::size_t>();
+            acknowledge(held);
+            begun_ = connected_ = true;
+            // The keys typed since those the hall holds, in one message.
+            if (held < typed_) send(std::make_shared<std::string>(keys_.substr(held, typed_ - held)), false);
+            if (end_asked_) send(std::make_shared<std::string>("{\"end\":true}"), true);
             return;
         }
         if (said.contains("keys")) {
-            const std::size_t upto = said["keys"].get<std::size_t>();
-            const long long now = now_ns();
-            for (; acked_ < upto && acked_ < game_.size; ++acked_) {
-                long long stamp = game_.sent[acked_].load(std::memory_order_acquire);
-                if (in_window(stamp)) acknowledged_.push_back(static_cast<double>(now - stamp) / 1e6);
-            }
+            acknowledge(said["keys"].get<std::size_t>());
         } else if (said.contains("record")) {
             ended_ = true;
             record_ = said["record"].dump();
+        } else if (said.contains("error") && end_asked_) {
+            // The hall could not keep the run now: the end is asked again in a moment (a run it
+            // refused is followed by the socket's close).
+            if (trouble_.empty()) trouble_ = "the end: " + data;
+            ++ends_again_;
+            again_.expires_after(std::chrono::seconds(1));
+            again_.async_wait([self = shared_from_this()](beast::error_code error) {
+                if (!error && self->connected_ && !self->ended_)
+                    self->send(std::make_shared<std::string>("{\"end\":true}"), true);
+            });
         } else {
             fail("the hall said: " + data);
+        }
+    }
+
+    void acknowledge(std::size_t upto) {
+        const long long now = now_ns();
+        for (; acked_ < upto && acked_ < game_.size; ++acked_) {
+            long long stamp = game_.sent[acked_].load(std::memory_order_acquire);
+            if (in_window(stamp)) acknowledged_.push_back(static_cast<double>(now - stamp) / 1e6);
         }
     }
 
@@ -243,7 +300,9 @@ class PLAYER : public std::enable_shared_from_this<PLAYER> {
             if (ec || !self->typing_ || self->failed_) return;
             if (self->typed_ < self->keys_.size()) {
                 self->game_.sent[self->typed_].store(now_ns(), std::memory_order_release);
-                self->send(std::make_shared<std::string>(1, self->keys_[self->typed_]), false);
+                // Away from the hall, the key waits for the resumed socket.
+                if (self->connected_)
+                    self->send(std::make_shared<std::string>(1, self->keys_[self->typed_]), false);
                 ++self->typed_;
             }
             self->next_ += self->period_;
@@ -261,22 +320,30 @@ class PLAYER : public std::enable_shared_from_this<PLAYER> {
         writing_ = true;
         auto [message, text] = out_.front();
         out_.erase(out_.begin());
-        ws_.text(text);
-        ws_.async_write(net::buffer(*message),
-                        [self = shared_from_this(), message](beast::error_code ec, std::size_t) {
-                            self->writing_ = false;
-                            if (ec) return self->fail("send: " + ec.message());
-                            self->write_next();
-                        });
+        ws_->text(text);
+        ws_->async_write(net::buffer(*message),
+                         [self = shared_from_this(), message, generation = generation_](beast::error_code ec,
+                                                                                        std::size_t) {
+                             if (generation != self->generation_) return;
+                             self->writing_ = false;
+                             if (ec) return;  // the read hears why
+                             self->write_next();
+                         });
     }
 
-    websocket::stream<beast::tcp_stream> ws_;
-    net::steady_timer timer_;
+    net::io_context &io_;
+    std::string local_;
+    HALL_AT hall_;
+    std::unique_ptr<websocket::stream<beast::tcp_stream>> ws_;
+    std::vector<std::unique_ptr<websocket::stream<beast::tcp_stream>>> retired_;
+    unsigned generation_ = 0;  // of the socket: what an older one hears is dropped
+    net::steady_timer timer_, again_;
     beast::flat_buffer buffer_;
     GAME &game_;
     const std::string &keys_;
     std::size_t typed_;
-    bool typing_ = true, writing_ = false;
+    std::string token_;
+    bool typing_ = true, writing_ = false, connected_ = false;
     CLOCK::time_point next_;
     std::chrono::nanoseconds period_{};
     std::vector<std::pair<std::shared_ptr<std::string>, bool>> out_;
@@ -486,6 +553,7 @@ int main(int argc, char **argv) {
     const HALL_AT play_hall = hall_at(play_url), watch_hall = hall_at(watch_url);
     const bool two_halls = play_url != watch_url;
     signal(SIGPIPE, SIG_IGN);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     const std::size_t watchers = players * watchers_a_game;
     rlimit limit{};
@@ -636,7 +704,8 @@ int main(int argc, char **argv) {
     // The figures, taken before the ends.
     std::vector<double> latencies, acknowledged;
     std::uint64_t unmatched = 0;
-    std::size_t sent_in_window = 0, player_troubles = 0, watcher_troubles = 0;
+    std::size_t sent_in_window = 0, player_troubles = 0, watcher_troubles = 0, resumes = 0;
+    std::string why_resumed;
     on_thread(watch_io, [&] {
         for (auto &watcher : watcher_of) {
             latencies.insert(latencies.end(), watcher->latencies_.begin(), watcher->latencies_.end());
@@ -649,6 +718,8 @@ int main(int argc, char **argv) {
             acknowledged.insert(acknowledged.end(), player->acknowledged_.begin(),
                                 player->acknowledged_.end());
             player_troubles += player->failed_;
+            resumes += player->resumed_;
+            if (why_resumed.empty()) why_resumed = player->why_resumed_;
         }
     });
     for (auto &game : games)
@@ -672,14 +743,16 @@ int main(int argc, char **argv) {
                                [](const auto &watcher) { return watcher->ended_ || watcher->failed_; });
         },
         std::chrono::seconds(30));
-    std::size_t records = 0, watcher_ends = 0;
+    std::size_t records = 0, watcher_ends = 0, ends_again = 0;
     std::string a_record;
     on_thread(play_io, [&] {
-        for (auto &player : player_of)
+        for (auto &player : player_of) {
+            ends_again += player->ends_again_;
             if (player->ended_) {
                 ++records;
                 a_record = player->record_;
             }
+        }
     });
     on_thread(watch_io, [&] {
         for (auto &watcher : watcher_of) watcher_ends += watcher->ended_;
@@ -741,6 +814,8 @@ int main(int argc, char **argv) {
             static_cast<double>(resident_after - resident_before) / static_cast<double>(watchers));
     std::printf("Ends: %zu of %zu records to the players, %zu of %zu watchers told\n", records, players,
                 watcher_ends, watchers);
+    if (ends_again)
+        std::printf("Ends asked again after the hall could not keep the run then: %zu\n", ends_again);
     if (!a_record.empty()) std::printf("A record: %s\n", a_record.c_str());
     if (unmatched)
         std::printf("%llu keys came that no player sent\n", static_cast<unsigned long long>(unmatched));
