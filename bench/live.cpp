@@ -1,8 +1,8 @@
 // The live games' benchmark: not a test, run by hand against real halls (bench/live.sh starts
 // them; see doc/performance.md).
 //
-//   live --play URL [--watch URL] [--play-pid PID] [--watch-pid PID] [--players N]
-//        [--watchers N] [--keys-a-second N] [--warm-up S] [--seconds S]
+//   live --play URL [--watch URL] [--play-pid PID] [--watch-pid PID] [--db-pid PID]
+//        [--players N] [--watchers N] [--keys-a-second N] [--warm-up S] [--seconds S]
 //
 // Players (100) each play a live game on the players' hall, one key a message, 5 keys a second,
 // the keys a real game reads: the web page's long stored game (generated tour 244 of the fuzz
@@ -12,8 +12,8 @@
 // the player's send to each watcher's receipt. After the warm-up the measured seconds begin:
 // - a key's time to every watcher, median and 95th percentile (keys sent in the measured
 //   seconds), and to the player's acknowledgement ({"keys": N});
-// - each hall's processor time (/proc/PID/stat, user and system) and the machine's, over the
-//   measured seconds;
+// - each hall's processor time (/proc/PID/stat, user and system), a PostgreSQL server's (its
+//   processes' all), this program's and the machine's, over the measured seconds;
 // - the watchers' hall's memory a watcher: its resident memory with the watchers minus before
 //   they came, over their number;
 // - the bytes a watcher gets a minute: the messages' payload, the WebSocket frames (the TCP
@@ -472,6 +472,15 @@ double processor_seconds(long pid) {
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// The processor time of a process and all its children (a database server's processes).
+double family_seconds(long pid) {
+    double seconds = processor_seconds(pid);
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    long child = 0;
+    while (children >> child) seconds += family_seconds(child);
+    return seconds;
+}
+
 // A process's resident memory in KiB, from /proc/PID/status.
 long resident_kib(long pid) {
     std::ifstream file("/proc/" + std::to_string(pid) + "/status");
@@ -503,7 +512,7 @@ double own_seconds() {
 
 struct SNAPSHOT {
     long long at = 0;
-    double play_hall = 0, watch_hall = 0, own = 0;
+    double play_hall = 0, watch_hall = 0, database = 0, own = 0;
     std::pair<double, double> machine;
     std::uint64_t payload = 0, tcp_bytes = 0, segments_in = 0, segments_out = 0;
     std::size_t tcp_known = 0;
@@ -512,14 +521,14 @@ struct SNAPSHOT {
 void usage() {
     std::fprintf(
         stderr,
-        "Usage: live --play URL [--watch URL] [--play-pid PID] [--watch-pid PID]\n"
+        "Usage: live --play URL [--watch URL] [--play-pid PID] [--watch-pid PID] [--db-pid PID]\n"
         "            [--players N] [--watchers N] [--keys-a-second N] [--warm-up S] [--seconds S]\n");
 }
 }  // namespace
 
 int main(int argc, char **argv) {
     std::string play_url, watch_url;
-    long play_pid = 0, watch_pid = 0;
+    long play_pid = 0, watch_pid = 0, db_pid = 0;
     std::size_t players = 100, watchers_a_game = 10;
     double rate = 5, warm_up = 10, seconds = 60;
     for (int i = 1; i < argc; ++i) {
@@ -534,6 +543,8 @@ int main(int argc, char **argv) {
             play_pid = std::stol(value);
         else if (option == "--watch-pid")
             watch_pid = std::stol(value);
+        else if (option == "--db-pid")
+            db_pid = std::stol(value);
         else if (option == "--players")
             players = std::stoul(value);
         else if (option == "--watchers")
@@ -688,6 +699,7 @@ int main(int argc, char **argv) {
         shot.at = now_ns();
         shot.play_hall = play_pid ? processor_seconds(play_pid) : 0;
         shot.watch_hall = two_halls && watch_pid ? processor_seconds(watch_pid) : 0;
+        shot.database = db_pid ? family_seconds(db_pid) : 0;
         shot.own = own_seconds();
         shot.machine = machine_ticks();
         return shot;
@@ -804,6 +816,11 @@ int main(int argc, char **argv) {
     if (two_halls && watch_pid)
         std::printf("The watchers' hall's processor time: %.2f s in %.1f s (%.1f%% of one core)\n",
                     to.watch_hall - from.watch_hall, wall, 100 * (to.watch_hall - from.watch_hall) / wall);
+    if (db_pid)
+        std::printf(
+            "The database server's processor time (process %ld and its children): %.2f s (%.1f%% of one "
+            "core)\n",
+            db_pid, to.database - from.database, 100 * (to.database - from.database) / wall);
     std::printf("This benchmark's own: %.2f s; the whole machine's busy: %.2f s of %.2f s (%ld cores)\n",
                 to.own - from.own, machine_busy, machine_all, sysconf(_SC_NPROCESSORS_ONLN));
     if (watch_pid)

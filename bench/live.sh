@@ -51,8 +51,12 @@ stop_halls() {
 }
 trap 'stop_halls; rm -rf "$folder"' EXIT INT TERM
 
+database_pid=""
 if [ "$postgres" = yes ]; then
     db="postgresql://${PGUSER}@${PGHOST:-127.0.0.1}:${PGPORT}/${PGDATABASE:-postgres}"
+    # The server's first process, for its processor time.
+    data=$(psql -Atc "SHOW data_directory" 2>/dev/null || true)
+    if [ -n "$data" ] && [ -r "$data/postmaster.pid" ]; then database_pid="--db-pid $(head -n 1 "$data/postmaster.pid")"; fi
 else
     db="sqlite:$folder/hall.db"
 fi
@@ -83,11 +87,11 @@ if [ "$two" = yes ]; then
     start_hall watchers
     echo "Players' hall: $play_url (pid $play_pid); watchers' hall: $url (pid $pid); $db"
     status=0
-    "$live_program" --play "$play_url" --play-pid "$play_pid" --watch "$url" --watch-pid "$pid" "$@" || status=$?
+    "$live_program" --play "$play_url" --play-pid "$play_pid" --watch "$url" --watch-pid "$pid" $database_pid "$@" || status=$?
 else
     echo "One hall: $play_url (pid $play_pid); ${db%%:*}"
     status=0
-    "$live_program" --play "$play_url" --play-pid "$play_pid" "$@" || status=$?
+    "$live_program" --play "$play_url" --play-pid "$play_pid" $database_pid "$@" || status=$?
 fi
 stop_halls
 if [ "$status" -ne 0 ]; then
