@@ -352,25 +352,24 @@ class PLAYER : public std::enable_shared_from_this<PLAYER> {
 // A watcher: matches every key it gets to its send by the game and the key's place.
 class WATCHER : public std::enable_shared_from_this<WATCHER> {
   public:
-    WATCHER(net::io_context &io, GAME &game) : ws_(io), game_(game) {}
+    WATCHER(net::io_context &io, GAME &game) : io_(io), again_(io), game_(game) {}
 
     void start(const std::string &local, const HALL_AT &hall) {
-        open_socket(ws_, local, hall, "/api/live/" + game_.id + "/watch",
-                    [self = shared_from_this()](beast::error_code ec) {
-                        if (ec) return self->fail("connect: " + ec.message());
-                        self->read_next();
-                    });
+        local_ = local;
+        hall_ = hall;
+        connect();
     }
 
     // The bytes so far: the messages' payload, and the kernel's counts of the socket.
     void count(std::uint64_t &payload, TCP_COUNTS &tcp, bool &tcp_known) {
         payload = payload_;
-        tcp_known = tcp_counts(beast::get_lowest_layer(ws_).socket().native_handle(), tcp);
+        tcp_known = tcp_counts(beast::get_lowest_layer(*ws_).socket().native_handle(), tcp);
     }
 
     void close() {
         beast::error_code ec;
-        beast::get_lowest_layer(ws_).socket().close(ec);
+        again_.cancel(ec);
+        beast::get_lowest_layer(*ws_).socket().close(ec);
     }
 
     bool joined_ = false, failed_ = false, ended_ = false;
@@ -386,17 +385,37 @@ class WATCHER : public std::enable_shared_from_this<WATCHER> {
         trouble_ = what;
     }
 
+    // Another hall may learn of a game a moment after its player began it: a watcher told there
+    // is no such game asks again, every half second for 10 seconds.
+    void connect() {
+        if (ws_) retired_.push_back(std::move(ws_));
+        ws_ = std::make_unique<websocket::stream<beast::tcp_stream>>(io_);
+        buffer_.clear();
+        open_socket(*ws_, local_, hall_, "/api/live/" + game_.id + "/watch",
+                    [self = shared_from_this()](beast::error_code ec) {
+                        if (ec) return self->fail("connect: " + ec.message());
+                        self->read_next();
+                    });
+    }
+
     void read_next() {
-        ws_.async_read(buffer_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+        ws_->async_read(buffer_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
             if (ec) {
                 if (self->ended_) return;
-                return self->fail("closed: " + closed_as(self->ws_, ec));
+                if (ec == websocket::error::closed && self->ws_->reason().code == 4404 && !self->joined_ &&
+                    ++self->tries_ < 20) {
+                    self->again_.expires_after(std::chrono::milliseconds(500));
+                    return self->again_.async_wait([self](beast::error_code error) {
+                        if (!error) self->connect();
+                    });
+                }
+                return self->fail("closed: " + closed_as(*self->ws_, ec));
             }
             const long long now = now_ns();
             std::string data = beast::buffers_to_string(self->buffer_.data());
             self->buffer_.clear();
             self->payload_ += data.size();
-            if (self->ws_.got_text())
+            if (self->ws_->got_text())
                 self->heard_text(data);
             else
                 self->heard_keys(data, now);
@@ -429,9 +448,15 @@ class WATCHER : public std::enable_shared_from_this<WATCHER> {
         }
     }
 
-    websocket::stream<beast::tcp_stream> ws_;
+    net::io_context &io_;
+    std::string local_;
+    HALL_AT hall_;
+    std::unique_ptr<websocket::stream<beast::tcp_stream>> ws_;
+    std::vector<std::unique_ptr<websocket::stream<beast::tcp_stream>>> retired_;
+    net::steady_timer again_;
     beast::flat_buffer buffer_;
     GAME &game_;
+    int tries_ = 0;
 };
 
 // Runs `job` on the io_context's thread and waits for it.

@@ -56,7 +56,7 @@ if [ "$postgres" = yes ]; then
     db="postgresql://${PGUSER}@${PGHOST:-127.0.0.1}:${PGPORT}/${PGDATABASE:-postgres}"
     # The server's first process, for its processor time.
     data=$(psql -Atc "SHOW data_directory" 2>/dev/null || true)
-    if [ -n "$data" ] && [ -r "$data/postmaster.pid" ]; then database_pid="--db-pid $(head -n 1 "$data/postmaster.pid")"; fi
+    if [ -n "$data" ] && [ -r "$data/postmaster.pid" ]; then database_pid=$(head -n 1 "$data/postmaster.pid"); fi
 else
     db="sqlite:$folder/hall.db"
 fi
@@ -64,6 +64,7 @@ fi
 # Starts a hall on the database; sets `url` and `pid` once it listens.
 start_hall() {
     log=$folder/hall-$1.log
+    : >"$log"
     "$hall_program" --listen 127.0.0.1:0 --db "$db" --connections 2000 2>"$log" &
     pid=$!
     pids="$pids $pid"
@@ -80,6 +81,7 @@ start_hall() {
     url=$(grep -o "http://127.0.0.1:[0-9]*" "$log" | head -n 1)
 }
 
+[ -z "$database_pid" ] || set -- --db-pid "$database_pid" "$@"
 start_hall players
 play_url=$url
 play_pid=$pid
@@ -87,15 +89,15 @@ if [ "$two" = yes ]; then
     start_hall watchers
     echo "Players' hall: $play_url (pid $play_pid); watchers' hall: $url (pid $pid); $db"
     status=0
-    "$live_program" --play "$play_url" --play-pid "$play_pid" --watch "$url" --watch-pid "$pid" $database_pid "$@" || status=$?
+    "$live_program" --play "$play_url" --play-pid "$play_pid" --watch "$url" --watch-pid "$pid" "$@" || status=$?
 else
     echo "One hall: $play_url (pid $play_pid); ${db%%:*}"
     status=0
-    "$live_program" --play "$play_url" --play-pid "$play_pid" $database_pid "$@" || status=$?
+    "$live_program" --play "$play_url" --play-pid "$play_pid" "$@" || status=$?
 fi
 stop_halls
 if [ "$status" -ne 0 ]; then
-    echo "bench/live.sh: the benchmark failed ($status); the halls' logs:" >&2
-    tail -n 20 "$folder"/hall-*.log >&2
+    echo "bench/live.sh: the benchmark failed ($status); the halls' logs, requests aside:" >&2
+    grep -hv '^[0-9-]*T[0-9:]*Z ' "$folder"/hall-*.log | tail -n 20 >&2
 fi
 exit "$status"
