@@ -14,9 +14,10 @@
 //                       --regressions DIR [--engine firefox|webkit] [--chromium PATH]
 //                       [--firefox PATH] [--webkit-driver PATH] [--minibrowser PATH]
 //
-// The player is the game's page typed on a key at a time, each key once the game waits for it,
-// with a socket of the test's own in that page (livePlayer below) that sends the hall the keys
-// the game read. Every wait is for a condition, with a generous limit; nothing sleeps.
+// The player is the game's page in Chromium typed on a key at a time, each key once the game
+// waits for it, playing the game live on the hall itself (livePlayer below); where the test needs
+// batches of its own choosing, a socket of the test's own in that page sends them instead. Every
+// wait is for a condition, with a generous limit; nothing sleeps.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -36,74 +37,99 @@ const GAME = fs.readFileSync(path.join(opt.regressions, 'tier-then-every-scroll.
 const BATCHES = 8;
 const VIEWPORT = { width: 1280, height: 800 };
 
-// The player, behind this one function: the game's page in Chromium (`context`), typed on, and a
-// socket opened in it with the browser's own WebSocket that starts a live game on the hall and
-// sends it each key the game read. Answers {page, id, start(), type(keys), resume(), end()}.
-async function livePlayer(context, origin, problemsOf, viewport) {
+// The player: the game's page in Chromium (`context`), typed on a key at a time, each once the
+// game waits for it. By default the page itself plays the game live on the hall, as a player's
+// does. With `{ socket: true }` its "Let others watch" is off and the test's own socket, opened in
+// the page with the browser's WebSocket, sends the hall the keys the game read in the batches the
+// test chooses. Answers {page, id, start(keys), press(keys), allRead(), send(upTo), type(keys),
+// resume(), end()}.
+async function livePlayer(context, origin, problemsOf, viewport, { socket = false } = {}) {
     const page = await openPage(context, `${origin}/?pauses=0`, problemsOf, { viewport });
-    await page.evaluate(() => {
-        const p = { socket: null, said: [], closed: null, sent: 0, id: null, token: null };
-        // Opens the socket and sends `first`; resolves to the hall's answer to it.
-        p.open = (first) =>
-            new Promise((resolve, reject) => {
-                const s = new WebSocket(`ws://${window.location.host}/api/live/play`);
-                p.socket = s;
-                p.said = [];
-                p.closed = null;
-                s.addEventListener('open', () => s.send(JSON.stringify(first)));
-                s.addEventListener('message', (e) => {
-                    const said = JSON.parse(e.data);
-                    p.said.push(said);
-                    if (typeof said.token === 'string') {
-                        p.id = said.id;
-                        p.token = said.token;
-                        p.sent = said.keys;
-                        resolve(said);
-                    }
+    if (socket) {
+        // The switch shows once the page has found its hall.
+        await waitInPage(page, () => document.querySelector('label.let-watch input') !== null, 30, 'the switch "Let others watch"');
+        await page.evaluate(() => {
+            const box = document.querySelector('label.let-watch input');
+            if (box.checked) box.click();
+        });
+        await page.evaluate(() => {
+            const p = { socket: null, said: [], closed: null, sent: 0, id: null, token: null };
+            // Opens the socket and sends `first`; resolves to the hall's answer to it.
+            p.open = (first) =>
+                new Promise((resolve, reject) => {
+                    const s = new WebSocket(`ws://${window.location.host}/api/live/play`);
+                    p.socket = s;
+                    p.said = [];
+                    p.closed = null;
+                    s.addEventListener('open', () => s.send(JSON.stringify(first)));
+                    s.addEventListener('message', (e) => {
+                        const said = JSON.parse(e.data);
+                        p.said.push(said);
+                        if (typeof said.token === 'string') {
+                            p.id = said.id;
+                            p.token = said.token;
+                            p.sent = said.keys;
+                            resolve(said);
+                        }
+                    });
+                    s.addEventListener('close', (e) => {
+                        p.closed = `${e.code}: ${e.reason}`;
+                        reject(new Error(`the hall closed the player's socket: ${p.closed}`));
+                    });
                 });
-                s.addEventListener('close', (e) => {
-                    p.closed = `${e.code}: ${e.reason}`;
-                    reject(new Error(`the hall closed the player's socket: ${p.closed}`));
-                });
-            });
-        p.committed = () => Math.max(-1, ...p.said.filter((m) => Number.isInteger(m.keys) && !m.token).map((m) => m.keys));
-        p.record = () => p.said.find((m) => m.record || m.error);
-        window.testPlayer = p;
-    });
+            p.committed = () => Math.max(-1, ...p.said.filter((m) => Number.isInteger(m.keys) && !m.token).map((m) => m.keys));
+            p.record = () => p.said.find((m) => m.record || m.error);
+            window.testPlayer = p;
+        });
+    }
     // The run on the page as a link's text, once the page has made the link of all its keys.
     const linkText = async () => {
         await waitInPage(page, () => window.marrowdeep.link !== null, 30, 'the link of the game on the page');
         return page.evaluate(() => window.marrowdeep.link.slice(window.marrowdeep.link.indexOf('#run=') + 5));
     };
     let typed = '';
-    // Types `keys` on the page, each once the game waits for it.
-    const press = async (keys) => {
+    // Types `keys` on the page, each once the game waits for it; `eachKey(n)` is awaited after
+    // each key the game has read with every key before it, `n` the keys typed.
+    const press = async (keys, eachKey = null) => {
         await page.bringToFront();
         for (const key of keys) {
             await page.keyboard.press(key === '\n' ? 'Enter' : key);
             await waitInPage(page, settled, 60, `the player's game after a key`);
+            typed += key;
+            if (eachKey && (await player.allRead())) await eachKey(typed.length);
         }
-        typed += keys;
     };
+    // The page's own stream, live on the hall (or ending there) with its first `n` keys on the
+    // hall's disk.
+    const liveWith = (n) => ['live', 'ending', 'ended'].includes(window.marrowdeep.live?.state) && window.marrowdeep.live.keysAcknowledged >= n;
     const player = {
         page,
         id: null,
-        // Starts the live game once the game has read `keys`, the first of them (a hall takes no
-        // game of no keys yet).
+        // Starts the live game once the game has read `keys`. The page goes live once the game's
+        // seed is settled (its way of fighting asked), so `keys` reach that question; the test's
+        // socket starts wherever it is told.
         async start(keys) {
             if (typed.length < keys.length) await press(keys.slice(typed.length));
+            if (!socket) {
+                await waitInPage(page, liveWith, 30, 'the page live on the hall', keys.length).catch(async (e) => {
+                    throw new Error(`${e.message}: ${JSON.stringify(await page.evaluate(() => [window.marrowdeep.live, window.marrowdeep.rows().filter((r) => r.trim())]))}`);
+                });
+                player.id = await page.evaluate(() => window.marrowdeep.live.id);
+                return;
+            }
             const text = await linkText();
             const answer = await page.evaluate((run) => window.testPlayer.open({ run }), text);
             assert.equal(answer.keys, keys.length, `the hall holds ${answer.keys} keys of a new game of ${keys.length}`);
             player.id = answer.id;
         },
         // Types `keys`, each once the game waits for it (or the key before is still in its line).
-        press: (keys) => press(keys),
+        press,
         // Whether the game has read every key typed.
         allRead: () => page.evaluate((n) => JSON.parse(localStorage.getItem('marrowdeep.game'))?.keys.length === n, typed.length),
-        // Sends the keys typed up to `upTo` that the hall does not have, and waits until the hall
-        // has them on its disk.
+        // The keys typed up to `upTo` on the hall's disk: the page's own stream sends each as the
+        // game reads it; the test's socket sends those the hall does not have in one batch.
         async send(upTo = typed.length) {
+            if (!socket) return waitInPage(page, liveWith, 30, `the hall's answer for ${upTo} keys`, upTo);
             const from = await page.evaluate(() => window.testPlayer.sent);
             await page.evaluate((rest) => window.testPlayer.socket.send(Uint8Array.from(rest, (c) => c.charCodeAt(0))), typed.slice(from, upTo));
             await page.evaluate((n) => (window.testPlayer.sent = n), upTo);
@@ -114,16 +140,27 @@ async function livePlayer(context, origin, problemsOf, viewport) {
             await press(keys);
             await player.send();
         },
-        // The game resumed on a new socket with its token: the whole run sent, the keys the hall
-        // does not hold after it.
+        // The game resumed on a new socket with its token, the hall holding every key typed: the
+        // page's own stream does it by itself once the hall is back.
         async resume() {
+            if (!socket) {
+                await waitInPage(page, liveWith, 60, 'the page live again on the hall', typed.length);
+                assert.equal(await page.evaluate(() => window.marrowdeep.live.id), player.id, 'the resumed game is another');
+                return;
+            }
             const text = await linkText();
             const answer = await page.evaluate((run) => window.testPlayer.open({ run, token: window.testPlayer.token }), text);
             assert.equal(answer.id, player.id, 'the resumed game is another');
             assert.equal(answer.keys, typed.length, `the hall holds ${answer.keys} of the ${typed.length} keys answered`);
         },
-        // Ends the game; resolves to the hall's record of it.
+        // The game's end, once its keys are typed; resolves to the hall's record of it. The page
+        // sends the end itself when its game ends.
         async end() {
+            if (!socket) {
+                await waitInPage(page, () => window.marrowdeep.live?.run, 60, "the hall's record on the page");
+                const run = await page.evaluate(() => window.marrowdeep.live.run);
+                return (await fetch(`${origin}/api/runs/${run}`)).json();
+            }
             await page.evaluate(() => window.testPlayer.socket.send(JSON.stringify({ end: true })));
             await waitInPage(page, () => window.testPlayer.record() !== undefined, 60, "the hall's record");
             const answer = await page.evaluate(() => window.testPlayer.record());
@@ -220,16 +257,27 @@ describe(`the watch page, watched in ${engine}`, () => {
                         // once it ends).
                         const whole = linuxBytes(GAME);
                         const cuts = [0];
+                        // Once watched, after every key the game has read, the watcher has it
+                        // played and shows what the player shows.
+                        let eachKey = null;
                         const nextCut = async (from) => {
                             let end = Math.min(GAME.length, Math.round(GAME.length * (cuts.length / BATCHES)));
-                            await player.press(GAME.slice(from, end));
-                            while (end < GAME.length && !(await player.allRead())) await player.press(GAME[end++]);
+                            await player.press(GAME.slice(from, end), eachKey);
+                            while (end < GAME.length && !(await player.allRead())) await player.press(GAME[end++], eachKey);
                             cuts.push(end);
                             return end;
                         };
                         await player.start(GAME.slice(0, await nextCut(0)));
                         await watcher.goto(`${hall.origin}/watch.html?id=${player.id}&pauses=0`);
                         assert.equal(await watcher.evaluate(() => window.marrowdeep.watching), player.id);
+                        eachKey = async (n) => {
+                            if (n === GAME.length) return; // the end is held below, with the page's end word
+                            await watcher.waitFor(caughtUp, 60, `the watcher after key ${n}`, n);
+                            const seen = await watcher.evaluate(shownBy);
+                            const mine = await player.page.evaluate(shownBy);
+                            sameBytes(seen.transcript, mine.transcript, `the watcher after key ${n}`);
+                            sameRows(seen.rows, mine.rows, `the watcher's screen after key ${n}`, "the player's");
+                        };
                         let second = null;
                         for (let b = 1; ; ++b) {
                             if (b > 1) await player.send(await nextCut(cuts.at(-1)));
@@ -321,7 +369,7 @@ describe(`the watch page, watched in ${engine}`, () => {
                         const [before, atLast, all] = [sleeps(keys.length - 2), sleeps(keys.length - 1), sleeps(keys.length)];
                         assert.ok(atLast > before && all > atLast, `the keys' pauses are ${before}, ${atLast}, ${all}`);
 
-                        const player = await livePlayer(context, hall.origin, problemsOf, VIEWPORT);
+                        const player = await livePlayer(context, hall.origin, problemsOf, VIEWPORT, { socket: true });
                         await player.start(start);
                         // A watcher in view, with pauses, and one in a tab behind the player's.
                         await watcher.goto(`${hall.origin}/watch.html?id=${player.id}`);
@@ -363,8 +411,8 @@ describe(`the watch page, watched in ${engine}`, () => {
             const context = await chromium.browser.createBrowserContext();
             try {
                 const player = await livePlayer(context, hall.origin, problemsOf, VIEWPORT);
-                await player.start('<b>list</b>\n');
-                await player.type('n\n7\n1\n');
+                await player.start('<b>list</b>\nn\n7\n');
+                await player.type('1\n');
                 const list = await openPage(context, `${hall.origin}/watch.html`, problemsOf, {
                     ready: () => document.querySelector('#live-games tbody tr') !== null,
                     what: 'the list of live games',
@@ -409,14 +457,14 @@ describe(`the watch page, watched in ${engine}`, () => {
             try {
                 const day = await (await fetch(`${hall.origin}/api/daily`)).json();
                 const player = await livePlayer(context, hall.origin, problemsOf, VIEWPORT);
-                await player.start('daily\n');
+                await player.start(`daily\nn\n${day.seed}\n`);
                 const watcher = await openPage(context, `${hall.origin}/watch.html?id=${player.id}&pauses=0`, problemsOf, {
                     viewport: VIEWPORT,
                     ready: () => window.marrowdeep?.keys === 0 && window.marrowdeep.settled,
                     what: 'the watcher of the day',
                 });
                 const keys = `daily\nn\n${day.seed}\n1\n`;
-                await player.type(keys.slice('daily\n'.length));
+                await player.type('1\n');
                 // The hall holds them and has sent the watcher none.
                 const game = (await listed(hall.origin)).find((g) => g.id === player.id);
                 assert.equal(game?.delayed, 300, `the day's game is listed as ${JSON.stringify(game)}`);

@@ -11,9 +11,10 @@ const CLEAR = new TextEncoder().encode('\x1b[H\x1b[2J\x1b[3J'); // what clear wr
 // `transcript` keeps what the game wrote (terminal/transcript.js); `pausesTake` whether a pause
 // waits its seconds. The rest is for the page's record of the game: `clock()` answers the game's
 // clock read, in whole seconds; `read(bytes)` hears every byte the game reads, as it reads it;
+// `waits()` hears each time the game waits for a key none has typed yet;
 // `started(text)` hears the game's version; `pauseTime(seconds)` may say how long a pause lasts, in
 // ms, or null for no time at all, or undefined to leave it to `pausesTake`.
-export function newGame({ compiled, screen, transcript, pausesTake, clock, read, started, pauseTime }) {
+export function newGame({ compiled, screen, transcript, pausesTake, clock, read, waits, started, pauseTime }) {
     const g = {
         alive: true,
         ended: false,
@@ -54,7 +55,9 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
     function ask(size, resolve) {
         g.waiting = { size, resolve };
         answer();
-        if (g.reading && g.onWait) g.onWait();
+        if (!g.reading) return;
+        if (waits) waits();
+        if (g.onWait) g.onWait();
     }
 
     // Gives the game bytes it may read, as the line discipline or a replay hands them over.

@@ -117,6 +117,11 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, focus }
                 s.link.refresh();
                 if (s.replay && kind !== 'resume') panel.showReplay(s.replay);
             },
+            // The game waits for a key with its question on the screen: a live stream waiting
+            // for the game's seed to settle may go now.
+            waits() {
+                if (s === session && s.recording && player) player.grew(s.recorded);
+            },
             started(text) {
                 version = text;
                 if (kind !== 'resume') s.record.version = text;
