@@ -14,13 +14,18 @@
 // At the end of its input it leaves the same way. Whatever the hall closes the socket with is
 // printed as "closed CODE SENTENCE", and the player ends with status 1. Every wait for the hall
 // has a bound (30 seconds): past it the player prints "timeout" and ends with status 1.
+#include <poll.h>
+#include <unistd.h>
+
 #include <utility>
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -43,6 +48,9 @@ constexpr std::size_t most_message = 4096;
     std::exit(1);
 }
 
+// The player's socket. A read is always waiting on it, also while the player waits for its next
+// order, so that the hall's pings are answered and the hall keeps the player however slowly the
+// orders come; the messages read wait in order for read().
 class PLAYER {
   public:
     PLAYER(const std::string &host, const std::string &port) : ws_(io_) {
@@ -50,44 +58,103 @@ class PLAYER {
         beast::get_lowest_layer(ws_).expires_after(bound);
         beast::get_lowest_layer(ws_).connect(resolver.resolve(host, port));
         ws_.handshake(host + ":" + port, "/api/live/play");
+        beast::get_lowest_layer(ws_).expires_never();
+        read_next();
     }
-    void text(const std::string &data) {
-        ws_.text(true);
-        ws_.write(net::buffer(data));
-    }
-    void binary(const std::string &data) {
-        ws_.binary(true);
-        ws_.write(net::buffer(data));
-    }
+    void text(const std::string &data) { write(data, true); }
+    void binary(const std::string &data) { write(data, false); }
     // The next text message; anything else ends the player.
     JSON read() {
-        beast::flat_buffer buffer;
-        bool done = false;
-        beast::error_code error;
-        ws_.async_read(buffer, [&](beast::error_code ec, std::size_t) {
-            done = true;
-            error = ec;
-        });
-        io_.restart();
-        io_.run_for(bound);
-        if (!done) give_up("timeout");
-        if (error == websocket::error::closed)
-            give_up("closed " + std::to_string(ws_.reason().code) + " " +
-                    std::string(ws_.reason().reason.c_str()));
-        if (error) give_up("closed 0 " + error.message());
-        const JSON message = JSON::parse(beast::buffers_to_string(buffer.data()), nullptr, false);
-        if (!ws_.got_text() || message.is_discarded())
-            give_up("closed 0 the hall sent what a player does not read");
+        const auto until = std::chrono::steady_clock::now() + bound;
+        while (heard_.empty() && !ended_ && std::chrono::steady_clock::now() < until)
+            io_.run_one_for(std::chrono::milliseconds(100));
+        if (heard_.empty() && ended_) give_up(end_);
+        if (heard_.empty()) give_up("timeout");
+        JSON message = std::move(heard_.front());
+        heard_.pop_front();
         return message;
+    }
+    // The next order, a line of standard input, read as it comes while the hall is answered (its
+    // pings, its messages kept for read()); false at the end of the input.
+    bool next_order(std::string &order) {
+        for (;;) {
+            if (const std::size_t end = input_.find('\n'); end != std::string::npos) {
+                order = input_.substr(0, end);
+                input_.erase(0, end + 1);
+                return true;
+            }
+            if (input_ended_) return false;
+            struct pollfd wanted {
+                0, POLLIN, 0
+            };
+            if (poll(&wanted, 1, 50) > 0) {
+                char part[4096];
+                const ssize_t n = ::read(0, part, sizeof part);
+                if (n > 0)
+                    input_.append(part, static_cast<std::size_t>(n));
+                else if (n == 0 || errno != EINTR)
+                    input_ended_ = true;
+                continue;
+            }
+            io_.poll();
+            io_.restart();
+            if (ended_) give_up(end_);
+        }
     }
     void leave() {
         beast::error_code ec;
-        ws_.close(websocket::close_code::going_away, ec);
+        ws_.next_layer().socket().shutdown(net::ip::tcp::socket::shutdown_both, ec);
     }
 
   private:
+    void read_next() {
+        ws_.async_read(buffer_, [this](beast::error_code ec, std::size_t) {
+            if (ec == websocket::error::closed) {
+                end_ = "closed " + std::to_string(ws_.reason().code) + " " +
+                       std::string(ws_.reason().reason.c_str());
+                ended_ = true;
+                return;
+            }
+            if (ec) {
+                end_ = "closed 0 " + ec.message();
+                ended_ = true;
+                return;
+            }
+            JSON message = JSON::parse(beast::buffers_to_string(buffer_.data()), nullptr, false);
+            buffer_.consume(buffer_.size());
+            if (!ws_.got_text() || message.is_discarded()) {
+                end_ = "closed 0 the hall sent what a player does not read";
+                ended_ = true;
+                return;
+            }
+            heard_.push_back(std::move(message));
+            read_next();
+        });
+    }
+    void write(const std::string &data, bool text) {
+        bool done = false;
+        beast::error_code error;
+        ws_.text(text);
+        ws_.async_write(net::buffer(data), [&](beast::error_code ec, std::size_t) {
+            done = true;
+            error = ec;
+        });
+        const auto until = std::chrono::steady_clock::now() + bound;
+        while (!done && std::chrono::steady_clock::now() < until)
+            io_.run_one_for(std::chrono::milliseconds(100));
+        io_.restart();
+        if (!done) give_up("timeout");
+        if (error) give_up(ended_ ? end_ : "closed 0 " + error.message());
+    }
+
     net::io_context io_;
     websocket::stream<beast::tcp_stream> ws_;
+    beast::flat_buffer buffer_;
+    std::deque<JSON> heard_;
+    std::string input_;
+    bool input_ended_ = false;
+    bool ended_ = false;
+    std::string end_;
 };
 }  // namespace
 
@@ -124,7 +191,7 @@ int main(int argc, char **argv) {
     std::cout << "id " << started["id"].get<std::string>() << std::endl;
 
     std::string order;
-    while (std::getline(std::cin, order)) {
+    while (player.next_order(order)) {
         if (order == "end") {
             player.text(R"({"end": true})");
             std::cout << "answer " << player.read().dump() << std::endl;

@@ -239,6 +239,10 @@ TEST_F(WatchTest, FollowsAGameFromTheStartAndFromHalfWayToTheLinuxProgramsScreen
         watch_command("ws://127.0.0.1:" + std::to_string(hall->port()) + "/api/live/" + id + "/watch"))));
     ASSERT_TRUE(watched_by(hall->port(), 2));
     player.play_to(end, 25);
+    // And one that joins after the last key: its whole screen comes from catching up.
+    TmuxPane last;
+    ASSERT_TRUE(last.start(in_pane(watch_command(origin + "/watch.html?id=" + id))));
+    ASSERT_TRUE(watched_by(hall->port(), 3));
 
     // The Linux program, fed the same keys at once (the screen at the cut is drawn after its
     // clear from keys all read before it).
@@ -259,7 +263,7 @@ TEST_F(WatchTest, FollowsAGameFromTheStartAndFromHalfWayToTheLinuxProgramsScreen
             return still && now.find(map_legend) != std::string::npos;
         },
         bound));
-    for (TmuxPane *watcher : {&early, &late}) {
+    for (TmuxPane *watcher : {&early, &late, &last}) {
         EXPECT_TRUE(
             watcher->wait_until([&](const std::string &) { return watcher->screen(true) == want; }, bound))
             << "the watcher shows\n"
@@ -270,7 +274,7 @@ TEST_F(WatchTest, FollowsAGameFromTheStartAndFromHalfWayToTheLinuxProgramsScreen
     // The end: the record's line, and the watchers leave by themselves.
     const std::string answer = player.order("end");
     EXPECT_NE(answer.find("\"record\""), std::string::npos) << answer;
-    for (TmuxPane *watcher : {&early, &late}) {
+    for (TmuxPane *watcher : {&early, &late, &last}) {
         EXPECT_TRUE(watcher->wait_for("[exit 0]", bound)) << watcher->screen();
         EXPECT_NE(watcher->seen().find("The game is over: the game stopped unfinished, at level "),
                   std::string::npos)
@@ -278,7 +282,7 @@ TEST_F(WatchTest, FollowsAGameFromTheStartAndFromHalfWayToTheLinuxProgramsScreen
     }
 }
 
-TEST_F(WatchTest, QCtrlCAndTheHallGoneEachGiveTheTerminalBack) {
+TEST_F(WatchTest, ListsTheHallsGamesAndQCtrlCAndTheHallGoneEachGiveTheTerminalBack) {
     const std::string keys = saved_game("refresh-until-death.bin");
     const std::size_t end = cut_at_map(keys, 20);
     ASSERT_GT(end, 0u);
@@ -286,8 +290,8 @@ TEST_F(WatchTest, QCtrlCAndTheHallGoneEachGiveTheTerminalBack) {
     PLAYER player(hall->port(), keys_file(keys), end);
     const std::string started = player.line();
     ASSERT_EQ(started.rfind("id ", 0), 0u) << started;
-    const std::string link =
-        "http://127.0.0.1:" + std::to_string(hall->port()) + "/watch.html?id=" + started.substr(3);
+    const std::string origin = "http://127.0.0.1:" + std::to_string(hall->port());
+    const std::string link = origin + "/watch.html?id=" + started.substr(3);
 
     struct WATCHER {
         TmuxPane pane;
@@ -303,8 +307,26 @@ TEST_F(WatchTest, QCtrlCAndTheHallGoneEachGiveTheTerminalBack) {
         ASSERT_TRUE(watcher->pane.start("env -i PATH=/usr/bin:/bin TERM=screen PS1='$ ' dash -i"));
         watcher->pane.type("stty -g > " + shell_quote(watcher->modes + ".before"));
         watcher->pane.press("Enter");
-        watcher->pane.type(marked(watch_command(link)));
-        watcher->pane.press("Enter");
+        if (i < 2) {
+            watcher->pane.type(marked(watch_command(link)));
+            watcher->pane.press("Enter");
+        } else {
+            // The last one by the hall's list of live games, choosing the one game there.
+            watcher->pane.type(marked(watch_command(origin)));
+            watcher->pane.press("Enter");
+            ASSERT_TRUE(watcher->pane.wait_for("Which game? (a number, q to leave)", bound))
+                << watcher->pane.screen();
+            EXPECT_NE(watcher->pane.seen().find("  1. QZRV  seed 57818  keys " + std::to_string(end) +
+                                                "  watchers 2  since 2026-12-08T14:05:09Z\n"),
+                      std::string::npos)
+                << watcher->pane.seen();
+            watcher->pane.type("7");
+            watcher->pane.press("Enter");
+            ASSERT_TRUE(watcher->pane.wait_for("There is no game 7 in the list.", bound))
+                << watcher->pane.screen();
+            watcher->pane.type("1");
+            watcher->pane.press("Enter");
+        }
         // Caught up: the map, and the terminal's mode the watcher's own (no echo, keys as typed).
         ASSERT_TRUE(watcher->pane.wait_for(map_legend, bound)) << watcher->pane.screen();
         watcher->before = read_text_file(watcher->modes + ".before");
