@@ -118,6 +118,11 @@ void draw_caught_up() {
 // Leaves: the screen drawn, the sentence on a line of its own (to standard error for a
 // failure), the terminal given back.
 [[noreturn]] void leave(int status, const std::string &sentence) {
+    if (!watching->started) {
+        // Nothing of the game was shown: the sentence alone, as the program's other refusals.
+        write_all(STDERR_FILENO, "marrowdeep-watch: " + sentence + "\n");
+        std::_Exit(status);
+    }
     draw_caught_up();
     std::fflush(host.out);
     if (!sentence.empty()) write_all(status == 0 ? STDOUT_FILENO : STDERR_FILENO, "\n" + sentence + "\n");
@@ -200,7 +205,11 @@ void heard(HALL_EVENT &event) {
             leave(1, "The hall sent a message a watcher does not know.");
         }
         case HALL_EVENT::CLOSED:
-            if (!w.started) leave(1, "The hall has no such game: " + visible_text(event.data));
+            if (!w.started && event.code == 4404)
+                leave(1, "The hall has no such game: " + visible_text(event.data));
+            if (!w.started)
+                leave(1, "The hall closed the game (" + std::to_string(event.code) +
+                             "): " + visible_text(event.data));
             w.gone = true;
             w.trouble = event.code == 1001 ? "The hall is stopping; watch again once it is back."
                                            : "The hall closed the game (" + std::to_string(event.code) +

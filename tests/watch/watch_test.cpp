@@ -293,6 +293,12 @@ TEST_F(WatchTest, ListsTheHallsGamesAndQCtrlCAndTheHallGoneEachGiveTheTerminalBa
     ASSERT_EQ(started.rfind("id ", 0), 0u) << started;
     const std::string origin = "http://127.0.0.1:" + std::to_string(hall->port());
     const std::string link = origin + "/watch.html?id=" + started.substr(3);
+    // A link of no live game: the hall's sentence, and status 1.
+    std::string refused;
+    EXPECT_EQ(
+        run_command({MARROWDEEP_WATCH_PROGRAM, origin + "/watch.html?id=0123456789abcdef01234567"}, &refused),
+        1);
+    EXPECT_EQ(refused, "marrowdeep-watch: The hall has no such game: No live game has that id.\n");
 
     struct WATCHER {
         TmuxPane pane;
