@@ -3,12 +3,12 @@
 # and control fields, the Debian changelog's newest entry, lintian's verdict, the manual page,
 # what the packaged program says its version is, what the Windows zip and the web zip hold, and
 # that the web page's font has all the characters the page shows; then the same of the hall's
-# Debian package, with its service and the page it serves.
-#   check_packages.sh DEB ZIP WEBZIP PAGE VERSION [HALLDEB HALLPAGE]
-# PAGE and HALLPAGE are the manual pages the build made; VERSION is the project's, as the build
-# has it.
+# Debian package, with its service and the page it serves, and of the watcher's.
+#   check_packages.sh DEB ZIP WEBZIP PAGE VERSION [HALLDEB HALLPAGE [WATCHDEB WATCHPAGE]]
+# PAGE, HALLPAGE and WATCHPAGE are the manual pages the build made; VERSION is the project's, as
+# the build has it.
 set -u
-deb=$1 zip=$2 web=$3 page=$4 version=$5 hall=${6:-} hall_page=${7:-}
+deb=$1 zip=$2 web=$3 page=$4 version=$5 hall=${6:-} hall_page=${7:-} watch=${8:-} watch_page=${9:-}
 failed=0
 fail() {
     echo "FAIL: $*"
@@ -206,6 +206,57 @@ if [ -n "$hall" ]; then
     if ! systemd-analyze security --offline=yes --threshold=20 "$scratch/marrowdeep-hall.service" >"$scratch/security" 2>&1; then
         fail "the service is exposed: $(tail -n 1 "$scratch/security")"
     fi
+fi
+
+# The watcher's package: the program beside the game, its manual page and the game's documents.
+if [ -n "$watch" ]; then
+    expected_watch='drwxr-xr-x root/root ./usr/
+drwxr-xr-x root/root ./usr/games/
+-rwxr-xr-x root/root ./usr/games/marrowdeep-watch
+drwxr-xr-x root/root ./usr/share/
+drwxr-xr-x root/root ./usr/share/doc/
+drwxr-xr-x root/root ./usr/share/doc/marrowdeep-watch/
+-rw-r--r-- root/root ./usr/share/doc/marrowdeep-watch/changelog.Debian.gz
+-rw-r--r-- root/root ./usr/share/doc/marrowdeep-watch/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/marrowdeep-watch/copyright
+drwxr-xr-x root/root ./usr/share/lintian/
+drwxr-xr-x root/root ./usr/share/lintian/overrides/
+-rw-r--r-- root/root ./usr/share/lintian/overrides/marrowdeep-watch
+drwxr-xr-x root/root ./usr/share/man/
+drwxr-xr-x root/root ./usr/share/man/man6/
+-rw-r--r-- root/root ./usr/share/man/man6/marrowdeep-watch.6.gz'
+    same "the watcher package's files" "$expected_watch" \
+        "$(dpkg-deb --contents "$watch" | awk '{print $1, $2, $6}' | sort -k3)"
+
+    watch_field() { dpkg-deb --field "$watch" "$1"; }
+    same "the watcher's Package" marrowdeep-watch "$(watch_field Package)"
+    same "the watcher's Source" marrowdeep "$(watch_field Source)"
+    same "the watcher's Section" games "$(watch_field Section)"
+    same "the watcher's Version" "$version-1" "$(watch_field Version)"
+    same "the watcher's Architecture" amd64 "$(watch_field Architecture)"
+    same "the watcher's Maintainer" "The Marrowdeep team <team@marrowdeep.example>" "$(watch_field Maintainer)"
+    [ "$(watch_field Description | wc -l)" -ge 3 ] || fail "the watcher's description has no longer part"
+    # Depends comes from dpkg-shlibdeps: the C library and zlib (the run links), no more; the C++
+    # library is linked in, as in the game.
+    same "the watcher's Depends" "libc6
+zlib1g" "$(watch_field Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | sort)"
+    if ! lintian --allow-root --fail-on error,warning "$watch"; then
+        fail "lintian reports errors or warnings for the watcher's package"
+    fi
+
+    same "groff's warnings on the watcher's page" "" "$(groff -man -ww -z "$watch_page" 2>&1)"
+    same "man's warnings on the watcher's page" "" "$(man --warnings -l "$watch_page" 2>&1 >/dev/null)"
+    mkdir "$scratch/watch"
+    dpkg-deb --extract "$watch" "$scratch/watch"
+    zcat "$scratch/watch/usr/share/man/man6/marrowdeep-watch.6.gz" | cmp -s - "$watch_page" ||
+        fail "the watcher's packaged manual page differs"
+    cmp -s "$scratch/watch/usr/share/doc/marrowdeep-watch/changelog.Debian.gz" \
+        "$scratch/usr/share/doc/marrowdeep/changelog.Debian.gz" || fail "the watcher's Debian changelog differs"
+    printf 'marrowdeep-watch %s\n' "$version" >"$scratch/expected-watch-version"
+    "$scratch/watch/usr/games/marrowdeep-watch" --version >"$scratch/watch-version" 2>&1 ||
+        fail "marrowdeep-watch --version fails"
+    cmp -s "$scratch/expected-watch-version" "$scratch/watch-version" ||
+        fail "marrowdeep-watch --version prints '$(cat "$scratch/watch-version")'"
 fi
 
 [ $failed -eq 0 ] && echo "the packages are as they should be"
