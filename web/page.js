@@ -13,6 +13,7 @@ import { afterLoad } from './after-load.js';
 import { compiled } from './game/compile.js';
 import { newGame } from './game/session.js';
 import { openHall } from './hall/controls.js';
+import { livePlayer } from './live/live-player.js';
 import './install.js';
 import { openRuns } from './runs/runs.js';
 import { layout as makeLayout } from './terminal/layout.js';
@@ -143,5 +144,7 @@ document.addEventListener('DOMContentLoaded', () => {
             type: (text) => view.input(text),
             state: () => ({ games, reading: game !== null && game.reading, text: transcript.text }),
         });
+        // The game being played is also played live on the hall.
+        if (hall) hall.live = livePlayer({ runs, sayRecord: hall.sayRecord, offer: hall.offer });
     });
 });

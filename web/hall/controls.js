@@ -2,11 +2,10 @@
 // the hall" on each run of the list and when a game ends, the hall's record of a run sent,
 // "Today's seed", which answers a new game's seed questions with the day's seed as the player
 // would type them, and "Send a keys file", which sends a file of keys (runs/keys-file.js) as a run.
-// The game being played is also played live on the hall (live/live-player.js), and a game played
-// live goes to the hall at its end without "Send to the hall".
+// A game played live (the page ties live/live-player.js to these controls) goes to the hall at its
+// end without "Send to the hall".
 
 import { textOf } from '../bytes.js';
-import { livePlayer } from '../live/live-player.js';
 import { runOfFile } from '../runs/keys-file.js';
 import { ENDINGS, MOST_NAME_BYTES, NAME_TOO_LONG, nameBytes } from '../runs/run-facts.js';
 import { encodeRun } from '../runs/run-link.js';
@@ -152,9 +151,10 @@ export async function openHall({ runs, type, state }) {
     );
     runs.addRunAction('Send to the hall', sendListed);
     const offer = (run, sentence) => runs.say(sentence, runs.button('Send to the hall', () => sendListed(run)));
-    const live = livePlayer({ runs, sayRecord: (record) => sayRecord(record, false), offer });
     runs.ended = (run, streamed) => {
         if (!streamed) offer(run, 'The run is in the list of runs.');
     };
-    return { version: hallVersion, live };
+    // `sayRecord(record)` says the hall's record of a run that went to it; `offer(run, sentence)`
+    // says the sentence with "Send to the hall" for the run.
+    return { version: hallVersion, sayRecord: (record) => sayRecord(record, false), offer };
 }
