@@ -391,8 +391,7 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
   public:
     LIVE_PLAYER(std::shared_ptr<LIVE_STATE> live, beast::tcp_stream stream, REQUEST request,
                 std::shared_ptr<void> keep)
-        : LIVE_SOCKET_SESSION(std::move(live), std::move(stream), std::move(request), std::move(keep)),
-          commit_timer_(ws_.get_executor()) {}
+        : LIVE_SOCKET_SESSION(std::move(live), std::move(stream), std::move(request), std::move(keep)) {}
 
   protected:
     std::size_t read_limit() const override { return game_ || started_ ? MOST_LIVE_MESSAGE : MOST_BODY; }
@@ -420,8 +419,6 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
     }
 
     void ended() override {
-        beast::error_code ec;
-        commit_timer_.cancel(ec);
         if (!game_) return;
         std::lock_guard lock(live_->mutex);
         if (game_->player.lock().get() == this || game_->player.expired()) {
@@ -559,14 +556,9 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
         const long long at = static_cast<long long>(held_);
         held_ += data.size();
         pending_.push_back(LIVE_BATCH{at, std::move(data), live_->hall.now_ms()});
-        // The keys of a moment are committed together: one transaction for all of them.
-        if (committing_ || timer_set_) return;
-        timer_set_ = true;
-        commit_timer_.expires_after(std::chrono::milliseconds(100));
-        commit_timer_.async_wait([self = self()](beast::error_code ec) {
-            self->timer_set_ = false;
-            if (!ec) self->commit();
-        });
+        // Keys are committed as they come; those that come while a commit is under way wait for
+        // it, and go together in the next: one transaction for all of them.
+        if (!committing_) commit();
     }
 
     // Commits the keys waiting, then answers how many are committed; at the end, keeps the run.
@@ -598,7 +590,7 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
                           want_seed(self->live_, game);
                       }
                       self->send_here(JSON{{"keys", committed}});
-                      if (!self->pending_.empty() && !self->timer_set_)
+                      if (!self->pending_.empty())
                           self->commit();
                       else if (self->pending_.empty() && self->end_asked_)
                           self->finish_game();
@@ -656,11 +648,10 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
             then("The hall is busy; resume the game in a moment.", LIVE_DATABASE_DOWN);
     }
 
-    net::steady_timer commit_timer_;
     std::shared_ptr<LIVE_GAME> game_;
     std::vector<LIVE_BATCH> pending_;
     std::size_t held_ = 0;  // the keys committed and waiting
-    bool started_ = false, committing_ = false, timer_set_ = false, end_asked_ = false, ending_ = false;
+    bool started_ = false, committing_ = false, end_asked_ = false, ending_ = false;
     double allowance_ = MOST_KEYS_AT_ONCE;
     steady::time_point filled_{};
 };
