@@ -436,3 +436,51 @@ TEST_F(PostgresTest, APlayerOnOneHallWatchedOnAnother) {
     }
     EXPECT_EQ(live_listing(second->port(), "{\"games\":[]}"), "{\"games\":[]}");
 }
+
+TEST_F(PostgresTest, AWatcherOnAnotherHallThroughADatabaseRestart) {
+    auto first = start_hall();
+    auto second = start_hall();
+    auto player = std::make_unique<SOCKET>(first->port(), "/api/live/play");
+    STARTED game = begin_game(*player, "hero\nn\n42\n1\n");
+    std::string keys = "hero\nn\n42\n1\n";
+    live_listing(second->port(), "\"keys\":12");
+    SOCKET watcher(second->port(), "/api/live/" + game.id + "/watch");
+    player->binary("d");
+    keys += "d";
+    EXPECT_EQ(player->read_text(), "{\"keys\":13}");
+
+    // The database restarts: the other hall's connection that listens is lost, and comes back.
+    ASSERT_TRUE(stop_database());
+    ASSERT_TRUE(second->wait_for_error("lost the connection that hears other halls' live games"));
+    ASSERT_TRUE(start_database());
+    // The keys committed once it is back, before or after the other hall listens again, reach
+    // the watcher each once. (The player's socket may have been closed on the way: it resumes.)
+    for (const std::string step : {"a", "d", "a", "q"}) {
+        player->binary(step);
+        std::string said = player->read_text();
+        if (said != "{\"keys\":" + std::to_string(keys.size() + 1) + "}") {
+            player = std::make_unique<SOCKET>(first->port(), "/api/live/play");
+            player->text(resume_message(keys + step, game.token));
+            said = player->read_text();
+            const std::string prefix =
+                "{\"id\":\"" + game.id + "\",\"token\":\"" + game.token + "\",\"keys\":";
+            ASSERT_TRUE(said == prefix + std::to_string(keys.size()) + "}" ||
+                        said == prefix + std::to_string(keys.size() + 1) + "}")
+                << said;
+            if (said == prefix + std::to_string(keys.size()) + "}") {
+                player->binary(step);
+                EXPECT_EQ(player->read_text(), "{\"keys\":" + std::to_string(keys.size() + 1) + "}");
+            }
+        }
+        keys += step;
+    }
+    EXPECT_TRUE(second->wait_for_error("listening for other halls' live games again"));
+    player->text("{\"end\": true}");
+    const std::string record = player->read_text();
+    ASSERT_EQ(record.rfind("{\"record\":", 0), 0u) << record;
+
+    WATCHED watched = watch_to_the_end(watcher);
+    EXPECT_EQ(watched.keys, keys);
+    EXPECT_EQ(watched.end, "{\"end\":" + record.substr(10));
+    EXPECT_EQ(watched.close, "1000: The game has ended.");
+}
