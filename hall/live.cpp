@@ -262,9 +262,13 @@ class LIVE_SOCKET_SESSION : public std::enable_shared_from_this<LIVE_SOCKET_SESS
     void read_next() {
         if (finished_) return;
         std::size_t limit = read_limit();
-        ws_.async_read_some(
-            buffer_, limit + 1 - std::min(buffer_.size(), limit),
-            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->on_read(ec); });
+        // Into room made here: the library's own guess of a read's size (its dynamic buffer's
+        // overload) asserts on, or asks for nothing after, some frames a client may send.
+        ws_.async_read_some(buffer_.prepare(limit + 1 - std::min(buffer_.size(), limit)),
+                            [self = shared_from_this()](beast::error_code ec, std::size_t read) {
+                                self->buffer_.commit(read);
+                                self->on_read(ec);
+                            });
     }
 
     bool closing() const { return closing_ || finished_; }
