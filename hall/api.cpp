@@ -114,6 +114,10 @@ ANSWER error_answer(int status, const std::string &sentence) {
     return json_answer(status, JSON{{"error", sentence}});
 }
 
+std::string record_text(const KEPT_RUN &run) {
+    return record_json(run).dump(-1, ' ', false, JSON::error_handler_t::replace);
+}
+
 ANSWER busy_answer() {
     ANSWER answer = error_answer(503, "The hall is busy; try again in a moment.");
     answer.headers.emplace_back("Retry-After", "1");

@@ -71,6 +71,9 @@ ANSWER keep_submission(HALL &hall, const SUBMISSION &submission);
 // The answer of a hall too busy to take a request now.
 ANSWER busy_answer();
 
+// A kept run's record as the hall's answers give it (`{"id", "name", ...}`), its text.
+std::string record_text(const KEPT_RUN &run);
+
 // An error as every answer of the hall gives one: the status and {"error": sentence}.
 ANSWER error_answer(int status, const std::string &sentence);
 

@@ -13,8 +13,11 @@
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
 #include <vector>
 
+#include "hall/live_notices.h"
 #include "hall/names.h"
 #include "hall/run_link.h"
 #include "hall/server.h"
@@ -41,12 +44,14 @@ struct LIVE_GAME {
     bool starting = true;      // its first keys not committed yet: neither listed nor watched
     bool ended = false;        // neither listed nor resumed: the watchers get the rest, then the end
     bool end_sent = false;
-    std::string end_message;  // {"end": record}, or {"stopped": true} when the player left
+    bool ending_here = false;  // its run is being kept by this hall
+    std::string end_message;   // {"end": record}, or {"stopped": true} when the player left
     bool seed_known = false, seed_proving = false, clock = false;
     long long seed = 0;
-    std::weak_ptr<LIVE_PLAYER> player;
+    std::weak_ptr<LIVE_PLAYER> player;  // when it is played in this hall
     std::vector<std::weak_ptr<LIVE_WATCHER>> watchers;
-    steady::time_point gone_since = steady::now();  // when its player left
+    // When its player left, or (played in another hall) when that hall last spoke of it.
+    steady::time_point gone_since = steady::now();
 };
 
 struct LIVE_STATE : std::enable_shared_from_this<LIVE_STATE> {
@@ -64,6 +69,9 @@ struct LIVE_STATE : std::enable_shared_from_this<LIVE_STATE> {
     std::map<std::string, std::size_t> sockets_of;  // open sockets of each address
     std::vector<std::weak_ptr<LIVE_SOCKET_SESSION>> sockets;
     std::atomic<bool> stopping{false};  // set with the sockets' lock held
+    // This hall's mark on its notices to the others sharing its database, so it passes over
+    // its own.
+    std::string tag;
     net::strand<net::io_context::executor_type> ticking;
     net::steady_timer tick;
 
@@ -73,6 +81,9 @@ struct LIVE_STATE : std::enable_shared_from_this<LIVE_STATE> {
     std::chrono::milliseconds tick_every() const {
         return std::min(std::chrono::milliseconds(1000), settings.io_timeout);
     }
+    // How often a hall tells the others that its players are still there: four times before
+    // they would count a player gone.
+    std::chrono::milliseconds beat_every() const { return gone_after() / 4; }
 };
 
 namespace {
@@ -97,6 +108,16 @@ std::string digest_of(const std::string &token) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char *>(token.data()), token.size(), digest);
     return hex_of(digest, sizeof digest);
+}
+
+// A notice of a game to the other halls on the database: "TAG ID KEYS KIND", and for an end the
+// id of the run kept ("-" for none). KIND is k (keys committed, or the game begun), h (its player
+// is still here), e (it ended: the run's record goes to the watchers) or s (it stopped).
+std::string notice_of(const LIVE_STATE &live, const std::string &id, std::size_t keys, char kind,
+                      const std::string &run = "") {
+    std::string notice = live.tag + " " + id + " " + std::to_string(keys) + " " + kind;
+    if (kind == 'e' || kind == 's') notice += " " + (run.empty() ? std::string("-") : run);
+    return notice;
 }
 
 std::shared_ptr<const std::string> shared_text(const JSON &json) {
@@ -241,9 +262,13 @@ class LIVE_SOCKET_SESSION : public std::enable_shared_from_this<LIVE_SOCKET_SESS
     void read_next() {
         if (finished_) return;
         std::size_t limit = read_limit();
-        ws_.async_read_some(
-            buffer_, limit + 1 - std::min(buffer_.size(), limit),
-            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->on_read(ec); });
+        // Into room made here: the library's own guess of a read's size (its dynamic buffer's
+        // overload) asserts on, or asks for nothing after, some frames a client may send.
+        ws_.async_read_some(buffer_.prepare(limit + 1 - std::min(buffer_.size(), limit)),
+                            [self = shared_from_this()](beast::error_code ec, std::size_t read) {
+                                self->buffer_.commit(read);
+                                self->on_read(ec);
+                            });
     }
 
     bool closing() const { return closing_ || finished_; }
@@ -340,7 +365,7 @@ class LIVE_WATCHER : public LIVE_SOCKET_SESSION {
           id_(std::move(id)) {}
 
   protected:
-    std::size_t most_queued() const override { return MOST_WATCHER_BEHIND; }
+    std::size_t most_queued() const override { return live_->settings.most_behind; }
 
     void opened() override {
         {
@@ -507,7 +532,8 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
         };
         store_job(
             [live = live_, row = game->row, keys = run.keys, sent] {
-                live->hall.store->live_start(row, LIVE_BATCH{0, keys, sent});
+                live->hall.store->live_start(row, LIVE_BATCH{0, keys, sent},
+                                             notice_of(*live, row.id, keys.size(), 'k'));
             },
             started);
     }
@@ -572,7 +598,9 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
         auto batches = std::make_shared<std::vector<LIVE_BATCH>>(std::move(pending_));
         pending_.clear();
         auto game = game_;
-        store_job([live = live_, id = game->row.id, batches] { live->hall.store->live_append(id, *batches); },
+        const std::size_t after = held_;
+        store_job([live = live_, id = game->row.id, batches,
+                   after] { live->hall.store->live_append(id, *batches, notice_of(*live, id, after, 'k')); },
                   [self = self(), game, batches](std::string trouble, unsigned short code) {
                       self->committing_ = false;
                       if (!trouble.empty()) return self->close(code, trouble);
@@ -580,6 +608,8 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
                       {
                           std::lock_guard lock(self->live_->mutex);
                           for (LIVE_BATCH &batch : *batches) {
+                              // Read from the tables already when the hall heard of them first.
+                              if (static_cast<std::size_t>(batch.at) != game->keys.size()) continue;
                               game->batches.emplace_back(game->keys.size(), batch.sent);
                               game->keys += batch.keys;
                               game->row.last = batch.sent;
@@ -691,10 +721,25 @@ void keep_run(const std::shared_ptr<LIVE_STATE> &live, const std::shared_ptr<LIV
         live->network.get_executor());
     auto submission = std::make_shared<SUBMISSION>();
     // The end: the run kept, then the live game forgotten, and its watchers told.
+    {
+        std::lock_guard lock(live->mutex);
+        game->ending_here = true;
+    }
     auto finished = [live, game, done, guard](ANSWER answer) {
         if (answer.status < 500) {
+            const bool kept = answer.status == 200 || answer.status == 201;
+            std::string notice;
+            {
+                std::lock_guard lock(live->mutex);
+                JSON body = kept ? JSON::parse(answer.body, nullptr, false) : JSON();
+                const std::string run = body.is_object() && body.contains("id") && body["id"].is_string()
+                                            ? body["id"].get<std::string>()
+                                            : "";
+                notice =
+                    notice_of(*live, game->row.id, game->keys.size(), kept && !game->ended ? 'e' : 's', run);
+            }
             guarded_step("to end a live game", [&]() -> std::optional<ANSWER> {
-                live->hall.store->live_end(game->row.id);
+                live->hall.store->live_end(game->row.id, notice);
                 return std::nullopt;
             });
             std::lock_guard lock(live->mutex);
@@ -805,10 +850,157 @@ void tick(const std::shared_ptr<LIVE_STATE> &live) {
         if (!ec) tick(live);
     });
 }
+
+// The halls that share a PostgreSQL database hear each other's notices: each reads the games
+// played in the others, and their keys, from the tables, and relays them to its own watchers.
+
+// Brings a game up to date from the tables: its row when the hall does not hold it yet (`row`,
+// or read), then the keys after those held, given to the watchers. A player of it in this hall
+// is closed when another hall has gone on with the game. Mutex not held.
+void catch_up(const std::shared_ptr<LIVE_STATE> &live, const std::string &id, const LIVE_GAME_ROW *row) {
+    bool held = false;
+    std::size_t have = 0;
+    {
+        std::lock_guard lock(live->mutex);
+        auto found = live->games.find(id);
+        if (found != live->games.end()) {
+            if (found->second->ended || found->second->starting) return;
+            held = true;
+            have = found->second->keys.size();
+        }
+    }
+    std::optional<LIVE_GAME_ROW> read;
+    if (!held && !row) {
+        for (LIVE_GAME_ROW &game : live->hall.store->live_games())
+            if (game.id == id) read = std::move(game);
+        if (!read) return;  // ended already
+        row = &*read;
+    }
+    std::vector<LIVE_BATCH> batches = live->hall.store->live_keys(id, static_cast<long long>(have));
+    std::lock_guard lock(live->mutex);
+    auto found = live->games.find(id);
+    if (found == live->games.end()) {
+        if (held) return;  // it ended meanwhile
+        auto game = std::make_shared<LIVE_GAME>();
+        game->row = *row;
+        game->row.keys = 0;
+        game->starting = false;
+        found = live->games.emplace(id, std::move(game)).first;
+    }
+    std::shared_ptr<LIVE_GAME> game = found->second;
+    if (game->ended || game->starting) return;
+    const std::size_t before = game->keys.size();
+    for (LIVE_BATCH &batch : batches) {
+        if (static_cast<std::size_t>(batch.at) != game->keys.size()) continue;
+        game->batches.emplace_back(game->keys.size(), batch.sent);
+        game->keys += batch.keys;
+        game->row.last = batch.sent;
+    }
+    game->row.keys = static_cast<long long>(game->keys.size());
+    game->gone_since = steady::now();  // its player was heard of
+    if (game->keys.size() > before)
+        if (auto player = game->player.lock()) {
+            game->player.reset();
+            player->close_from_anywhere(LIVE_RESUMED_ELSEWHERE, "This game was resumed on another page.",
+                                        true);
+        }
+    release(*live, *game);
+    want_seed(live, game);
+}
+
+// A game ended in another hall: its watchers here get the keys they lack (from the run kept,
+// whose link holds them all) and its end. Mutex not held.
+void ended_elsewhere(const std::shared_ptr<LIVE_STATE> &live, const std::string &id, bool record,
+                     const std::string &run) {
+    {
+        std::lock_guard lock(live->mutex);
+        auto found = live->games.find(id);
+        if (found == live->games.end() || found->second->ended) return;
+    }
+    KEPT_RUN kept;
+    const bool found_run = run != "-" && live->hall.store->find(run, kept);
+    RUN_READING reading = found_run ? read_run_link(kept.link) : RUN_READING{};
+    std::lock_guard lock(live->mutex);
+    auto found = live->games.find(id);
+    if (found == live->games.end() || found->second->ended) return;
+    std::shared_ptr<LIVE_GAME> game = found->second;
+    if (reading.ok && reading.run.keys.size() > game->keys.size() &&
+        reading.run.keys.compare(0, game->keys.size(), game->keys) == 0) {
+        game->batches.emplace_back(game->keys.size(), live->hall.now_ms());
+        game->keys = reading.run.keys;
+        game->row.keys = static_cast<long long>(game->keys.size());
+    }
+    game->end_message =
+        (record && found_run ? JSON{{"end", JSON::parse(record_text(kept))}} : JSON{{"stopped", true}})
+            .dump(-1, ' ', false, JSON::error_handler_t::replace);
+    game->ended = true;
+    if (auto player = game->player.lock()) {
+        game->player.reset();
+        player->close_from_anywhere(LIVE_RESUMED_ELSEWHERE, "This game was resumed on another page.", true);
+    }
+    release(*live, *game);
+}
+
+// A notice from another hall.
+void heard(const std::shared_ptr<LIVE_STATE> &live, const std::string &notice) {
+    std::istringstream words(notice);
+    std::string tag, id, run;
+    std::size_t keys = 0;
+    char kind = 0;
+    if (!(words >> tag >> id >> keys >> kind) || tag == live->tag || live->stopping) return;
+    if (kind == 'h') {
+        std::lock_guard lock(live->mutex);
+        auto found = live->games.find(id);
+        if (found != live->games.end()) {
+            found->second->gone_since = steady::now();
+            return;
+        }
+    }
+    if (kind == 'k' || kind == 'h') return catch_up(live, id, nullptr);
+    if ((kind == 'e' || kind == 's') && words >> run) ended_elsewhere(live, id, kind == 'e', run);
+}
+
+// Once the hall listens (again): every game in the tables read, and the keys held back while it
+// did not listen given; a game that left the tables meanwhile ended elsewhere, its end unknown
+// here: its watchers are told it stopped.
+void read_again(const std::shared_ptr<LIVE_STATE> &live) {
+    std::set<std::string> listed;
+    for (const LIVE_GAME_ROW &row : live->hall.store->live_games()) {
+        listed.insert(row.id);
+        {
+            std::lock_guard lock(live->mutex);
+            auto found = live->games.find(row.id);
+            if (found != live->games.end() && !found->second->player.expired()) continue;  // played here
+        }
+        catch_up(live, row.id, &row);
+    }
+    std::lock_guard lock(live->mutex);
+    std::vector<std::shared_ptr<LIVE_GAME>> gone;
+    for (const auto &[id, game] : live->games)
+        if (!listed.count(id) && !game->starting && !game->ended && !game->ending_here &&
+            game->player.expired())
+            gone.push_back(game);
+    for (const auto &game : gone) {
+        game->ended = true;
+        game->end_message = R"({"stopped":true})";
+        release(*live, *game);
+    }
+}
+
+// The games played in this hall now, for the others.
+std::vector<std::string> beat(const std::shared_ptr<LIVE_STATE> &live) {
+    std::vector<std::string> notices;
+    std::lock_guard lock(live->mutex);
+    for (const auto &[id, game] : live->games)
+        if (!game->starting && !game->ended && !game->player.expired())
+            notices.push_back(notice_of(*live, id, game->keys.size(), 'h'));
+    return notices;
+}
 }  // namespace
 
 LIVE::LIVE(HALL &hall, net::io_context &network, LIVE_SETTINGS settings)
     : state_(std::make_shared<LIVE_STATE>(hall, network, std::move(settings))) {
+    state_->tag = random_hex(8);
     for (LIVE_GAME_ROW &row : hall.store->live_games()) {
         auto game = std::make_shared<LIVE_GAME>();
         for (LIVE_BATCH &batch : hall.store->live_keys(row.id)) {
@@ -823,14 +1015,26 @@ LIVE::LIVE(HALL &hall, net::io_context &network, LIVE_SETTINGS settings)
         state_->games[game->row.id] = std::move(game);
     }
     net::post(state_->ticking, [live = state_] { tick(live); });
+    // Other halls on the same database: their games are heard of, and read from the tables.
+    if (std::string uri = hall.store->notices_uri(); !uri.empty())
+        notices_ = std::make_unique<LIVE_NOTICES>(
+            uri,
+            LIVE_NOTICE_HANDLERS{[live = state_] { read_again(live); },
+                                 [live = state_](const std::string &notice) { heard(live, notice); },
+                                 [live = state_] { return beat(live); }},
+            state_->beat_every());
 }
 
-LIVE::~LIVE() { stop(); }
+LIVE::~LIVE() {
+    stop();
+    notices_.reset();
+}
 
 void LIVE::stop() {
     std::vector<std::shared_ptr<LIVE_SOCKET_SESSION>> open;
     {
         std::lock_guard lock(state_->sockets_mutex);
+        if (notices_) notices_->stop();
         if (state_->stopping.exchange(true)) return;
         for (const auto &weak : state_->sockets)
             if (auto socket = weak.lock()) open.push_back(socket);
@@ -846,6 +1050,12 @@ void LIVE::stop() {
 void LIVE::take(LIVE_SOCKET kind, beast::tcp_stream stream, http::request<http::string_body> upgrade,
                 const REQUEST &request, const std::string &parameter, std::shared_ptr<void> keep) {
     std::shared_ptr<LIVE_SOCKET_SESSION> session;
+    if (kind == LIVE_SOCKET::watch) {
+        // The system's buffer for a watcher's socket is kept small, so one that stops reading
+        // holds little more than its limit: the bytes queued here, then closed.
+        beast::error_code ec;
+        stream.socket().set_option(net::socket_base::send_buffer_size(WATCHER_SEND_BUFFER), ec);
+    }
     if (kind == LIVE_SOCKET::play)
         session = std::make_shared<LIVE_PLAYER>(state_, std::move(stream), request, std::move(keep));
     else

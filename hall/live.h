@@ -5,7 +5,8 @@
 //
 // The games live in this process (their watchers are its sockets), and their keys in the
 // database, so a hall started again after a crash has every key it acknowledged, and a player who
-// comes back with the game's token goes on from there.
+// comes back with the game's token goes on from there. Halls that share a PostgreSQL database
+// hear of each other's games (hall/live_notices.h) and relay them to their own watchers.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
@@ -24,6 +25,7 @@ inline constexpr std::size_t MOST_LIVE_MESSAGE = 4096;           // every messag
 inline constexpr std::size_t MOST_LIVE_GAMES_AN_ADDRESS = 4;     // played at once
 inline constexpr std::size_t MOST_LIVE_SOCKETS_AN_ADDRESS = 32;  // players and watchers
 inline constexpr std::size_t MOST_WATCHER_BEHIND = 256 * 1024;   // bytes not yet sent to a watcher
+inline constexpr int WATCHER_SEND_BUFFER = 16 * 1024;            // the system's, for a watcher's socket
 // Faster than anyone types: more than 200 keys a second, held for 10 seconds.
 inline constexpr long long MOST_KEYS_A_SECOND = 200;
 inline constexpr long long MOST_KEYS_AT_ONCE = 2000;
@@ -53,11 +55,13 @@ enum LIVE_CLOSE : unsigned short {
 // before its network ends.
 struct LIVE_SETTINGS {
     std::chrono::milliseconds io_timeout{15000};
+    std::size_t most_behind = MOST_WATCHER_BEHIND;  // a watcher's limit
     // Runs the job on a thread of the queue; false when the queue is full.
     std::function<bool(QUEUE, std::function<void()>)> post;
 };
 
 struct LIVE_STATE;
+class LIVE_NOTICES;
 
 class LIVE {
   public:
@@ -81,6 +85,7 @@ class LIVE {
 
   private:
     std::shared_ptr<LIVE_STATE> state_;
+    std::unique_ptr<LIVE_NOTICES> notices_;  // with other halls on the database: their notices
 };
 
 // GET /api/live: the games played now, the newest first; none in a hall with no server.

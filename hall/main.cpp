@@ -51,6 +51,8 @@ const char *const help =
     "\n"
     "For tests only, in the environment:\n"
     "  MARROWDEEP_HALL_TEST_TIMEOUTS=MS    each read and write's deadline (15000)\n"
+    "  MARROWDEEP_HALL_TEST_WATCHER_BEHIND=BYTES  how far a live game's watcher may\n"
+    "                      fall behind before it is closed (262144)\n"
     "  MARROWDEEP_HALL_TEST_CLOCK=SECONDS  the hall's clock, held at that second\n"
     "  MARROWDEEP_HALL_TEST_CLOCK_FILE=PATH  the hall's clock, the second PATH holds,\n"
     "                      read again each time (a test moves it by writing the file)\n";
@@ -166,6 +168,10 @@ int main(int argc, char **argv) {
     if (const char *timeouts = std::getenv("MARROWDEEP_HALL_TEST_TIMEOUTS")) {
         long long ms = 0;
         if (whole(timeouts, ms) && ms > 0) settings.io_timeout = std::chrono::milliseconds(ms);
+    }
+    if (const char *behind = std::getenv("MARROWDEEP_HALL_TEST_WATCHER_BEHIND")) {
+        long long bytes = 0;
+        if (whole(behind, bytes) && bytes > 0) settings.most_watcher_behind = static_cast<std::size_t>(bytes);
     }
     if (const char *clock = std::getenv("MARROWDEEP_HALL_TEST_CLOCK")) {
         long long seconds = 0;

@@ -593,16 +593,19 @@ int serve(HALL &hall, const SERVER_SETTINGS &settings,
     listening(where + ":" + std::to_string(bound.port()));
 
     try {
-        server.live = std::make_unique<LIVE>(
-            hall, server.network,
-            LIVE_SETTINGS{settings.io_timeout, [&server](QUEUE queue, std::function<void()> job) {
-                              switch (queue) {
-                                  case QUEUE::network: job(); return true;
-                                  case QUEUE::store: return server.stores.try_post(std::move(job));
-                                  case QUEUE::proof: return server.proofs.try_post(std::move(job));
-                              }
-                              return false;
-                          }});
+        server.live =
+            std::make_unique<LIVE>(hall, server.network,
+                                   LIVE_SETTINGS{settings.io_timeout, settings.most_watcher_behind,
+                                                 [&server](QUEUE queue, std::function<void()> job) {
+                                                     switch (queue) {
+                                                         case QUEUE::network: job(); return true;
+                                                         case QUEUE::store:
+                                                             return server.stores.try_post(std::move(job));
+                                                         case QUEUE::proof:
+                                                             return server.proofs.try_post(std::move(job));
+                                                     }
+                                                     return false;
+                                                 }});
     } catch (const std::exception &error) {
         std::fprintf(stderr, "marrowdeep-hall: cannot read the live games: %s\n", error.what());
         return 1;

@@ -33,6 +33,9 @@ struct SERVER_SETTINGS {
     // The address of a proxy in front of the hall (as text, "127.0.0.1"): from it, and only from
     // it, the client's address is read from X-Forwarded-For. Empty: no proxy is trusted.
     std::string trusted_proxy;
+    // The most bytes a live game's watcher may fall behind before it is closed (the hall's
+    // limit, MOST_WATCHER_BEHIND; smaller in tests, which cannot type 256 KB of keys).
+    std::size_t most_watcher_behind = 256 * 1024;
 };
 
 // The longest body taken (a run's link text is at most 65,536 characters), and the longest

@@ -79,8 +79,8 @@ void roll_back(DATABASE_LINK &link) {
 
 class SQL_STORE : public STORE {
   public:
-    SQL_STORE(LINK_MAKER make, int most_links)
-        : make_(std::move(make)), most_links_(most_links < 1 ? 1 : most_links) {
+    SQL_STORE(LINK_MAKER make, int most_links, std::string notices)
+        : make_(std::move(make)), most_links_(most_links < 1 ? 1 : most_links), notices_(std::move(notices)) {
         auto link = make_();
         migrate(*link);
         read_old_plays(*link);
@@ -255,7 +255,7 @@ class SQL_STORE : public STORE {
         return known_trouble(!checking.owns_lock());
     }
 
-    void live_start(const LIVE_GAME_ROW &game, const LIVE_BATCH &first) override {
+    void live_start(const LIVE_GAME_ROW &game, const LIVE_BATCH &first, const std::string &notice) override {
         transact(true, [&](DATABASE_LINK &link) {
             link.run(
                 "INSERT INTO live_games (id, token, address, version, clock, started, last, keys)"
@@ -268,10 +268,12 @@ class SQL_STORE : public STORE {
             if (!first.keys.empty())
                 link.run("INSERT INTO live_keys (game, at, keys, sent) VALUES ($1, 0, $2, $3)",
                          {sql_text(game.id), sql_bytes(first.keys), sql_integer(first.sent)});
+            if (!notice.empty()) link.notify(notice);
         });
     }
 
-    void live_append(const std::string &id, const std::vector<LIVE_BATCH> &batches) override {
+    void live_append(const std::string &id, const std::vector<LIVE_BATCH> &batches,
+                     const std::string &notice) override {
         if (batches.empty()) return;
         transact(true, [&](DATABASE_LINK &link) {
             for (const LIVE_BATCH &batch : batches) {
@@ -287,6 +289,7 @@ class SQL_STORE : public STORE {
                     "INSERT INTO live_keys (game, at, keys, sent) VALUES ($1, $2, $3, $4)",
                     {sql_text(id), sql_integer(batch.at), sql_bytes(batch.keys), sql_integer(batch.sent)});
             }
+            if (!notice.empty()) link.notify(notice);
         });
     }
 
@@ -315,11 +318,11 @@ class SQL_STORE : public STORE {
         return games;
     }
 
-    std::vector<LIVE_BATCH> live_keys(const std::string &id) override {
+    std::vector<LIVE_BATCH> live_keys(const std::string &id, long long from) override {
         std::vector<SQL_ROW> rows;
         transact(false, [&](DATABASE_LINK &link) {
-            rows =
-                link.run("SELECT at, keys, sent FROM live_keys WHERE game = $1 ORDER BY at", {sql_text(id)});
+            rows = link.run("SELECT at, keys, sent FROM live_keys WHERE game = $1 AND at >= $2 ORDER BY at",
+                            {sql_text(id), sql_integer(from)});
         });
         std::vector<LIVE_BATCH> batches;
         for (const SQL_ROW &row : rows)
@@ -327,12 +330,15 @@ class SQL_STORE : public STORE {
         return batches;
     }
 
-    void live_end(const std::string &id) override {
+    void live_end(const std::string &id, const std::string &notice) override {
         transact(true, [&](DATABASE_LINK &link) {
             link.run("DELETE FROM live_keys WHERE game = $1", {sql_text(id)});
             link.run("DELETE FROM live_games WHERE id = $1", {sql_text(id)});
+            if (!notice.empty()) link.notify(notice);
         });
     }
+
+    std::string notices_uri() const override { return notices_; }
 
   private:
     // What the last check found, when it is less than a second old, or when `any_age`.
@@ -507,6 +513,7 @@ class SQL_STORE : public STORE {
 
     LINK_MAKER make_;
     int most_links_;
+    std::string notices_;  // the URI the halls' notices are heard on; empty on SQLite
     std::mutex mutex_;
     std::condition_variable released_;
     std::vector<std::unique_ptr<DATABASE_LINK>> free_;
@@ -522,8 +529,9 @@ class SQL_STORE : public STORE {
 }  // namespace
 
 std::unique_ptr<STORE> open_store(const std::string &url, int links) {
-    if (url.rfind("sqlite:", 0) == 0) return std::make_unique<SQL_STORE>(sqlite_links(url.substr(7)), links);
+    if (url.rfind("sqlite:", 0) == 0)
+        return std::make_unique<SQL_STORE>(sqlite_links(url.substr(7)), links, "");
     if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0)
-        return std::make_unique<SQL_STORE>(postgres_links(url), links);
+        return std::make_unique<SQL_STORE>(postgres_links(url), links, url);
     throw std::runtime_error("The database must be sqlite:PATH or a postgresql:// URI.");
 }

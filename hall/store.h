@@ -92,14 +92,22 @@ class STORE {
     // with), and every later call adds the batches given in one transaction, committed when it
     // returns, after those held: a batch whose `at` is not the count held throws
     // std::logic_error and adds nothing. Ending a game forgets it and its keys (its run is kept
-    // among the runs first).
-    virtual void live_start(const LIVE_GAME_ROW &game, const LIVE_BATCH &first) = 0;
-    virtual void live_append(const std::string &id, const std::vector<LIVE_BATCH> &batches) = 0;
+    // among the runs first). A `notice` that is not empty goes, in the same transaction, to
+    // every hall listening on the database (see notices_uri()): they hear it once it commits.
+    virtual void live_start(const LIVE_GAME_ROW &game, const LIVE_BATCH &first,
+                            const std::string &notice = "") = 0;
+    virtual void live_append(const std::string &id, const std::vector<LIVE_BATCH> &batches,
+                             const std::string &notice = "") = 0;
     // The live games not ended, the newest first.
     virtual std::vector<LIVE_GAME_ROW> live_games() = 0;
-    // A game's batches in order; none for a game it does not hold.
-    virtual std::vector<LIVE_BATCH> live_keys(const std::string &id) = 0;
-    virtual void live_end(const std::string &id) = 0;
+    // A game's batches in order, those from the key `from` on (a batch that begins before it is
+    // left out); none for a game it does not hold.
+    virtual std::vector<LIVE_BATCH> live_keys(const std::string &id, long long from = 0) = 0;
+    virtual void live_end(const std::string &id, const std::string &notice = "") = 0;
+    // Where the halls sharing this database hear each other's notices of live games: the
+    // database's URI, for a connection of the hall's own that listens; empty when one hall alone
+    // uses the database (SQLite), whose live games need no notices.
+    virtual std::string notices_uri() const = 0;
 };
 
 // "sqlite:PATH" or a PostgreSQL URI ("postgresql://..." or "postgres://..."). `links` is the

@@ -56,7 +56,13 @@ class DATABASE_LINK {
     virtual void begin_migrating() = 0;
     // The database's words for the schema's columns that differ between the back ends.
     virtual const SCHEMA_TYPES &schema_types() const = 0;
+    // Sends a notice of the live games to the halls listening, when the transaction under way
+    // commits; nothing on a database that has no listeners.
+    virtual void notify(const std::string &) {}
 };
+
+// The channel on which the halls sharing a PostgreSQL database tell each other of live games.
+inline constexpr const char *LIVE_CHANNEL = "marrowdeep_live";
 
 // The SQL that fills best_daily from the runs kept (the schema's second migration): the best run
 // of each UTC day, seed and name, by the boards' ranking.

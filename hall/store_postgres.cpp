@@ -120,6 +120,9 @@ class POSTGRES_LINK : public DATABASE_LINK {
         run(migration_lock, {});
     }
     const SCHEMA_TYPES &schema_types() const override { return postgres_types; }
+    void notify(const std::string &notice) override {
+        run("SELECT pg_notify('" + std::string(LIVE_CHANNEL) + "', $1)", {sql_text(notice)});
+    }
 
   private:
     // Throws, with the result cleared, unless it is a success.

@@ -68,6 +68,8 @@ class HTTP_CONNECTION {
     // True once the hall closed the connection (nothing more to read), within the bound.
     bool closed_by_hall(std::chrono::milliseconds bound = GENEROUS_WAIT);
     int fd() const { return fd_; }
+    // The bytes that came and were not read as an answer (after an upgrade, the socket's frames).
+    const std::string &unread() const { return buffer_; }
 
   private:
     bool fill(std::chrono::steady_clock::time_point until);

@@ -1,6 +1,7 @@
 // Live games on the real marrowdeep-hall: a player's socket and its watchers', the exact
-// messages of each, a game resumed with its token, the limits and their close codes, the day's
-// seed relayed late, a player gone for good, and the keys acknowledged kept through a SIGKILL.
+// messages of each, a game resumed with its token, the limits and their close codes (a watcher
+// that falls behind, a socket that answers no ping), the day's seed relayed late, a player gone
+// for good, and the keys acknowledged kept through a SIGKILL.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -16,10 +17,8 @@
 #include "hall/run_link.h"
 #include "tests/hall/hall_fixture.h"
 #include "tests/hall/hall_process.h"
+#include "tests/hall/live_socket.h"
 
-namespace beast = boost::beast;
-namespace websocket = beast::websocket;
-namespace net = boost::asio;
 using JSON = nlohmann::json;
 
 namespace {
@@ -33,118 +32,6 @@ const std::string quick_record =
 std::string link_of(const std::string &keys) {
     return write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION});
 }
-std::string run_message(const std::string &keys) { return JSON{{"run", link_of(keys)}}.dump(); }
-std::string resume_message(const std::string &keys, const std::string &token) {
-    return JSON{{"run", link_of(keys)}, {"token", token}}.dump();
-}
-
-// What a socket read: a message, or the hall's close (its code and sentence), or nothing within
-// the bound (code 0, not text).
-struct HEARD {
-    bool message = false;
-    bool text = false;
-    std::string data;
-    unsigned code = 0;
-    std::string reason;
-};
-
-// A WebSocket to the hall, as a page opens one; every read has a bound.
-class SOCKET {
-  public:
-    SOCKET(unsigned short port, const std::string &target, const std::string &origin = "") : ws_(io_) {
-        beast::get_lowest_layer(ws_).connect(
-            net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
-        if (!origin.empty())
-            ws_.set_option(websocket::stream_base::decorator([origin](websocket::request_type &request) {
-                request.set(beast::http::field::origin, origin);
-            }));
-        ws_.handshake("127.0.0.1:" + std::to_string(port), target);
-    }
-    void text(const std::string &data) {
-        ws_.text(true);
-        ws_.write(net::buffer(data));
-    }
-    void binary(const std::string &data) {
-        ws_.binary(true);
-        ws_.write(net::buffer(data));
-    }
-    HEARD read(std::chrono::milliseconds bound = GENEROUS_WAIT) {
-        HEARD heard;
-        beast::flat_buffer buffer;
-        bool done = false;
-        beast::error_code error;
-        ws_.async_read(buffer, [&](beast::error_code ec, std::size_t) {
-            done = true;
-            error = ec;
-        });
-        io_.restart();
-        io_.run_for(bound);
-        if (!done) {
-            beast::get_lowest_layer(ws_).cancel();
-            io_.restart();
-            io_.run();
-            return heard;
-        }
-        if (error == websocket::error::closed) {
-            heard.code = ws_.reason().code;
-            heard.reason = std::string(ws_.reason().reason.c_str());
-            return heard;
-        }
-        if (error) {
-            heard.reason = error.message();
-            return heard;
-        }
-        heard.message = true;
-        heard.text = ws_.got_text();
-        heard.data = beast::buffers_to_string(buffer.data());
-        return heard;
-    }
-    // The next message as text, or what came instead.
-    std::string read_text() {
-        HEARD heard = read();
-        if (!heard.message) return "closed " + std::to_string(heard.code) + ": " + heard.reason;
-        return (heard.text ? "" : "binary: ") + heard.data;
-    }
-    std::string read_binary() {
-        HEARD heard = read();
-        if (!heard.message) return "closed " + std::to_string(heard.code) + ": " + heard.reason;
-        return (heard.text ? "text: " : "") + heard.data;
-    }
-    // The hall's close: "code: sentence".
-    std::string read_close() {
-        for (;;) {
-            HEARD heard = read();
-            if (!heard.message) return std::to_string(heard.code) + ": " + heard.reason;
-        }
-    }
-    void close() {
-        beast::error_code ec;
-        ws_.close(websocket::close_code::normal, ec);
-    }
-
-  private:
-    net::io_context io_;
-    websocket::stream<beast::tcp_stream> ws_;
-};
-
-struct STARTED {
-    std::string id, token;
-    long long keys = -1;
-};
-
-// A game begun with its first keys: the hall's answer read.
-STARTED begin_game(SOCKET &player, const std::string &keys) {
-    player.text(run_message(keys));
-    std::string said = player.read_text();
-    static const std::regex answer(R"re(\{"id":"([0-9a-f]{24})","token":"([0-9a-f]{64})","keys":(\d+)\})re");
-    std::smatch match;
-    if (!std::regex_match(said, match, answer)) {
-        ADD_FAILURE() << said;
-        return {};
-    }
-    return {match[1], match[2], std::stoll(match[3])};
-}
-
 std::string listing_of(const std::string &id, const std::string &name, const std::string &seed,
                        const std::string &keys, int watchers, int delayed) {
     return "{\"id\":\"" + id + "\",\"name\":\"" + name + "\",\"seed\":" + seed +
@@ -480,4 +367,85 @@ TEST_F(LiveTest, APlayerGoneTenMinutesLeavesAnUnfinishedRun) {
     SOCKET late(hall->port(), "/api/live/play");
     late.text(resume_message("hero\nn\n42\n1\n", game.token));
     EXPECT_EQ(late.read_close(), "4401: No live game holds that token; it may have ended.");
+}
+
+TEST_F(LiveTest, AWatcherThatDoesNotReadIsClosedPastItsLimit) {
+    // 16 KB behind here: a test cannot type 256 KB of keys past the limit on keys a second.
+    auto hall = start({{"MARROWDEEP_HALL_TEST_WATCHER_BEHIND", "16384"}});
+    // A game begun with 45,000 keys that do not pack (a link of about 64 KB): its watcher's first
+    // message is larger than the limit, and than what the system's buffers of the two ends hold.
+    std::string keys = "hero\nn\n42\n1\n";
+    unsigned state = 12345;
+    while (keys.size() < 45000) {
+        state = state * 1103515245u + 12345u;
+        keys += static_cast<char>(state >> 24);
+    }
+    ASSERT_LE(write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION}).size(), MOST_RUN_TEXT);
+    SOCKET player(hall->port(), "/api/live/play");
+    STARTED game = begin_game(player, keys);
+    EXPECT_EQ(game.keys, 45000);
+    listing(hall->port(), "\"seed\":42");
+    // The watcher reads nothing while the player sends two batches, each answered.
+    SOCKET slow(hall->port(), "/api/live/" + game.id + "/watch", "", 2048);
+    player.binary("d");
+    EXPECT_EQ(player.read_text(), "{\"keys\":45001}");
+    player.binary("a");
+    EXPECT_EQ(player.read_text(), "{\"keys\":45002}");
+    // What was sent before the limit was passed comes whole, then the close: the keys past it
+    // are dropped, not held.
+    std::string first = slow.read_text();
+    ASSERT_EQ(first.rfind("{\"run\":", 0), 0u) << first.substr(0, 80);
+    EXPECT_EQ(read_run_link(JSON::parse(first)["run"].get<std::string>()).run.keys, keys);
+    EXPECT_EQ(slow.read_close(), "4408: You fell more than 256 KB behind the game; join again.");
+    // It may join again, and the game goes on.
+    SOCKET again(hall->port(), "/api/live/" + game.id + "/watch");
+    EXPECT_EQ(read_run_link(JSON::parse(again.read_text())["run"].get<std::string>()).run.keys, keys + "da");
+    player.binary("q");
+    EXPECT_EQ(player.read_text(), "{\"keys\":45003}");
+    EXPECT_EQ(again.read_binary(), "q");
+}
+
+TEST_F(LiveTest, ASocketThatAnswersNoPingIsClosed) {
+    // Deadlines of a quarter of a second: a silent socket is pinged after one, and closed after
+    // two; a player gone is waited for 40 (10 seconds).
+    auto hall = start({{"MARROWDEEP_HALL_TEST_TIMEOUTS", "250"}});
+    SOCKET player(hall->port(), "/api/live/play");
+    STARTED game = begin_game(player, "hero\nn\n42\n1\n");
+    // A watcher that speaks the upgrade, then neither reads nor answers anything.
+    HTTP_CONNECTION silent(hall->port());
+    ASSERT_TRUE(
+        silent.send("GET /api/live/" + game.id +
+                    "/watch HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+                    "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n"));
+    EXPECT_EQ(silent.read_answer().status, 101);
+    ASSERT_TRUE(silent.closed_by_hall());
+    // Its frames: the game's first message (text), its keys when the seed was found after it
+    // joined (binary), then the hall's one ping (opcode 9), then nothing.
+    const std::string &frames = silent.unread();
+    std::vector<int> opcodes;
+    for (std::size_t at = 0; at + 2 <= frames.size();) {
+        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(frames[i]); };
+        opcodes.push_back(byte(at) & 0x0f);
+        std::size_t length = byte(at + 1) & 0x7f, header = 2;
+        if (length == 126) {
+            length =
+                at + 4 <= frames.size() ? (std::size_t(byte(at + 2)) << 8) | byte(at + 3) : frames.size();
+            header = 4;
+        }
+        at += header + length;
+    }
+    ASSERT_GE(opcodes.size(), 2u);
+    EXPECT_EQ(opcodes.front(), 1);
+    EXPECT_EQ(opcodes.back(), 9);
+    EXPECT_EQ(std::count(opcodes.begin(), opcodes.end(), 9), 1);
+    EXPECT_LE(opcodes.size(), 3u);
+    // A watcher that answers the pings (as every client's library does) stays through the 40
+    // deadlines the game's player (silent too, and closed) is waited for, and gets the end.
+    SOCKET answering(hall->port(), "/api/live/" + game.id + "/watch");
+    EXPECT_EQ(answering.read_text().rfind("{\"run\":", 0), 0u);
+    std::string said;
+    do said = answering.read_text();
+    while (said.rfind("binary: ", 0) == 0 || said.rfind("{\"watchers\":", 0) == 0);
+    EXPECT_EQ(said, "{\"stopped\":true}");
+    EXPECT_EQ(answering.read_close(), "1000: The game has ended.");
 }

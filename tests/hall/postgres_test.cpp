@@ -1,7 +1,8 @@
 // The hall on PostgreSQL: a server of the test's own (a private cluster in a temporary folder,
 // on a free port of 127.0.0.1, run as an ordinary user when the tests run as root): the same
-// answers as on SQLite, the database stopped under load and started again, and two halls on
-// one database taking a thousand runs from twenty clients.
+// answers as on SQLite, the database stopped under load and started again, two halls on one
+// database taking a thousand runs from twenty clients, and a live game played on one hall and
+// watched on the other.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -18,6 +19,7 @@
 
 #include "tests/hall/hall_fixture.h"
 #include "tests/hall/hall_process.h"
+#include "tests/hall/live_socket.h"
 #include "tests/hall/live_store_check.h"
 
 namespace {
@@ -90,12 +92,24 @@ class PostgresTest : public ::testing::Test {
         return pg("pg_ctl -D '" + folder + "/data' -m fast -t 60 -w stop > /dev/null") == 0;
     }
 
-    std::unique_ptr<HALL_PROCESS> start_hall(std::vector<std::string> more = {}) {
+    std::unique_ptr<HALL_PROCESS> start_hall(
+        std::vector<std::string> more = {},
+        std::vector<std::pair<std::string, std::string>> environment = {}) {
         std::vector<std::string> arguments{"--listen", "127.0.0.1:0", "--db", uri};
         arguments.insert(arguments.end(), more.begin(), more.end());
-        return std::make_unique<HALL_PROCESS>(
-            arguments, std::vector<std::pair<std::string, std::string>>{
-                           {"MARROWDEEP_HALL_TEST_CLOCK", std::to_string(PINNED_SECONDS)}});
+        environment.emplace_back("MARROWDEEP_HALL_TEST_CLOCK", std::to_string(PINNED_SECONDS));
+        return std::make_unique<HALL_PROCESS>(arguments, environment);
+    }
+    // A hall's list of live games, asked until it holds `until`; the last one asked when the
+    // bound passes.
+    std::string live_listing(unsigned short hall_port, const std::string &until) {
+        const auto bound = std::chrono::steady_clock::now() + GENEROUS_WAIT;
+        for (;;) {
+            HTTP_ANSWER answer = ask_once(hall_port, "GET", "/api/live");
+            if (answer.body.find(until) != std::string::npos || std::chrono::steady_clock::now() > bound)
+                return answer.body;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
 
     std::string folder, as_user, uri;
@@ -338,4 +352,135 @@ TEST_F(PostgresTest, TwoHallsTwentyClientsAThousandRuns) {
         EXPECT_EQ(created[run], 1) << "run " << run << ": kept once";
     }
     EXPECT_EQ(open_store(uri, 1)->count(), 900);
+}
+
+namespace {
+// What a watcher was given: the keys of its first message's run, then every batch, until the
+// end (its message and the close). The watchers' counts between them are passed over.
+struct WATCHED {
+    std::string keys, end, close;
+};
+WATCHED watch_to_the_end(SOCKET &watcher) {
+    WATCHED watched;
+    nlohmann::json first = nlohmann::json::parse(watcher.read_text(), nullptr, false);
+    if (!first.is_object() || !first.contains("run") || !first["run"].is_string()) {
+        ADD_FAILURE() << "no run first: " << first.dump();
+        return watched;
+    }
+    RUN_READING reading = read_run_link(first["run"].get<std::string>());
+    EXPECT_TRUE(reading.ok);
+    watched.keys = reading.run.keys;
+    for (;;) {
+        HEARD heard = watcher.read();
+        if (!heard.message) {
+            watched.close = "closed early " + std::to_string(heard.code) + ": " + heard.reason;
+            return watched;
+        }
+        if (!heard.text) {
+            watched.keys += heard.data;
+        } else if (heard.data.rfind("{\"watchers\":", 0) != 0) {
+            watched.end = heard.data;
+            watched.close = watcher.read_close();
+            return watched;
+        }
+    }
+}
+}  // namespace
+
+TEST_F(PostgresTest, APlayerOnOneHallWatchedOnAnother) {
+    auto first = start_hall();
+    auto second = start_hall();
+    SOCKET player(first->port(), "/api/live/play");
+    STARTED game = begin_game(player, "hero\n");
+    player.binary("n\n42\n1\n");
+    EXPECT_EQ(player.read_text(), "{\"keys\":12}");
+    std::string keys = "hero\nn\n42\n1\n";
+
+    // The other hall hears of the game, reads its keys from the tables and finds its seed: it
+    // lists it with every key given.
+    const std::string listed = live_listing(second->port(), "\"keys\":12");
+    auto games = nlohmann::json::parse(listed)["games"];
+    ASSERT_EQ(games.size(), 1u) << listed;
+    EXPECT_EQ(games[0]["id"], game.id);
+    EXPECT_EQ(games[0]["seed"], 42);
+    EXPECT_EQ(games[0]["delayed"], 0);
+
+    // Twenty watchers on the other hall; one more joins half-way.
+    std::vector<std::unique_ptr<SOCKET>> watchers;
+    for (int i = 0; i < 20; ++i)
+        watchers.push_back(std::make_unique<SOCKET>(second->port(), "/api/live/" + game.id + "/watch"));
+    std::unique_ptr<SOCKET> late;
+    for (int i = 0; i < 40; ++i) {
+        const std::string step = i % 2 ? "a" : "d";
+        player.binary(step);
+        keys += step;
+        EXPECT_EQ(player.read_text(), "{\"keys\":" + std::to_string(keys.size()) + "}");
+        if (i == 20) late = std::make_unique<SOCKET>(second->port(), "/api/live/" + game.id + "/watch");
+    }
+    player.binary("q");
+    keys += "q";
+    EXPECT_EQ(player.read_text(), "{\"keys\":" + std::to_string(keys.size()) + "}");
+    player.text("{\"end\": true}");
+    const std::string record = player.read_text();
+    ASSERT_EQ(record.rfind("{\"record\":", 0), 0u) << record;
+    EXPECT_EQ(nlohmann::json::parse(record)["record"]["keys"], keys.size());
+    EXPECT_EQ(player.read_close(), "1000: The game has ended.");
+
+    // Every watcher on the other hall got every key, in order, once, then the end.
+    watchers.push_back(std::move(late));
+    for (std::size_t i = 0; i < watchers.size(); ++i) {
+        WATCHED watched = watch_to_the_end(*watchers[i]);
+        EXPECT_EQ(watched.keys, keys) << "watcher " << i;
+        EXPECT_EQ(watched.end, "{\"end\":" + record.substr(10)) << "watcher " << i;
+        EXPECT_EQ(watched.close, "1000: The game has ended.") << "watcher " << i;
+    }
+    EXPECT_EQ(live_listing(second->port(), "{\"games\":[]}"), "{\"games\":[]}");
+}
+
+TEST_F(PostgresTest, AWatcherOnAnotherHallThroughADatabaseRestart) {
+    auto first = start_hall();
+    auto second = start_hall();
+    auto player = std::make_unique<SOCKET>(first->port(), "/api/live/play");
+    STARTED game = begin_game(*player, "hero\nn\n42\n1\n");
+    std::string keys = "hero\nn\n42\n1\n";
+    live_listing(second->port(), "\"keys\":12");
+    SOCKET watcher(second->port(), "/api/live/" + game.id + "/watch");
+    player->binary("d");
+    keys += "d";
+    EXPECT_EQ(player->read_text(), "{\"keys\":13}");
+
+    // The database restarts: the other hall's connection that listens is lost, and comes back.
+    ASSERT_TRUE(stop_database());
+    ASSERT_TRUE(second->wait_for_error("lost the connection that hears other halls' live games"));
+    ASSERT_TRUE(start_database());
+    // The keys committed once it is back, before or after the other hall listens again, reach
+    // the watcher each once. (The player's socket may have been closed on the way: it resumes.)
+    for (const std::string step : {"a", "d", "a", "q"}) {
+        player->binary(step);
+        std::string said = player->read_text();
+        if (said != "{\"keys\":" + std::to_string(keys.size() + 1) + "}") {
+            player = std::make_unique<SOCKET>(first->port(), "/api/live/play");
+            player->text(resume_message(keys + step, game.token));
+            said = player->read_text();
+            const std::string prefix =
+                "{\"id\":\"" + game.id + "\",\"token\":\"" + game.token + "\",\"keys\":";
+            ASSERT_TRUE(said == prefix + std::to_string(keys.size()) + "}" ||
+                        said == prefix + std::to_string(keys.size() + 1) + "}")
+                << said;
+            if (said == prefix + std::to_string(keys.size()) + "}") {
+                player->binary(step);
+                EXPECT_EQ(player->read_text(), "{\"keys\":" + std::to_string(keys.size() + 1) + "}");
+            }
+        }
+        keys += step;
+    }
+    EXPECT_TRUE(second->wait_for_error("listening for other halls' live games again"));
+    player->text("{\"end\": true}");
+    const std::string record = player->read_text();
+    ASSERT_EQ(record.rfind("{\"record\":", 0), 0u) << record;
+
+    WATCHED watched = watch_to_the_end(watcher);
+    EXPECT_EQ(watched.keys, keys);
+    EXPECT_EQ(watched.end, "{\"end\":" + record.substr(10));
+    EXPECT_EQ(watched.close, "1000: The game has ended.");
 }

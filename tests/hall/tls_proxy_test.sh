@@ -223,6 +223,14 @@ status=$(request over-nginx -H "$own" --interface 127.0.0.4 --data-binary "@$wor
 expect over-nginx 413 "$status"
 body_has over-nginx '413 Request Entity Too Large'  # nginx's own page, not the hall's JSON
 
+# A live game's socket: nginx passes the upgrade on, and the hall answers it (101), with no
+# game to watch; the hall then closes the socket itself, which curl takes as an error.
+status=$(curl_tls --http1.1 --max-time 5 -o /dev/null -w '%{http_code}' -H "Connection: Upgrade" \
+  -H "Upgrade: websocket" -H "Sec-WebSocket-Version: 13" -H "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==" \
+  "https://localhost:$tls_port/api/live/0123/watch" 2>/dev/null) || true
+[ "$status" = 101 ] || fail "live: status $status, not 101: nginx did not pass the upgrade on"
+wait_for grep -qF " GET /api/live/0123/watch 101 " "$work/hall.log" || fail "live: the hall did not take the upgrade"
+
 # The hall's log names each client by its own address: the forwarded one, never the one a client
 # wrote itself, the body refused for its length too.
 logged() { [ "$(grep -cF " $1 POST /api/runs $2 " "$work/hall.log")" = 1 ]; }

@@ -5,12 +5,24 @@
 // held to what every connection's bytes must be; a fault is reported with abort(), so libFuzzer
 // keeps the input.
 //
+// An input that begins with "WS:" is a live game's socket instead: after an upgrade the hall
+// answers (as a player, a watcher of a game being played, or a watcher of no game), the rest of
+// the input is read as a sequence of WebSocket frames and messages, sent masked as a page sends
+// them to the real live handler on a connection of this process, and every frame the hall sends
+// back is held to what the protocol allows.
+//
 // One hall serves every input of a process: a SQLite file in a folder made once, the clock held
 // still, and a site folder, so the site's files and the checks that keep a path inside the folder
 // are fuzzed too. Runs kept by one input stay for the next, as in a real hall.
 #include <stdint.h>
 #include <stdlib.h>
 
+#include <poll.h>
+#include <algorithm>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,8 +31,12 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "hall/api.h"
+#include "hall/live.h"
+#include "hall/run_link.h"
 #include "hall/server.h"
 
 namespace {
@@ -192,11 +208,251 @@ void check_answers(std::string_view out) {
         closed = old ? !keep_alive : close;
     }
 }
+
+// The live games of the fuzzed hall: its own network and a thread for the jobs of its queues.
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+struct FUZZED_LIVE {
+    net::io_context network, jobs;
+    net::executor_work_guard<net::io_context::executor_type> network_work = net::make_work_guard(network),
+                                                             jobs_work = net::make_work_guard(jobs);
+    std::unique_ptr<LIVE> live;
+    tcp::acceptor acceptor{network};
+    std::thread network_thread, jobs_thread;
+    unsigned inputs = 0;
+    std::string game, token;      // a game played now, its player gone, to watch
+    std::vector<int> sent_codes;  // the codes of the closes an input sends
+
+    FUZZED_LIVE() {
+        // Deadlines of a second: a socket the input leaves silent is closed in two.
+        live = std::make_unique<LIVE>(fuzzed->hall, network,
+                                      LIVE_SETTINGS{std::chrono::milliseconds(1000), MOST_WATCHER_BEHIND,
+                                                    [this](QUEUE, std::function<void()> job) {
+                                                        net::post(jobs, std::move(job));
+                                                        return true;
+                                                    }});
+        fuzzed->hall.live = live.get();
+        acceptor.open(tcp::v4());
+        acceptor.bind(tcp::endpoint(net::ip::make_address("127.0.0.1"), 0));
+        acceptor.listen();
+        network_thread = std::thread([this] { network.run(); });
+        jobs_thread = std::thread([this] { jobs.run(); });
+    }
+    ~FUZZED_LIVE() {
+        live->stop();
+        network_work.reset();
+        jobs_work.reset();
+        network.stop();
+        jobs.stop();
+        network_thread.join();
+        jobs_thread.join();
+        fuzzed->hall.live = nullptr;
+    }
+};
+FUZZED_LIVE *fuzzed_live;
+
+// A frame as a page sends it: masked (with a mask of zeros, which leaves the bytes as they are).
+std::string frame(int opcode, bool fin, std::string_view payload) {
+    std::string out;
+    out += static_cast<char>((fin ? 0x80 : 0) | opcode);
+    if (payload.size() < 126) {
+        out += static_cast<char>(0x80 | payload.size());
+    } else {
+        out += static_cast<char>(0x80 | 126);
+        out += static_cast<char>(payload.size() >> 8);
+        out += static_cast<char>(payload.size() & 0xff);
+    }
+    out.append(4, '\0');
+    out += payload;
+    return out;
+}
+
+// The input after "WS:" made into the bytes of frames: a byte for the kind of each piece, one
+// or two for its length, then its bytes.
+std::string frames_of(std::string_view input) {
+    std::string out;
+    while (!input.empty()) {
+        const unsigned char kind = static_cast<unsigned char>(input[0]);
+        input.remove_prefix(1);
+        std::size_t length = 0;
+        for (int i = 0; i < (kind & 0x80 ? 2 : 1) && !input.empty(); ++i) {
+            length = length * 256 + static_cast<unsigned char>(input[0]);
+            input.remove_prefix(1);
+        }
+        std::string_view piece = input.substr(0, std::min(length, input.size()));
+        input.remove_prefix(piece.size());
+        switch (kind & 7) {
+            case 0: out += frame(1, true, piece); break;  // a text message
+            case 1: out += frame(2, true, piece); break;  // keys
+            case 2:                                       // a text message in two frames
+                out += frame(1, false, piece.substr(0, piece.size() / 2));
+                out += frame(0, true, piece.substr(piece.size() / 2));
+                break;
+            case 3: out += frame(9, true, piece.substr(0, 125)); break;  // a ping
+            case 4:                                                      // a close
+                out += frame(8, true, piece.substr(0, 125));
+                if (piece.size() >= 2)
+                    fuzzed_live->sent_codes.push_back(static_cast<unsigned char>(piece[0]) * 256 +
+                                                      static_cast<unsigned char>(piece[1]));
+                break;
+            case 5: out += piece; break;  // bytes as they come
+            case 6: {                     // a first message of a run whose keys are the piece, resumed with 8
+                nlohmann::json first{{"run", write_run_link(RUN{"hero\n" + std::string(piece), false, 0,
+                                                                MARROWDEEP_VERSION})}};
+                if (kind & 8) first["token"] = fuzzed_live->token;
+                out += frame(1, true, first.dump());
+                break;
+            }
+            case 7: out += frame(1, true, R"({"end": true})"); break;
+        }
+    }
+    return out;
+}
+
+// A connection to the live handler, upgraded to the socket of `target`: the bytes are sent,
+// then a close and the end of the client's side; every byte of the hall's comes back, to its
+// end (or after 10 seconds).
+std::string live_connection(const std::string &target, const std::string &bytes) {
+    tcp::socket client(fuzzed_live->network);
+    client.connect(fuzzed_live->acceptor.local_endpoint());
+    tcp::socket server = fuzzed_live->acceptor.accept();
+    const std::string upgrade =
+        "GET " + target +
+        " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+        "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
+    net::write(client, net::buffer(upgrade));
+    boost::beast::flat_buffer buffer;
+    boost::beast::http::request<boost::beast::http::string_body> request;
+    boost::beast::http::read(server, buffer, request);
+    if (buffer.size() != 0) fault("the upgrade read past its end");
+    REQUEST asked;
+    asked.method = "GET";
+    asked.target = target;
+    asked.address = "10.0." + std::to_string(fuzzed_live->inputs / 256 % 256) + "." +
+                    std::to_string(fuzzed_live->inputs % 256);
+    ++fuzzed_live->inputs;
+    ROUTING routing = find_route(fuzzed->hall, asked);
+    if (!routing.route || routing.route->socket == LIVE_SOCKET::none) fault("a live route not found");
+    fuzzed_live->live->take(routing.route->socket, boost::beast::tcp_stream(std::move(server)), request,
+                            asked, routing.parameter, nullptr);
+    boost::system::error_code ec;
+    net::write(client, net::buffer(bytes + frame(8, true, "\x03\xe8")), ec);
+    client.shutdown(tcp::socket::shutdown_send, ec);
+    std::string out;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        pollfd ready{client.native_handle(), POLLIN, 0};
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) fault("the hall did not close a live socket in 10 seconds");
+        // libFuzzer's alarm, each second, ends a wait early: it is waited for again.
+        const int polled = poll(&ready, 1, static_cast<int>(left.count()));
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled <= 0) fault("the hall did not close a live socket in 10 seconds");
+        char chunk[8192];
+        std::size_t got = client.read_some(net::buffer(chunk), ec);
+        if (ec) break;
+        out.append(chunk, got);
+    }
+    return out;
+}
+
+// Starts the game that watchers watch, when there is none (its player gone, a game ends).
+void begin_watched_game() {
+    if (!fuzzed_live->game.empty() &&
+        live_games_answer(fuzzed->hall).body.find(fuzzed_live->game) != std::string::npos)
+        return;
+    fuzzed_live->game.clear();
+    std::string out = live_connection("/api/live/play", frames_of(std::string("\x06\x08n\n42\n1\nd", 10)));
+    std::size_t at = out.find("{\"id\":\"");
+    if (at == std::string::npos) return;
+    nlohmann::json said = nlohmann::json::parse(out.substr(at, out.find('}', at) - at + 1), nullptr, false);
+    if (!said.is_object()) return;
+    fuzzed_live->game = said.value("id", "");
+    fuzzed_live->token = said.value("token", "");
+}
+
+// What the hall sends on a live socket: the upgrade's 101, then frames of the protocol's
+// opcodes, unmasked, no reserved bit set, each JSON text whole, and nothing after a close, whose
+// code is one of the live games'.
+void check_live_answer(std::string_view out, const std::vector<int> &sent_codes) {
+    if (!starts_with(out, "HTTP/1.1 101 ")) fault("a live socket's upgrade not answered 101");
+    std::size_t end = out.find("\r\n\r\n");
+    if (end == std::string_view::npos) fault("a 101 whose header does not end");
+    out.remove_prefix(end + 4);
+    bool closed = false;
+    std::string text;
+    while (!out.empty()) {
+        if (closed) fault("a frame after the close");
+        if (out.size() < 2) fault("a frame cut short");
+        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(out[i]); };
+        const bool fin = byte(0) & 0x80;
+        const int opcode = byte(0) & 0x0f;
+        if (byte(0) & 0x70) fault("a frame with a reserved bit");
+        if (byte(1) & 0x80) fault("a masked frame from the hall");
+        std::size_t length = byte(1) & 0x7f, header = 2;
+        if (length == 126) {
+            if (out.size() < 4) fault("a frame cut short");
+            length = (std::size_t(byte(2)) << 8) | byte(3);
+            header = 4;
+        } else if (length == 127) {
+            if (out.size() < 10) fault("a frame cut short");
+            length = 0;
+            for (int i = 2; i < 10; ++i) length = length * 256 + byte(static_cast<std::size_t>(i));
+            header = 10;
+        }
+        if (out.size() < header + length) fault("a frame cut short");
+        std::string_view payload = out.substr(header, length);
+        out.remove_prefix(header + length);
+        if (opcode == 8) {
+            if (payload.size() < 2) fault("a close without its code");
+            const int code =
+                static_cast<unsigned char>(payload[0]) * 256 + static_cast<unsigned char>(payload[1]);
+            // The live games' own codes; a protocol error's (1002) or text not UTF-8 (1007), said by
+            // the WebSocket library; or the client's own close, answered with its code.
+            static const int codes[] = {1000, 1001, 1002, 1007, 1009, 4001, 4400, 4401, 4403,
+                                        4404, 4408, 4409, 4413, 4422, 4429, 4500, 4503};
+            if (std::find(std::begin(codes), std::end(codes), code) == std::end(codes) &&
+                std::find(sent_codes.begin(), sent_codes.end(), code) == sent_codes.end())
+                fault("a close code the live games do not have");
+            closed = true;
+        } else if (opcode == 1 || (opcode == 0 && !text.empty())) {
+            text += payload;
+            if (fin) {
+                if (!nlohmann::json::accept(text)) fault("a live text message that is not JSON");
+                text.clear();
+            }
+        } else if (opcode != 0 && opcode != 2 && opcode != 9 && opcode != 10) {
+            fault("a frame of an opcode the protocol does not have");
+        }
+    }
+}
+
+void fuzz_live(std::string_view input) {
+    if (input.empty()) return;
+    const int route = static_cast<unsigned char>(input[0]) % 3;
+    input.remove_prefix(1);
+    std::string target = "/api/live/play";
+    if (route == 1) {
+        begin_watched_game();
+        target = "/api/live/" + (fuzzed_live->game.empty() ? "none" : fuzzed_live->game) + "/watch";
+    } else if (route == 2) {
+        target = "/api/live/0123456789abcdef01234567/watch";
+    }
+    fuzzed_live->sent_codes.clear();
+    const std::string frames = frames_of(input);
+    check_live_answer(live_connection(target, frames), fuzzed_live->sent_codes);
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzzed = new FUZZED_HALL;
-    std::atexit([] { delete fuzzed; });
+    fuzzed_live = new FUZZED_LIVE;
+    std::atexit([] {
+        delete fuzzed_live;
+        delete fuzzed;
+    });
     return 0;
 }
 
@@ -206,6 +462,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     {
         std::lock_guard lock(fuzzed->hall.rate.mutex);
         fuzzed->hall.rate.buckets.clear();
+    }
+    std::string_view input(reinterpret_cast<const char *>(data), size);
+    if (starts_with(input, "WS:")) {
+        fuzz_live(input.substr(3));
+        return 0;
     }
     std::string out = answer_connection(fuzzed->hall, fuzzed->settings,
                                         std::string_view(reinterpret_cast<const char *>(data), size));
