@@ -102,9 +102,10 @@ render_conf() {
     grep -qF "$line" "$work/hall.conf" ||
       fail "doc/nginx-hall.conf no longer has the line this test turns into \"$line\""
   done
-  if grep -v '^[[:space:]]*#' "$work/hall.conf" | grep -qE 'halls\.example|8080|443|letsencrypt|listen 80'; then
+  # Whole words only: the ports picked may hold 8080 or 443 among their digits (28080, 24431).
+  if grep -v '^[[:space:]]*#' "$work/hall.conf" | grep -qwE 'halls\.example|8080|443|letsencrypt|listen 80'; then
     fail "a placeholder of doc/nginx-hall.conf was left in: $(grep -v '^[[:space:]]*#' "$work/hall.conf" |
-      grep -E 'halls\.example|8080|443|letsencrypt|listen 80')"
+      grep -wE 'halls\.example|8080|443|letsencrypt|listen 80')"
   fi
   local user=
   [ "$(id -u)" = 0 ] && user="user root;"
