@@ -1,13 +1,14 @@
 #!/bin/sh
-# Builds the release packages twice with the package command, from two copies of the source
-# tree in different folders, in different time zones and locales and with different umasks,
-# one after the other, and checks that the two builds give the very same bytes. On a
+# Builds the release packages once more with the package command, from a copy of the source
+# tree in another folder, in another time zone and locale and with another umask, and checks
+# that it gives the very same bytes as the packages of the build that runs this check. On a
 # difference it lists each package's members with their sums, both builds side by side.
-#   reproducible.sh SOURCE_DIR SCRATCH_DIR PACKAGE...
-# The PACKAGEs are the file names the package command gives the packages.
+#   reproducible.sh SOURCE_DIR SCRATCH_DIR BUILT_DIR PACKAGE...
+# BUILT_DIR holds this build's packages; the PACKAGEs are the file names the package command
+# gives them.
 set -u
-source=$1 scratch=$2
-shift 2
+source=$1 scratch=$2 built=$3
+shift 3
 rm -rf "$scratch"
 mkdir -p "$scratch"
 
@@ -22,9 +23,8 @@ build() { # folder, time zone, locale, umask
         exit 1
     fi
 }
-first=$scratch/first
+first=$built
 second=$scratch/second/a/longer/way
-build "$first" UTC C 022
 build "$second" Pacific/Kiritimati C.UTF-8 077
 
 # Every member of a package, as "package:member sum", members of members too, then the
@@ -60,7 +60,7 @@ members() { # package file
 
 failed=0
 for package in "$@"; do
-    a=$first/out/package/$package b=$second/out/package/$package
+    a=$first/$package b=$second/out/package/$package
     if [ ! -f "$a" ] || [ ! -f "$b" ]; then
         echo "FAIL: $package was not made by both builds"
         failed=1
