@@ -5,9 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <boost/asio.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/websocket.hpp>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
