@@ -34,6 +34,7 @@ const OPTIONS = {
     'webkit-driver': { type: 'string', default: '/usr/bin/WebKitWebDriver' },
     minibrowser: { type: 'string', default: '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser' },
     columns: { type: 'string', default: '100' }, // the width of tmux's pane
+    'every-key': { type: 'boolean', default: false }, // the watcher held to the player after each key
 };
 
 // The options of the command line, all of `required` given.
