@@ -28,7 +28,7 @@ const std::string quick_record =
     "{\"id\":\"c0f8baedf1c39b178dedfbce70c19e20\",\"name\":\"hero\",\"seed\":42,\"clock\":false,"
     "\"version\":\"" MARROWDEEP_VERSION
     "\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
-    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
+    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\",\"signed\":false}";
 const std::string unreachable =
     "{\"error\":\"The hall cannot reach its database just now; try again soon.\"}";
 
