@@ -281,6 +281,9 @@ void prove_submission(HALL &hall, SUBMISSION &submission) {
     RUN &run = submission.run;
     if (run.has_clock && !proof.record.clock)
         return answer(error_answer(400, "This run's seed was typed, so its link must hold no clock second."));
+    // A player's client signs the run it sends, with the bytes after its end when it has any (a
+    // keys file may): that signature covers the keys kept too.
+    const std::string sent_id = run_id(run);
     // The bytes after the game's end were never read: the run is what the game read, and its id
     // is taken over that, so trailing bytes make no second id for one game.
     if (static_cast<std::size_t>(proof.record.keys) < run.keys.size()) {
@@ -288,9 +291,12 @@ void prove_submission(HALL &hall, SUBMISSION &submission) {
         submission.text = write_run_link(run);
     }
     submission.kept.id = run_id(run);
-    // The signature is over the id of the run as the game read it, so over every key the hall keeps.
+    // The signature is over the id of the run as the game read it, or as it was sent: either way
+    // over every key the hall keeps.
     if (submission.is_signed) {
-        if (!signature_verifies(submission.signature, submission.kept.id)) return answer(not_verified());
+        if (!signature_verifies(submission.signature, submission.kept.id) &&
+            (sent_id == submission.kept.id || !signature_verifies(submission.signature, sent_id)))
+            return answer(not_verified());
         submission.kept.signer = submission.signature.key;
     }
     submission.kept.play = play_id(run);

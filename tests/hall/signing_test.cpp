@@ -145,6 +145,26 @@ TEST_F(SignedRuns, ASignatureOverAnythingElseIsRefused) {
     EXPECT_EQ(send_signed(keys, other).status, 201);
 }
 
+TEST_F(SignedRuns, ARunSentWithBytesAfterItsEndIsSignedAsSentOrAsKept) {
+    // A keys file may hold bytes after the game's end, which the hall does not keep; its page
+    // signs the run as sent. The signature of the run as kept is good too, and one over the
+    // bytes after the end alone is not.
+    PLAYER_KEY player;
+    const std::string kept = keys_of("hero", 42), sent = kept + "zzz\n";
+    const std::string kept_id = run_id(run_of_keys(kept));
+    ANSWER as_sent = send(sent, player.key_text(), player.signature_text(run_id(run_of_keys(sent))));
+    ASSERT_EQ(as_sent.status, 201) << as_sent.body;
+    EXPECT_EQ(JSON::parse(as_sent.body)["id"], kept_id);
+    EXPECT_EQ(JSON::parse(as_sent.body)["signed"], true);
+    ANSWER as_kept = send(keys_of("hero", 43) + "zzz", player.key_text(),
+                          player.signature_text(run_id(run_of_keys(keys_of("hero", 43)))));
+    EXPECT_EQ(as_kept.status, 201) << as_kept.body;
+    ANSWER other = send(keys_of("hero", 44) + "zzz", player.key_text(),
+                        player.signature_text(run_id(run_of_keys(keys_of("hero", 44) + "zz"))));
+    EXPECT_EQ(other.status, 400) << other.body;
+    EXPECT_EQ(store->count(), 2);
+}
+
 TEST_F(SignedRuns, DamagedFieldsAreRefused) {
     PLAYER_KEY player;
     const std::string keys = keys_of("hero", 42);
