@@ -104,6 +104,17 @@ std::string random_hex(std::size_t bytes) {
     return hex_of(random.data(), bytes);
 }
 
+// The game's end, as the player's page says it: {"end": true}, which a page that signs its runs
+// sends with its player's public key and the run's signature as strings ("key", "signature").
+// Those two are taken and not yet read here: whoever checks signatures checks them.
+bool is_end(const JSON &said) {
+    if (!said.is_object() || !said.contains("end") || said["end"] != true) return false;
+    for (const auto &[name, value] : said.items()) {
+        if (name != "end" && !((name == "key" || name == "signature") && value.is_string())) return false;
+    }
+    return true;
+}
+
 std::string digest_of(const std::string &token) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char *>(token.data()), token.size(), digest);
@@ -434,7 +445,7 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
             return close(LIVE_NOT_WELL_FORMED, "Keys come after the hall's answer to the first message.");
         if (!text) return keys(std::move(data));
         JSON said = JSON::parse(data, nullptr, false);
-        if (said.is_object() && said.size() == 1 && said.contains("end") && said["end"] == true) {
+        if (is_end(said)) {
             if (end_asked_) return;
             end_asked_ = true;
             if (!committing_) commit();
