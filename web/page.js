@@ -150,6 +150,10 @@ document.addEventListener('DOMContentLoaded', () => {
             state: () => ({ games, reading: game !== null && game.reading, text: transcript.text }),
         });
         // The game being played is also played live on the hall.
-        if (hall) hall.live = livePlayer({ runs, sayRecord: hall.sayRecord, offer: hall.offer, sign: hall.sign });
+        if (hall) {
+            hall.live = livePlayer({ runs, sayRecord: hall.sayRecord, offer: hall.offer, sign: hall.sign });
+            // "Your key" last in the bar, as it opens onto a line of its own.
+            runs.addToBar(hall.keys.element);
+        }
     });
 });

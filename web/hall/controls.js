@@ -162,7 +162,6 @@ export async function openHall({ runs, type, state }) {
         runs.button('Send a keys file', () => picker.click()),
         picker,
         boardLink(null, 'The hall'),
-        keys.element,
     );
     runs.addRunAction('Send to the hall', sendListed);
     const offer = (run, sentence) => runs.say(sentence, runs.button('Send to the hall', () => sendListed(run)));
@@ -171,6 +170,6 @@ export async function openHall({ runs, type, state }) {
     };
     // `sayRecord(record)` says the hall's record of a run that went to it; `offer(run, sentence)`
     // says the sentence with "Send to the hall" for the run; `sign(run)` its key and signature
-    // (or null); `keys` is "Your key".
+    // (or null); `keys` is "Your key", whose element the page puts last in the bar.
     return { version: hallVersion, sayRecord: (record) => sayRecord(record, false), offer, sign, keys };
 }
