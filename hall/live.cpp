@@ -104,17 +104,6 @@ std::string random_hex(std::size_t bytes) {
     return hex_of(random.data(), bytes);
 }
 
-// The game's end, as the player's page says it: {"end": true}, which a page that signs its runs
-// sends with its player's public key and the run's signature as strings ("key", "signature").
-// Those two are taken and not yet read here: whoever checks signatures checks them.
-bool is_end(const JSON &said) {
-    if (!said.is_object() || !said.contains("end") || said["end"] != true) return false;
-    for (const auto &[name, value] : said.items()) {
-        if (name != "end" && !((name == "key" || name == "signature") && value.is_string())) return false;
-    }
-    return true;
-}
-
 std::string digest_of(const std::string &token) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char *>(token.data()), token.size(), digest);

@@ -187,30 +187,6 @@ TEST_F(LiveTest, AGameResumedWithItsTokenAndOnlyThen) {
     EXPECT_EQ(elsewhere.read_text(), "{\"record\":" + quick_record + "}");
 }
 
-// A page with a player's key ends its game with the key and the run's signature beside the end:
-// the end is taken as any other. Anything else beside it is refused.
-TEST_F(LiveTest, AnEndWithThePlayersKeyIsAnEnd) {
-    auto hall = start();
-    const unsigned short port = hall->port();
-    SOCKET player(port, "/api/live/play");
-    begin_game(player, "hero\nn\n42\n1\nq");
-    player.text(R"({"end": true, "key": "a2V5", "signature": "c2lnbmF0dXJl"})");
-    EXPECT_EQ(player.read_text(), "{\"record\":" + quick_record + "}");
-    EXPECT_EQ(player.read_close(), "1000: The game has ended.");
-
-    // An end with anything else beside it is refused: only the key and the signature, as text.
-    for (const char *end :
-         {R"({"end": true, "key": 1, "signature": "s"})", R"({"end": true, "key": "k", "signature": null})",
-          R"({"end": true, "name": "x"})"}) {
-        SOCKET more(port, "/api/live/play");
-        begin_game(more, "hero\n");
-        more.text(end);
-        EXPECT_EQ(more.read_close(),
-                  "4400: Keys come in binary messages, and the game's end as {\"end\": true}.")
-            << end;
-    }
-}
-
 TEST_F(LiveTest, EveryLimitClosesWithItsCodeAndKeepsNothingWrong) {
     auto hall = start();
     const unsigned short port = hall->port();
@@ -494,13 +470,15 @@ TEST_F(LiveTest, AnEndWithAKeyAndSignatureKeepsASignedRecord) {
         EXPECT_EQ(player.read_close(), "1000: The game has ended.");
     }
     EXPECT_EQ(ask_once(hall->port(), "GET", "/api/runs/" + std::string(id)).status, 404);
-    // A key that is not text is no end the protocol has.
-    {
+    // A key that is not text, or anything else beside the end, is no end the protocol has.
+    for (const char *end :
+         {R"({"end": true, "key": 1, "signature": "AA"})", R"({"end": true, "name": "x"})"}) {
         SOCKET player(hall->port(), "/api/live/play");
         begin_game(player, "hero\nn\n42\n1\nq");
-        player.text(R"({"end": true, "key": 1, "signature": "AA"})");
+        player.text(end);
         EXPECT_EQ(player.read_close(),
-                  "4400: Keys come in binary messages, and the game's end as {\"end\": true}.");
+                  "4400: Keys come in binary messages, and the game's end as {\"end\": true}.")
+            << end;
     }
 
     SOCKET player(hall->port(), "/api/live/play");
