@@ -208,6 +208,8 @@ export async function signedRuns({ browser, proxy, hallOrigin, linuxBytes }) {
         const shown = await page.evaluate(() => window.marrowdeep.key);
         assert.deepEqual(shown, { fingerprint: fingerprintOf(key), said: '' }, 'the key panel');
         assert.equal(await page.$eval('.your-key .fingerprint', (e) => e.textContent), fingerprintOf(key), 'the fingerprint shown');
+        // The hall checked the signature too: its record says so, with the same fingerprint.
+        assert.deepEqual([record.signed, record.key], [true, fingerprintOf(key).replace(/ /g, '')], 'the record of a signed run');
 
         // A file of keys, its name of bytes that are not UTF-8 and of control bytes.
         const odd = '\xff\x1b[7m\x01\xc3\nn\n22\n1\nq';
@@ -294,6 +296,15 @@ export async function unsignedRuns({ browser, proxy, hallOrigin }) {
         const last = proxy.posted.at(-1);
         assert.deepEqual([last.key, last.signature], [null, null], 'without Ed25519: the headers');
         assert.equal(record.keys, 'unsigned\nn\n25\n1\nq'.length, 'without Ed25519: the run kept');
+        assert.equal(record.signed, false, 'without Ed25519: the record says signed');
+        // The board marks it.
+        await page.goto(`${hallOrigin}/hall.html?seed=25`);
+        await waitInPage(page, () => document.querySelectorAll('#board tbody tr').length > 0, 30, 'the board of seed 25');
+        const nameCell = await page.evaluate(() => {
+            const td = document.querySelector('#board tbody td.name');
+            return { text: td.textContent, mark: td.querySelector('.unsigned')?.textContent ?? null };
+        });
+        assert.deepEqual(nameCell, { text: 'unsigned not signed', mark: 'not signed' }, 'without Ed25519: the board');
         assert.equal(await page.evaluate(() => localStorage.getItem('marrowdeep.playerKey')), null, 'without Ed25519: a key kept');
         reported(problemsOf, 'unsigned runs');
     } finally {
