@@ -37,12 +37,21 @@ std::string shown_name(const std::string &name) {
 
 JSON record_json(const KEPT_RUN &run) {
     const RECORD &r = run.record;
-    return JSON{{"id", run.id},         {"name", shown_name(r.name)},
-                {"seed", r.seed},       {"clock", r.clock},
-                {"version", r.version}, {"ending", r.ending},
-                {"level", r.level},     {"experience", r.experience},
-                {"boss", r.boss},       {"keys", r.keys},
-                {"mode", r.mode},       {"submitted", utc_time(run.submitted)}};
+    JSON record{{"id", run.id},
+                {"name", shown_name(r.name)},
+                {"seed", r.seed},
+                {"clock", r.clock},
+                {"version", r.version},
+                {"ending", r.ending},
+                {"level", r.level},
+                {"experience", r.experience},
+                {"boss", r.boss},
+                {"keys", r.keys},
+                {"mode", r.mode},
+                {"submitted", utc_time(run.submitted)},
+                {"signed", !run.signer.empty()}};
+    if (!run.signer.empty()) record["key"] = key_fingerprint(run.signer);
+    return record;
 }
 
 JSON runs_json(const std::vector<KEPT_RUN> &runs) {
@@ -80,6 +89,19 @@ bool same_letters(std::string_view a, std::string_view b) {
 
 ANSWER name_too_long() {
     return error_answer(422, "The hero's name is longer than 40 bytes; the hall takes names of at most 40.");
+}
+
+ANSWER not_verified() {
+    return error_answer(
+        400,
+        "The run's signature does not verify: it must sign \"marrowdeep-run-1 \" and the run's "
+        "id with the key sent.");
+}
+
+ANSWER name_taken() {
+    return error_answer(403,
+                        "This hero's name belongs to another key: the hall keeps runs under it only when "
+                        "they are signed by the key that claimed it.");
 }
 
 ANSWER database_down(const STORE_DOWN &down) {
@@ -220,12 +242,23 @@ SUBMISSION read_submission(HALL &hall, const REQUEST &request) {
     if (!reading.ok) return answer(error_answer(reading.status, reading.error));
     std::size_t rest = 0;
     if (name_in_keys(reading.run.keys, rest).size() > MOST_NAME_BYTES) return answer(name_too_long());
+    // A key comes with its signature, both read before anything waits on the database.
+    if (request.key.has_value() != request.signature.has_value())
+        return answer(error_answer(400, "A run's key and signature come together, or neither comes."));
+    if (request.key) {
+        std::string error;
+        if (!read_run_signature(*request.key, *request.signature, submission.signature, error))
+            return answer(error_answer(400, error));
+        submission.is_signed = true;
+    }
     submission.run = std::move(reading.run);
     submission.text = std::string(text);
-    // A run kept already is answered as it was kept, without playing it again.
+    // A run kept already is answered as it was kept, without playing it again: a signature that
+    // comes with it must be good, but changes nothing of what was kept, signed or not.
     ANSWER found = guarded("to find a run", [&] {
         KEPT_RUN kept;
         if (!hall.store->find(run_id(submission.run), kept)) return ANSWER{0, "", "", {}};
+        if (submission.is_signed && !signature_verifies(submission.signature, kept.id)) return not_verified();
         return json_answer(200, record_json(kept));
     });
     if (found.status != 0) return answer(std::move(found));
@@ -248,6 +281,9 @@ void prove_submission(HALL &hall, SUBMISSION &submission) {
     RUN &run = submission.run;
     if (run.has_clock && !proof.record.clock)
         return answer(error_answer(400, "This run's seed was typed, so its link must hold no clock second."));
+    // A player's client signs the run it sends, with the bytes after its end when it has any (a
+    // keys file may): that signature covers the keys kept too.
+    const std::string sent_id = run_id(run);
     // The bytes after the game's end were never read: the run is what the game read, and its id
     // is taken over that, so trailing bytes make no second id for one game.
     if (static_cast<std::size_t>(proof.record.keys) < run.keys.size()) {
@@ -255,6 +291,14 @@ void prove_submission(HALL &hall, SUBMISSION &submission) {
         submission.text = write_run_link(run);
     }
     submission.kept.id = run_id(run);
+    // The signature is over the id of the run as the game read it, or as it was sent: either way
+    // over every key the hall keeps.
+    if (submission.is_signed) {
+        if (!signature_verifies(submission.signature, submission.kept.id) &&
+            (sent_id == submission.kept.id || !signature_verifies(submission.signature, sent_id)))
+            return answer(not_verified());
+        submission.kept.signer = submission.signature.key;
+    }
     submission.kept.play = play_id(run);
     submission.kept.record = proof.record;
     submission.kept.submitted = hall.now_ms() / 1000;
@@ -266,6 +310,7 @@ ANSWER keep_submission(HALL &hall, const SUBMISSION &submission) {
     return guarded("to keep a run", [&] {
         KEPT_RUN kept;
         ADDED added = hall.store->add(submission.kept, kept);
+        if (added == ADDED::taken) return name_taken();
         if (added == ADDED::copy) {
             return json_answer(409, JSON{{"error",
                                           "This game was sent before under another name: it is "

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hall/rate_limit.h"
+#include "hall/signing.h"
 #include "hall/store.h"
 #include "hall/target.h"
 
@@ -39,6 +40,10 @@ struct REQUEST {
     std::string host;             // the Host field; empty when none
     std::string origin;           // the Origin field; empty when none
     std::string scheme = "http";  // the page's: "https" behind a proxy that says so
+    // The run's Ed25519 public key and signature, base64url, from the Marrowdeep-Key and
+    // Marrowdeep-Signature fields (or a live game's end); nothing when the field was not sent.
+    std::optional<std::string> key;
+    std::optional<std::string> signature;
 };
 
 struct ANSWER {
@@ -52,15 +57,19 @@ struct ANSWER {
 inline constexpr std::size_t MOST_NAME_BYTES = 40;
 
 // The steps of a submission, each on the queue its route names: admitted (its origin and the
-// address's limit, on the network thread), read (the link, the name, and a run kept already
-// found by its id, on the store's), proven (the keys played again, on the proofs'), then kept
-// (on the store's). Each step answers at once when the run stops there; none throws.
+// address's limit, on the network thread), read (the link, the name, the key and signature, and
+// a run kept already found by its id, on the store's), proven (the keys played again and the
+// signature checked against the run's id, on the proofs'), then kept (on the store's, where a
+// signed run claims its name, and a name claimed refuses the runs of other keys). Each step
+// answers at once when the run stops there; none throws.
 struct SUBMISSION {
     bool answered = false;
     ANSWER answer;     // when answered
     RUN run;           // read from the link
     std::string text;  // the link's text
-    KEPT_RUN kept;     // when proven
+    bool is_signed = false;
+    RUN_SIGNATURE signature;  // when signed: read, not yet verified until proven
+    KEPT_RUN kept;            // when proven
 };
 // The refusal of a submission from another site, or over the address's limit; empty when
 // admitted. A run admitted counts against the limit whatever comes of it.

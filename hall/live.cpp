@@ -434,9 +434,14 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
             return close(LIVE_NOT_WELL_FORMED, "Keys come after the hall's answer to the first message.");
         if (!text) return keys(std::move(data));
         JSON said = JSON::parse(data, nullptr, false);
-        if (said.is_object() && said.size() == 1 && said.contains("end") && said["end"] == true) {
+        if (is_end(said)) {
             if (end_asked_) return;
             end_asked_ = true;
+            // The run's key and signature, as a submission's two fields carry them.
+            end_key_.reset();
+            end_signature_.reset();
+            if (said.contains("key")) end_key_ = said["key"].get<std::string>();
+            if (said.contains("signature")) end_signature_ = said["signature"].get<std::string>();
             if (!committing_) commit();
             return;
         }
@@ -454,6 +459,14 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
 
   private:
     std::shared_ptr<LIVE_PLAYER> self() { return std::static_pointer_cast<LIVE_PLAYER>(shared_from_this()); }
+
+    // {"end": true}, with the run's "key" and "signature" (text) when it is signed: nothing else.
+    static bool is_end(const JSON &said) {
+        if (!said.is_object() || !said.contains("end") || said["end"] != true) return false;
+        for (const auto &[name, value] : said.items())
+            if (name != "end" && !((name == "key" || name == "signature") && value.is_string())) return false;
+        return true;
+    }
 
     void first_message(const std::string &data, bool text) {
         started_ = true;
@@ -633,6 +646,8 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
         REQUEST request = request_;
         request.method = "POST";
         request.target = "/api/runs";
+        request.key = end_key_;
+        request.signature = end_signature_;
         {
             std::lock_guard lock(live_->mutex);
             request.body = write_run_link(run_of(*game_, game_->keys.size()));
@@ -682,6 +697,7 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
     std::vector<LIVE_BATCH> pending_;
     std::size_t held_ = 0;  // the keys committed and waiting
     bool started_ = false, committing_ = false, end_asked_ = false, ending_ = false;
+    std::optional<std::string> end_key_, end_signature_;  // sent with the end, when signed
     double allowance_ = MOST_KEYS_AT_ONCE;
     steady::time_point filled_{};
 };

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hall/names.h"
 #include "hall/server.h"
 
 namespace {
@@ -16,6 +17,7 @@ const char *const help =
     "Usage: marrowdeep-hall [--listen HOST:PORT] [--db URL] [--site DIR] [--rate N]\n"
     "                       [--connections N] [--proofs N] [--origin URL]\n"
     "                       [--trust-proxy ADDRESS]\n"
+    "       marrowdeep-hall release-name NAME [--db URL]\n"
     "       marrowdeep-hall --help | --version\n"
     "\n"
     "The hall of Marrowdeep: it takes runs as the web page's links carry them, plays\n"
@@ -44,6 +46,12 @@ const char *const help =
     "                      X-Forwarded-For\n"
     "  --help              show this help and exit\n"
     "  --version           show the version and exit\n"
+    "\n"
+    "A signed run claims its hero's name for the key that signed it, and the hall\n"
+    "then keeps runs under that name only when that key signs them.\n"
+    "release-name NAME frees the name in the database of --db (the same default),\n"
+    "so the next signed run under it claims it again; it exits 1 when no key held\n"
+    "the name. NAME is compared as its exact bytes.\n"
     "\n"
     "SIGTERM or SIGINT stops it: the requests in flight are answered first.\n"
     "Each request is logged on standard error: time, address, method, path,\n"
@@ -101,9 +109,41 @@ void fit_descriptors(std::size_t connections) {
                      "marrowdeep-hall: only %llu descriptors may be open, fewer than %zu connections need\n",
                      static_cast<unsigned long long>(limit.rlim_cur), connections);
 }
+// marrowdeep-hall release-name NAME [--db URL]: the name's claim deleted from the database.
+int release_name(int argc, char **argv) {
+    std::string db = "sqlite:marrowdeep-hall.db";
+    std::string name;
+    bool named = false;
+    for (int i = 2; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word == "--db") {
+            if (i + 1 >= argc) return usage_error("--db needs a value.");
+            db = argv[++i];
+        } else if (!named && !(word.size() > 2 && word.rfind("--", 0) == 0)) {
+            name = word;
+            named = true;
+        } else {
+            return usage_error("release-name takes a name and --db URL alone.");
+        }
+    }
+    if (!named) return usage_error("release-name needs the name to release.");
+    try {
+        std::unique_ptr<STORE> store = open_store(db, 1);
+        if (!store->release_name(name)) {
+            std::fprintf(stderr, "marrowdeep-hall: no key holds the name %s\n", visible_name(name).c_str());
+            return 1;
+        }
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "marrowdeep-hall: %s\n", error.what());
+        return 1;
+    }
+    std::printf("marrowdeep-hall: released the name %s\n", visible_name(name).c_str());
+    return 0;
+}
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "release-name") == 0) return release_name(argc, argv);
     SERVER_SETTINGS settings;
     std::string db = "sqlite:marrowdeep-hall.db";
     std::string site;

@@ -9,7 +9,7 @@
 namespace {
 // {key}: the runs' own number, which the database gives each new run; {big}: a whole number
 // that may pass 2^31 (seeds, experience, keys, seconds, runs' numbers); {bytes}: bytes kept as
-// they came (names, the secret). Each migration's statements, the first migration first; a
+// they came (names, the secret, keys). Each migration's statements, the first migration first; a
 // database made by an earlier hall is brought up from the migration it stopped at.
 const std::vector<std::vector<const char *>> schema = {
     {
@@ -63,6 +63,15 @@ const std::vector<std::vector<const char *>> schema = {
         // times.
         "CREATE TABLE live_keys (game TEXT NOT NULL, at {big} NOT NULL, keys {bytes} NOT NULL,"
         " sent {big} NOT NULL, PRIMARY KEY (game, at))",
+    },
+    {
+        // Signed runs: each run's signer, the raw Ed25519 public key whose signature it came
+        // with (NULL: not signed); and the names claimed, one row a name, as the game read its
+        // bytes: the first signed run under a name claims it for its key (claimed: that run's
+        // second), and the primary key makes one claim win when halls race for a name.
+        "ALTER TABLE runs ADD COLUMN signer {bytes}",
+        "CREATE TABLE name_claims (name {bytes} PRIMARY KEY, signer {bytes} NOT NULL,"
+        " claimed {big} NOT NULL)",
     },
 };
 

@@ -218,6 +218,19 @@ std::string client_address(const http::request<http::string_body> &message, cons
     return ec ? peer : address.to_string();
 }
 
+// A run's key or signature field; nothing when it was not sent. A field sent twice is read as
+// HTTP joins such fields, with ", ", which no base64url holds: it is refused as damaged.
+std::optional<std::string> signing_field(const http::request<http::string_body> &message, const char *name) {
+    auto [first, last] = message.equal_range(name);
+    if (first == last) return std::nullopt;
+    std::string value;
+    for (auto field = first; field != last; ++field) {
+        if (field != first) value += ", ";
+        value.append(field->value().data(), field->value().size());
+    }
+    return value;
+}
+
 REQUEST request_of(http::request<http::string_body> &&message, const std::string &peer,
                    const SERVER_SETTINGS &settings) {
     REQUEST request;
@@ -234,6 +247,8 @@ REQUEST request_of(http::request<http::string_body> &&message, const std::string
     }
     request.host = std::string(message[http::field::host]);
     request.origin = std::string(message[http::field::origin]);
+    request.key = signing_field(message, "Marrowdeep-Key");
+    request.signature = signing_field(message, "Marrowdeep-Signature");
     request.body = std::move(message.body());
     return request;
 }

@@ -30,11 +30,11 @@ const char *const FILL_BEST_DAILY =
 
 namespace {
 const char *const record_columns =
-    "id, name, seed, clock, version, ending, level, experience, boss, keys, mode, submitted";
+    "id, name, seed, clock, version, ending, level, experience, boss, keys, mode, submitted, signer";
 // The same columns of the runs table named r.
 const char *const run_columns =
     "r.id, r.name, r.seed, r.clock, r.version, r.ending, r.level, r.experience, r.boss, r.keys, r.mode,"
-    " r.submitted";
+    " r.submitted, r.signer";
 // Best first: the boss beaten, then the level, the experience, fewer keys, and the earlier run.
 const char *const ranking = "boss DESC, level DESC, experience DESC, keys ASC, submitted ASC, seq ASC";
 
@@ -65,8 +65,9 @@ KEPT_RUN run_of(const SQL_ROW &row) {
     run.record.keys = number_of(row.at(9));
     run.record.mode = row.at(10);
     run.submitted = number_of(row.at(11));
-    if (row.size() > 12) run.link = row.at(12);
-    if (row.size() > 13) run.play = row.at(13);
+    run.signer = row.at(12);
+    if (row.size() > 13) run.link = row.at(13);
+    if (row.size() > 14) run.play = row.at(14);
     return run;
 }
 
@@ -76,6 +77,9 @@ void roll_back(DATABASE_LINK &link) {
     } catch (...) {
     }
 }
+
+// A run under a name another key holds: its transaction is rolled back, nothing kept.
+struct NAME_TAKEN {};
 
 class SQL_STORE : public STORE {
   public:
@@ -90,63 +94,92 @@ class SQL_STORE : public STORE {
 
     ADDED add(const KEPT_RUN &run, KEPT_RUN &kept) override {
         ADDED added = ADDED::fresh;
+        try {
+            transact(true, [&](DATABASE_LINK &link) { added = add_in(link, run, kept); });
+        } catch (const NAME_TAKEN &) {
+            return ADDED::taken;
+        }
+        return added;
+    }
+
+    bool release_name(const std::string &name) override {
+        bool released = false;
         transact(true, [&](DATABASE_LINK &link) {
-            const RECORD &r = run.record;
-            // Neither an id nor a play is kept twice, and the tables' unique indexes say so: of
-            // two runs sent at once, to one hall or two, the second finds nothing inserted.
-            auto inserted = link.run(
-                "INSERT INTO runs (id, name, seed, clock, version, ending, level, experience, boss,"
-                " keys, mode, submitted, link, play) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10,"
-                " $11, $12, $13, $14) ON CONFLICT DO NOTHING RETURNING seq",
-                {sql_text(run.id), sql_bytes(r.name), sql_integer(r.seed), sql_integer(r.clock),
-                 sql_text(r.version), sql_text(r.ending), sql_integer(r.level), sql_integer(r.experience),
-                 sql_integer(r.boss), sql_integer(r.keys), sql_text(r.mode), sql_integer(run.submitted),
-                 sql_text(run.link), run.play.empty() ? sql_null() : sql_text(run.play)});
-            if (inserted.empty()) {
-                const std::string select = std::string("SELECT ") + record_columns + ", link, play FROM runs";
-                auto rows = link.run(select + " WHERE id = $1", {sql_text(run.id)});
-                added = ADDED::same;
-                if (rows.empty() && !run.play.empty()) {
-                    rows = link.run(select + " WHERE play = $1", {sql_text(run.play)});
-                    added = ADDED::copy;
-                }
-                if (rows.empty()) throw std::runtime_error("A run neither added nor found.");
-                kept = run_of(rows[0]);
-                return;
-            }
-            if (counts_on_boards(r)) {
-                // The best run of each name and seed, and of each day, seed and name, kept apart
-                // so a board is read from an index, already one a name and in order. A run
-                // replaces the best only when it ranks above it.
-                const long long seq = number_of(inserted[0].at(0));
-                link.run(
-                    "INSERT INTO best (name, seed, seq, boss, level, experience, keys, submitted)"
-                    " VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT (name, seed) DO UPDATE SET"
-                    " seq = excluded.seq, boss = excluded.boss, level = excluded.level,"
-                    " experience = excluded.experience, keys = excluded.keys,"
-                    " submitted = excluded.submitted"
-                    " WHERE (excluded.boss, excluded.level, excluded.experience, -excluded.keys,"
-                    " -excluded.submitted, -excluded.seq) > (best.boss, best.level,"
-                    " best.experience, -best.keys, -best.submitted, -best.seq)",
-                    {sql_bytes(r.name), sql_integer(r.seed), sql_integer(seq), sql_integer(r.boss),
-                     sql_integer(r.level), sql_integer(r.experience), sql_integer(r.keys),
-                     sql_integer(run.submitted)});
-                link.run(
-                    "INSERT INTO best_daily (day, seed, name, seq, boss, level, experience, keys,"
-                    " submitted) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9) ON CONFLICT (day, seed, name)"
-                    " DO UPDATE SET seq = excluded.seq, boss = excluded.boss, level = excluded.level,"
-                    " experience = excluded.experience, keys = excluded.keys,"
-                    " submitted = excluded.submitted"
-                    " WHERE (excluded.boss, excluded.level, excluded.experience, -excluded.keys,"
-                    " -excluded.submitted, -excluded.seq) > (best_daily.boss, best_daily.level,"
-                    " best_daily.experience, -best_daily.keys, -best_daily.submitted, -best_daily.seq)",
-                    {sql_integer(day_of(run.submitted)), sql_integer(r.seed), sql_bytes(r.name),
-                     sql_integer(seq), sql_integer(r.boss), sql_integer(r.level), sql_integer(r.experience),
-                     sql_integer(r.keys), sql_integer(run.submitted)});
-            }
-            kept = run;
-            added = ADDED::fresh;
+            released =
+                !link.run("DELETE FROM name_claims WHERE name = $1 RETURNING signer", {sql_bytes(name)})
+                     .empty();
         });
+        return released;
+    }
+
+    // add() inside its transaction; throws NAME_TAKEN to roll it back.
+    static ADDED add_in(DATABASE_LINK &link, const KEPT_RUN &run, KEPT_RUN &kept) {
+        ADDED added = ADDED::fresh;
+        const RECORD &r = run.record;
+        // Neither an id nor a play is kept twice, and the tables' unique indexes say so: of
+        // two runs sent at once, to one hall or two, the second finds nothing inserted.
+        auto inserted = link.run(
+            "INSERT INTO runs (id, name, seed, clock, version, ending, level, experience, boss,"
+            " keys, mode, submitted, link, play, signer) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9,"
+            " $10, $11, $12, $13, $14, $15) ON CONFLICT DO NOTHING RETURNING seq",
+            {sql_text(run.id), sql_bytes(r.name), sql_integer(r.seed), sql_integer(r.clock),
+             sql_text(r.version), sql_text(r.ending), sql_integer(r.level), sql_integer(r.experience),
+             sql_integer(r.boss), sql_integer(r.keys), sql_text(r.mode), sql_integer(run.submitted),
+             sql_text(run.link), run.play.empty() ? sql_null() : sql_text(run.play),
+             run.signer.empty() ? sql_null() : sql_bytes(run.signer)});
+        if (inserted.empty()) {
+            const std::string select = std::string("SELECT ") + record_columns + ", link, play FROM runs";
+            auto rows = link.run(select + " WHERE id = $1", {sql_text(run.id)});
+            added = ADDED::same;
+            if (rows.empty() && !run.play.empty()) {
+                rows = link.run(select + " WHERE play = $1", {sql_text(run.play)});
+                added = ADDED::copy;
+            }
+            if (rows.empty()) throw std::runtime_error("A run neither added nor found.");
+            kept = run_of(rows[0]);
+            return added;
+        }
+        // The name is its signer's from its first signed run on. A claim another hall makes
+        // at the same moment holds the name's row until it commits; this insert then finds
+        // it and does nothing, and the read that follows sees the key that won.
+        if (!run.signer.empty())
+            link.run(
+                "INSERT INTO name_claims (name, signer, claimed) VALUES ($1, $2, $3)"
+                " ON CONFLICT (name) DO NOTHING",
+                {sql_bytes(r.name), sql_bytes(run.signer), sql_integer(run.submitted)});
+        auto holder = link.run("SELECT signer FROM name_claims WHERE name = $1", {sql_bytes(r.name)});
+        if (!holder.empty() && holder[0].at(0) != run.signer) throw NAME_TAKEN{};
+        if (counts_on_boards(r)) {
+            // The best run of each name and seed, and of each day, seed and name, kept apart
+            // so a board is read from an index, already one a name and in order. A run
+            // replaces the best only when it ranks above it.
+            const long long seq = number_of(inserted[0].at(0));
+            link.run(
+                "INSERT INTO best (name, seed, seq, boss, level, experience, keys, submitted)"
+                " VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT (name, seed) DO UPDATE SET"
+                " seq = excluded.seq, boss = excluded.boss, level = excluded.level,"
+                " experience = excluded.experience, keys = excluded.keys,"
+                " submitted = excluded.submitted"
+                " WHERE (excluded.boss, excluded.level, excluded.experience, -excluded.keys,"
+                " -excluded.submitted, -excluded.seq) > (best.boss, best.level,"
+                " best.experience, -best.keys, -best.submitted, -best.seq)",
+                {sql_bytes(r.name), sql_integer(r.seed), sql_integer(seq), sql_integer(r.boss),
+                 sql_integer(r.level), sql_integer(r.experience), sql_integer(r.keys),
+                 sql_integer(run.submitted)});
+            link.run(
+                "INSERT INTO best_daily (day, seed, name, seq, boss, level, experience, keys,"
+                " submitted) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9) ON CONFLICT (day, seed, name)"
+                " DO UPDATE SET seq = excluded.seq, boss = excluded.boss, level = excluded.level,"
+                " experience = excluded.experience, keys = excluded.keys,"
+                " submitted = excluded.submitted"
+                " WHERE (excluded.boss, excluded.level, excluded.experience, -excluded.keys,"
+                " -excluded.submitted, -excluded.seq) > (best_daily.boss, best_daily.level,"
+                " best_daily.experience, -best_daily.keys, -best_daily.submitted, -best_daily.seq)",
+                {sql_integer(day_of(run.submitted)), sql_integer(r.seed), sql_bytes(r.name), sql_integer(seq),
+                 sql_integer(r.boss), sql_integer(r.level), sql_integer(r.experience), sql_integer(r.keys),
+                 sql_integer(run.submitted)});
+        }
+        kept = run;
         return added;
     }
 

@@ -18,11 +18,13 @@ struct KEPT_RUN {
     long long submitted = 0;  // when the hall first took it, in seconds since 1970 (UTC)
     std::string link;         // the run as its link carries it (not read for boards)
     std::string play;         // play_id() of the run; empty for none (never a copy)
+    std::string signer;       // the raw Ed25519 key that signed it (32 bytes); empty: not signed
 };
 
-// What add() did: kept the run, found the run of its id kept already, or found a run of the same
-// play kept under another id (a copy, refused).
-enum class ADDED { fresh, same, copy };
+// What add() did: kept the run, found the run of its id kept already, found a run of the same
+// play kept under another id (a copy, refused), or found its name claimed by another key than
+// the run's (or by any key, for a run not signed: refused).
+enum class ADDED { fresh, same, copy, taken };
 
 // The database cannot answer now (it is stopped, unreachable or busy); what() is a sentence for
 // the player. The hall answers 503, and the next request tries again.
@@ -71,8 +73,14 @@ class STORE {
     // one kept: fresh when it was new (kept is the run, committed when this returns), same when
     // a run of its id was kept (kept is that run), copy when a run of the same play was kept
     // under another id (kept is that first run; this one is not kept). Runs sent at once are
-    // kept once, whichever hall takes them.
+    // kept once, whichever hall takes them. A new run's name is then looked up among the names
+    // claimed: a signed run under a name no key holds claims it for its signer, in the same
+    // transaction, so of two halls that race for a name one key gets it; a run under a name
+    // another key holds (any key, for a run not signed) is taken (nothing kept, kept untouched).
     virtual ADDED add(const KEPT_RUN &run, KEPT_RUN &kept) = 0;
+    // Frees a name claimed, so the next signed run under it claims it anew; false when no key
+    // held it. The runs kept under it stay as they are.
+    virtual bool release_name(const std::string &name) = 0;
     virtual bool find(const std::string &id, KEPT_RUN &found) = 0;
     virtual std::vector<KEPT_RUN> board(const BOARD_QUERY &query) = 0;
     // The hall's secret: the one kept, or when there is none yet, the one offered, kept now. Two

@@ -98,6 +98,11 @@ document.addEventListener('DOMContentLoaded', () => {
         get live() {
             return hall?.live.state ?? null;
         },
+        // The player's key, on a hall: {fingerprint (null where the browser has none), said (the
+        // key panel's sentence)}, or null.
+        get key() {
+            return hall?.keys.state ?? null;
+        },
     };
 
     // Starts a game; `record` has what the page's record of it needs (runs/runs.js).
@@ -145,6 +150,10 @@ document.addEventListener('DOMContentLoaded', () => {
             state: () => ({ games, reading: game !== null && game.reading, text: transcript.text }),
         });
         // The game being played is also played live on the hall.
-        if (hall) hall.live = livePlayer({ runs, sayRecord: hall.sayRecord, offer: hall.offer });
+        if (hall) {
+            hall.live = livePlayer({ runs, sayRecord: hall.sayRecord, offer: hall.offer, sign: hall.sign });
+            // "Your key" last in the bar, as it opens onto a line of its own.
+            runs.addToBar(hall.keys.element);
+        }
     });
 });

@@ -41,11 +41,11 @@ class HallTest : public ::testing::Test {
     }
 
     ANSWER get(const std::string &target) {
-        return handle(hall, {"GET", target, "", "127.0.0.1", "", "", "http"});
+        return handle(hall, {"GET", target, "", "127.0.0.1", "", "", "http", {}, {}});
     }
     ANSWER post(const std::string &target, const std::string &body,
                 const std::string &address = "127.0.0.1") {
-        return handle(hall, {"POST", target, body, address, "", "", "http"});
+        return handle(hall, {"POST", target, body, address, "", "", "http", {}, {}});
     }
 
     std::string folder;

@@ -28,7 +28,7 @@ const std::string quick_record =
     "\",\"name\":\"hero\",\"seed\":42,\"clock\":false,\"version\":\"" MARROWDEEP_VERSION
     "\","
     "\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
-    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
+    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\",\"signed\":false}";
 }  // namespace
 
 TEST(Names, EveryByteShowsAndNoneActs) {
@@ -394,7 +394,7 @@ WATCHED answered_watching(HALL &hall, REQUEST request, std::optional<QUEUE> full
 }
 REQUEST request_of(const std::string &method, const std::string &target, const std::string &body = "",
                    const std::string &origin = "") {
-    return REQUEST{method, target, body, "127.0.0.1", "127.0.0.1", origin, "http"};
+    return REQUEST{method, target, body, "127.0.0.1", "127.0.0.1", origin, "http", {}, {}};
 }
 }  // namespace
 

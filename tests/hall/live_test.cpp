@@ -15,6 +15,7 @@
 #include "tests/hall/hall_fixture.h"
 #include "tests/hall/hall_process.h"
 #include "tests/hall/live_socket.h"
+#include "tests/hall/player_key.h"
 
 using JSON = nlohmann::json;
 
@@ -24,7 +25,7 @@ const std::string quick_record =
     "{\"id\":\"c0f8baedf1c39b178dedfbce70c19e20\",\"name\":\"hero\",\"seed\":42,\"clock\":false,"
     "\"version\":\"" MARROWDEEP_VERSION
     "\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
-    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
+    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\",\"signed\":false}";
 
 std::string link_of(const std::string &keys) {
     return write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION});
@@ -445,4 +446,58 @@ TEST_F(LiveTest, ASocketThatAnswersNoPingIsClosed) {
     while (said.rfind("binary: ", 0) == 0 || said.rfind("{\"watchers\":", 0) == 0);
     EXPECT_EQ(said, "{\"stopped\":true}");
     EXPECT_EQ(answering.read_close(), "1000: The game has ended.");
+}
+
+TEST_F(LiveTest, AnEndWithAKeyAndSignatureKeepsASignedRecord) {
+    auto hall = start();
+    PLAYER_KEY player_key, other_key;
+    const std::string id = "c0f8baedf1c39b178dedfbce70c19e20";  // the quick game's
+    // Damaged, or signed by another key than the one sent: the error, then the usual close.
+    const std::string refused[] = {
+        JSON{
+            {"end", true}, {"key", player_key.key_text() + "="}, {"signature", player_key.signature_text(id)}}
+            .dump(),
+        JSON{{"end", true}, {"key", other_key.key_text()}, {"signature", player_key.signature_text(id)}}
+            .dump(),
+        JSON{{"end", true}, {"key", player_key.key_text()}}.dump(),
+    };
+    for (const std::string &end : refused) {
+        SOCKET player(hall->port(), "/api/live/play");
+        begin_game(player, "hero\nn\n42\n1\nq");
+        player.text(end);
+        std::string said = player.read_text();
+        EXPECT_EQ(said.rfind("{\"error\":\"", 0), 0u) << said;
+        EXPECT_EQ(player.read_close(), "1000: The game has ended.");
+    }
+    EXPECT_EQ(ask_once(hall->port(), "GET", "/api/runs/" + std::string(id)).status, 404);
+    // A key that is not text, or anything else beside the end, is no end the protocol has.
+    for (const char *end :
+         {R"({"end": true, "key": 1, "signature": "AA"})", R"({"end": true, "name": "x"})"}) {
+        SOCKET player(hall->port(), "/api/live/play");
+        begin_game(player, "hero\nn\n42\n1\nq");
+        player.text(end);
+        EXPECT_EQ(player.read_close(),
+                  "4400: Keys come in binary messages, and the game's end as {\"end\": true}.")
+            << end;
+    }
+
+    SOCKET player(hall->port(), "/api/live/play");
+    begin_game(player, "hero\nn\n42\n1\nq");
+    player.text(
+        JSON{{"end", true}, {"key", player_key.key_text()}, {"signature", player_key.signature_text(id)}}
+            .dump());
+    const std::string signed_record =
+        quick_record.substr(0, quick_record.size() - std::string("false}").size()) + "true,\"key\":\"" +
+        key_fingerprint(player_key.raw()) + "\"}";
+    EXPECT_EQ(player.read_text(), "{\"record\":" + signed_record + "}");
+    EXPECT_EQ(player.read_close(), "1000: The game has ended.");
+    // The name is claimed: the same game's end under another key is refused (403).
+    SOCKET again(hall->port(), "/api/live/play");
+    begin_game(again, "hero\nn\n43\n1\nq");
+    const std::string other_id = run_id(RUN{"hero\nn\n43\n1\nq", false, 0, MARROWDEEP_VERSION});
+    again.text(
+        JSON{{"end", true}, {"key", other_key.key_text()}, {"signature", other_key.signature_text(other_id)}}
+            .dump());
+    EXPECT_NE(again.read_text().find("belongs to another key"), std::string::npos);
+    EXPECT_EQ(again.read_close(), "1000: The game has ended.");
 }

@@ -21,6 +21,7 @@
 #include "tests/hall/hall_process.h"
 #include "tests/hall/live_socket.h"
 #include "tests/hall/live_store_check.h"
+#include "tests/hall/player_key.h"
 
 namespace {
 const char *const quick_keys = "hero\nn\n42\n1\nq";
@@ -28,7 +29,7 @@ const std::string quick_record =
     "{\"id\":\"c0f8baedf1c39b178dedfbce70c19e20\",\"name\":\"hero\",\"seed\":42,\"clock\":false,"
     "\"version\":\"" MARROWDEEP_VERSION
     "\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
-    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
+    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\",\"signed\":false}";
 const std::string unreachable =
     "{\"error\":\"The hall cannot reach its database just now; try again soon.\"}";
 
@@ -150,7 +151,8 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     auto crafted = [](const std::string &id, const std::string &name, bool boss, int level, long long keys,
                       long long at) {
         return KEPT_RUN{id, RECORD{name, 7, false, MARROWDEEP_VERSION, "quit", level, 0, boss, keys, "plain"},
-                        at, "-", ""};
+                        at, "-",
+                        "", ""};
     };
     KEPT_RUN kept;
     for (const KEPT_RUN &run :
@@ -213,8 +215,12 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     const long long big = 1LL << 40;
     const std::string odd_name("\0\xff\xc3", 3);
     KEPT_RUN wide_run{
-        "w1", RECORD{odd_name, big, false, MARROWDEEP_VERSION, "quit", 7, big + 1, false, big + 2, "plain"},
-        big + 3, "-", "play-wide"};
+        "w1",
+        RECORD{odd_name, big, false, MARROWDEEP_VERSION, "quit", 7, big + 1, false, big + 2, "plain"},
+        big + 3,
+        "-",
+        "play-wide",
+        ""};
     EXPECT_EQ(store->add(wide_run, kept), ADDED::fresh);
     ASSERT_TRUE(store->find("w1", kept));
     EXPECT_EQ(kept.record.name, odd_name);
@@ -352,6 +358,84 @@ TEST_F(PostgresTest, TwoHallsTwentyClientsAThousandRuns) {
         EXPECT_EQ(created[run], 1) << "run " << run << ": kept once";
     }
     EXPECT_EQ(open_store(uri, 1)->count(), 900);
+}
+
+// Twenty players, ten on each hall, each with a key of their own, race for one name: the claim
+// is one row, so one key wins on both halls, and every run of the others is refused with 403 and
+// kept nowhere; the release, on the same database, lets another key claim it.
+TEST_F(PostgresTest, TwoHallsRaceForOneNameAndOneKeyWins) {
+    auto first = start_hall({"--rate", "0"});
+    auto second = start_hall({"--rate", "0"});
+    const int clients = 20, runs_each = 3;
+    std::vector<PLAYER_KEY> keys(clients);
+    struct SENT {
+        int client;
+        int status;
+        std::string body;
+    };
+    std::vector<std::vector<SENT>> sent(clients);
+    // All begin together, so their first runs race.
+    std::mutex mutex;
+    std::condition_variable go;
+    int ready = 0;
+    std::vector<std::thread> threads;
+    for (int client = 0; client < clients; ++client)
+        threads.emplace_back([&, client] {
+            HTTP_CONNECTION connection(client % 2 ? second->port() : first->port());
+            {
+                std::unique_lock lock(mutex);
+                ++ready;
+                go.notify_all();
+                go.wait(lock, [&] { return ready == clients; });
+            }
+            for (int i = 0; i < runs_each; ++i) {
+                const std::string run_keys = keys_of("claimed", 100 + client * runs_each + i);
+                const std::string id = run_id(RUN{run_keys, false, 0, MARROWDEEP_VERSION});
+                const PLAYER_KEY &key = keys[static_cast<std::size_t>(client)];
+                HTTP_ANSWER answer = connection.ask(
+                    "POST", "/api/runs", link_of(run_keys),
+                    {{"Marrowdeep-Key", key.key_text()}, {"Marrowdeep-Signature", key.signature_text(id)}});
+                sent[static_cast<std::size_t>(client)].push_back({client, answer.status, answer.body});
+            }
+        });
+    for (auto &thread : threads) thread.join();
+
+    std::set<int> winners;
+    for (const auto &answers : sent)
+        for (const SENT &answer : answers)
+            if (answer.status == 201) winners.insert(answer.client);
+    ASSERT_EQ(winners.size(), 1u);
+    const int winner = *winners.begin();
+    const std::string fingerprint = key_fingerprint(keys[static_cast<std::size_t>(winner)].raw());
+    for (const auto &answers : sent) {
+        ASSERT_EQ(answers.size(), static_cast<std::size_t>(runs_each));
+        for (const SENT &answer : answers) {
+            if (answer.client == winner) {
+                EXPECT_EQ(answer.status, 201) << answer.body;
+                EXPECT_EQ(nlohmann::json::parse(answer.body)["key"], fingerprint);
+            } else {
+                EXPECT_EQ(answer.status, 403) << answer.client << " " << answer.body;
+                EXPECT_NE(answer.body.find("belongs to another key"), std::string::npos) << answer.body;
+            }
+        }
+    }
+    EXPECT_EQ(open_store(uri, 1)->count(), runs_each);
+    // Not signed, on either hall: refused too.
+    EXPECT_EQ(ask_once(second->port(), "POST", "/api/runs", link_of(keys_of("claimed", 99))).status, 403);
+    EXPECT_EQ(ask_once(first->port(), "POST", "/api/runs", link_of(keys_of("claimed", 98))).status, 403);
+
+    auto [released, status] = run_for_output({"release-name", "claimed", "--db", uri});
+    EXPECT_EQ(released, "marrowdeep-hall: released the name claimed\n");
+    EXPECT_EQ(status, 0);
+    const int other = (winner + 1) % clients;
+    const std::string run_keys = keys_of("claimed", 100 + other * runs_each);
+    const std::string id = run_id(RUN{run_keys, false, 0, MARROWDEEP_VERSION});
+    HTTP_CONNECTION connection(other % 2 ? second->port() : first->port());
+    const PLAYER_KEY &key = keys[static_cast<std::size_t>(other)];
+    HTTP_ANSWER claimed = connection.ask(
+        "POST", "/api/runs", link_of(run_keys),
+        {{"Marrowdeep-Key", key.key_text()}, {"Marrowdeep-Signature", key.signature_text(id)}});
+    EXPECT_EQ(claimed.status, 201) << claimed.body;
 }
 
 namespace {

@@ -14,6 +14,7 @@
 
 #include "tests/hall/hall_fixture.h"
 #include "tests/hall/hall_process.h"
+#include "tests/hall/player_key.h"
 
 namespace {
 const char *const quick_keys = "hero\nn\n42\n1\nq";
@@ -21,7 +22,7 @@ const std::string quick_record =
     "{\"id\":\"c0f8baedf1c39b178dedfbce70c19e20\",\"name\":\"hero\",\"seed\":42,\"clock\":false,"
     "\"version\":\"" MARROWDEEP_VERSION
     "\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
-    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\"}";
+    "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\",\"signed\":false}";
 
 std::string link_of(const std::string &keys) {
     return write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION});
@@ -52,9 +53,10 @@ TEST(Program, HelpAndVersion) {
     EXPECT_EQ(
         help.rfind("Usage: marrowdeep-hall [--listen HOST:PORT] [--db URL] [--site DIR] [--rate N]\n", 0),
         0u);
-    for (const char *option : {"--listen HOST:PORT", "--db URL", "--site DIR", "--rate N", "--connections N",
-                               "--proofs N", "--origin URL", "--trust-proxy ADDRESS", "--help", "--version",
-                               "MARROWDEEP_HALL_TEST_TIMEOUTS", "MARROWDEEP_HALL_TEST_CLOCK"})
+    for (const char *option :
+         {"--listen HOST:PORT", "--db URL", "--site DIR", "--rate N", "--connections N", "--proofs N",
+          "--origin URL", "--trust-proxy ADDRESS", "--help", "--version", "MARROWDEEP_HALL_TEST_TIMEOUTS",
+          "MARROWDEEP_HALL_TEST_CLOCK", "release-name NAME [--db URL]"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     auto [wrong, wrong_status] = run_for_output({"--port", "80"});
     EXPECT_EQ(wrong, "marrowdeep-hall: unknown option --port.\nTry marrowdeep-hall --help.\n");
@@ -360,4 +362,51 @@ TEST_F(ProgramTest, EveryRunAnsweredIsThereAfterSigkill) {
     auto again = start();
     HTTP_CONNECTION connection(again->port());
     for (const std::string &id : ids) EXPECT_EQ(connection.ask("GET", "/api/runs/" + id).status, 200) << id;
+}
+
+TEST_F(ProgramTest, SignedRunsOverHttpAndANameReleased) {
+    auto hall = start();
+    PLAYER_KEY first, second;
+    const std::string id = "c0f8baedf1c39b178dedfbce70c19e20";  // the quick game's
+    HTTP_CONNECTION connection(hall->port());
+    // The two fields as the page sends them; a field sent twice is damaged.
+    HTTP_ANSWER twice = connection.ask("POST", "/api/runs", link_of("hero\nn\n42\n1\nq"),
+                                       {{"Marrowdeep-Key", first.key_text()},
+                                        {"Marrowdeep-Key", first.key_text()},
+                                        {"Marrowdeep-Signature", first.signature_text(id)}});
+    EXPECT_EQ(twice.status, 400) << twice.body;
+    HTTP_ANSWER alone = connection.ask("POST", "/api/runs", link_of("hero\nn\n42\n1\nq"),
+                                       {{"marrowdeep-signature", first.signature_text(id)}});
+    EXPECT_EQ(alone.status, 400) << alone.body;
+    HTTP_ANSWER kept = connection.ask(
+        "POST", "/api/runs", link_of("hero\nn\n42\n1\nq"),
+        {{"marrowdeep-key", first.key_text()}, {"MARROWDEEP-SIGNATURE", first.signature_text(id)}});
+    EXPECT_EQ(kept.status, 201) << kept.body;
+    EXPECT_NE(kept.body.find("\"signed\":true,\"key\":\"" + key_fingerprint(first.raw()) + "\"}"),
+              std::string::npos)
+        << kept.body;
+    const std::string other_keys = "hero\nn\n43\n1\nq";
+    const std::string other_id = run_id(RUN{other_keys, false, 0, MARROWDEEP_VERSION});
+    auto send_second = [&] {
+        return connection.ask("POST", "/api/runs", link_of(other_keys),
+                              {{"Marrowdeep-Key", second.key_text()},
+                               {"Marrowdeep-Signature", second.signature_text(other_id)}});
+    };
+    EXPECT_EQ(send_second().status, 403);
+
+    // Released while the hall runs, on its database: the next key claims it.
+    const std::string db = "sqlite:" + folder + "/hall.db";
+    auto [released, released_status] = run_for_output({"release-name", "hero", "--db", db});
+    EXPECT_EQ(released, "marrowdeep-hall: released the name hero\n");
+    EXPECT_EQ(released_status, 0);
+    auto [again, again_status] = run_for_output({"release-name", "--db", db, "hero"});
+    EXPECT_EQ(again, "marrowdeep-hall: no key holds the name hero\n");
+    EXPECT_EQ(again_status, 1);
+    auto [nameless, nameless_status] = run_for_output({"release-name", "--db", db});
+    EXPECT_EQ(nameless,
+              "marrowdeep-hall: release-name needs the name to release.\nTry marrowdeep-hall --help.\n");
+    EXPECT_EQ(nameless_status, 2);
+    HTTP_ANSWER claimed = send_second();
+    EXPECT_EQ(claimed.status, 201) << claimed.body;
+    EXPECT_NE(claimed.body.find(key_fingerprint(second.raw())), std::string::npos);
 }

@@ -9,13 +9,15 @@
 //   and, for both: --page DIR --program LINUX_PROGRAM --marks MARKS_LIBRARY --fuzz FUZZ_DRIVER
 //                  --regressions DIR [--hall HALL_PROGRAM]
 //
-// With --hall, the page served by the real hall plays a game live on it (live.mjs).
+// With --hall, the page served by the real hall plays a game live on it (live.mjs), and a run it
+// sends carries the player's key and a signature that verifies over the hall's id (keys.mjs).
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, it } from 'node:test';
 import { keyboardGames, playGame, replayLink, resumeHalfway } from './games.mjs';
 import { startHall } from './hall.mjs';
+import { signedBy, signingProxy } from './keys.mjs';
 import { commandLine, linuxTools, servedInBrowser, startBrowser } from './harness.mjs';
 import { playedLiveBy } from './live.mjs';
 
@@ -53,5 +55,13 @@ if (opt.hall) {
         });
         it('a game played live', () =>
             engine.inFreshPage(hall.origin, (driver) => playedLiveBy(driver, { origin: hall.origin, linuxBytes }), { viewport: { width: 1280, height: 800 } }));
+        it('a run sent signed with the player\'s key', async () => {
+            const proxy = await signingProxy(hall.origin);
+            try {
+                await engine.inFreshPage(proxy.origin, (driver) => signedBy(driver, { proxy, hallOrigin: hall.origin, linuxBytes }), { viewport: { width: 1280, height: 800 } });
+            } finally {
+                await proxy.close();
+            }
+        });
     });
 }

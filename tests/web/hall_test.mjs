@@ -7,7 +7,10 @@
 //                      [--chromium PATH]
 //
 // With `script` (util-linux) at hand, a game of the Linux program is played in a terminal under
-// `script -I`, and the keys it logged are uploaded as a file. Each scenario is a test of
+// `script -I`, and the keys it logged are uploaded as a file. The player's key: the page's run ids
+// are the hall's, and the runs it sends and its live game's end carry signatures that verify over
+// them, through a key exported from one profile and imported into another; a damaged key file is
+// refused, and a browser without Ed25519 sends unsigned. Each scenario is a test of
 // node:test; a failure names its scenario, and the hall's log follows any failure.
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -15,6 +18,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, it } from 'node:test';
 import { keysFiles, sendAndBoard, startHall, todaysSeed, withoutHall } from './hall.mjs';
+import { idsAsTheHall, signedRuns, signingProxy, unsignedRuns } from './keys.mjs';
 import { hallKilled, playedLive, refusedLive, reloadedLive } from './live.mjs';
 import { commandLine, linuxTools, serve, startBrowser } from './harness.mjs';
 
@@ -87,6 +91,30 @@ describe('the page with the hall', () => {
         it('a game sent, its record shown and found on the board', scenario(() => sendAndBoard(at())));
         it("today's seed", scenario(() => todaysSeed(at())));
         it('files of keys sent', scenario(() => keysFiles({ ...at(), terminalRecording: terminalRecording(folder) })));
+    });
+
+    // The player's key, on a hall of its own behind a server that notes each run's headers.
+    describe("the player's key", () => {
+        let keyFolder;
+        let keyHall = null;
+        let proxy = null;
+        before(async () => {
+            keyFolder = fs.mkdtempSync(path.join(folder, 'keys-'));
+            keyHall = await startHall(path.resolve(opt.hall), site, keyFolder);
+            proxy = await signingProxy(keyHall.origin);
+        });
+        after(async () => {
+            await proxy?.close();
+            if (keyHall) await keyHall.stop();
+            if (failed && keyHall) console.log(`the key hall's log:\n${keyHall.log.join('\n')}`);
+        });
+        it("the page's run ids are the hall's", scenario(() => idsAsTheHall({ origin: keyHall.origin })));
+        it('runs sent signed, the key exported, imported and a damaged file refused', scenario(() =>
+            signedRuns({ browser: chromium.browser, proxy, hallOrigin: keyHall.origin, linuxBytes }),
+        ));
+        it('a browser without Ed25519 sends its runs unsigned', scenario(() =>
+            unsignedRuns({ browser: chromium.browser, proxy, hallOrigin: keyHall.origin }),
+        ));
     });
 
     // The live games, on a hall of their own (its database in a folder of its own), which the

@@ -43,9 +43,15 @@ async function ask(path, options = {}) {
 }
 
 // Sends a run as its link's text (after #run=): the hall's record of it, new (201) or kept
-// before (200).
-export function sendRun(text) {
-    return ask('/api/runs', { method: 'POST', headers: { 'Content-Type': 'text/plain' }, body: text });
+// before (200). `signed` ({key, signature}, keys/player-key.js), when the page has a key, goes
+// in the run's headers.
+export function sendRun(text, signed = null) {
+    const headers = { 'Content-Type': 'text/plain' };
+    if (signed) {
+        headers['Marrowdeep-Key'] = signed.key;
+        headers['Marrowdeep-Signature'] = signed.signature;
+    }
+    return ask('/api/runs', { method: 'POST', headers, body: text });
 }
 
 // The record of a run the hall keeps, with its link's text as `run`.

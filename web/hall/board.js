@@ -1,6 +1,7 @@
 // A board of the hall as a table: one row a run, its place, the hero's name (as text, never as
-// markup), level, experience, ending, boss, keys, seed, when it was sent, and a button that
-// opens its replay on the game's page.
+// markup, marked "not signed" when the run came without its player's signature), level,
+// experience, ending, boss, keys, seed, when it was sent, and a button that opens its replay on
+// the game's page.
 
 import { ENDINGS } from '../runs/run-facts.js';
 import { thousands } from '../thousands.js';
@@ -26,9 +27,16 @@ export function showBoard(body, rows, replay) {
             open.addEventListener('click', () => replay(record, open));
             const last = document.createElement('td');
             last.append(open);
+            const name = cell(record.name || '(no name)', 'name');
+            if (record.signed === false) {
+                const mark = document.createElement('span');
+                mark.className = 'unsigned';
+                mark.textContent = 'not signed';
+                name.append(' ', mark);
+            }
             tr.append(
                 cell(String(i + 1), 'place'),
-                cell(record.name || '(no name)', 'name'),
+                name,
                 cell(String(record.level), 'number'),
                 cell(thousands(record.experience), 'number'),
                 cell(ENDINGS[record.ending] ?? String(record.ending)),

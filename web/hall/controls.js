@@ -3,9 +3,12 @@
 // "Today's seed", which answers a new game's seed questions with the day's seed as the player
 // would type them, and "Send a keys file", which sends a file of keys (runs/keys-file.js) as a run.
 // A game played live (the page ties live/live-player.js to these controls) goes to the hall at its
-// end without "Send to the hall".
+// end without "Send to the hall". "Your key" (keys/key-panel.js) shows the player's key, which
+// signs every run sent.
 
 import { textOf } from '../bytes.js';
+import { keyPanel } from '../keys/key-panel.js';
+import { signRun } from '../keys/player-key.js';
 import { runOfFile } from '../runs/keys-file.js';
 import { ENDINGS, MOST_NAME_BYTES, NAME_TOO_LONG, nameBytes } from '../runs/run-facts.js';
 import { encodeRun } from '../runs/run-link.js';
@@ -31,6 +34,17 @@ export function recordSentence(record, kept) {
 export async function openHall({ runs, type, state }) {
     const hallVersion = await findHall();
     if (hallVersion === null) return null;
+    const keys = await keyPanel({ button: runs.button });
+
+    // The run's key and signature, or null where the browser has no key.
+    async function sign(run) {
+        if (!keys.key) return null;
+        try {
+            return await signRun(keys.key, run);
+        } catch {
+            return null;
+        }
+    }
 
     function boardLink(seed, text) {
         const a = document.createElement('a');
@@ -39,10 +53,10 @@ export async function openHall({ runs, type, state }) {
         return a;
     }
 
-    // Sends the link text of a run; the record or the hall's sentence is said.
-    async function send(text) {
+    // Sends the link text of a run, signed; the record or the hall's sentence is said.
+    async function send(text, signed) {
         runs.say('Sending the run to the hall.');
-        const sent = await sendRun(text);
+        const sent = await sendRun(text, signed);
         if (!sent.ok) {
             runs.say(sent.error);
             return null;
@@ -79,7 +93,7 @@ export async function openHall({ runs, type, state }) {
             runs.say('This browser cannot pack a run, so it cannot send one.');
             return;
         }
-        await send(text);
+        await send(text, await sign(run));
     }
 
     // Types the day's seed into the game's seed questions, a key each time the game waits for
@@ -155,6 +169,7 @@ export async function openHall({ runs, type, state }) {
         if (!streamed) offer(run, 'The run is in the list of runs.');
     };
     // `sayRecord(record)` says the hall's record of a run that went to it; `offer(run, sentence)`
-    // says the sentence with "Send to the hall" for the run.
-    return { version: hallVersion, sayRecord: (record) => sayRecord(record, false), offer };
+    // says the sentence with "Send to the hall" for the run; `sign(run)` its key and signature
+    // (or null); `keys` is "Your key", whose element the page puts last in the bar.
+    return { version: hallVersion, sayRecord: (record) => sayRecord(record, false), offer, sign, keys };
 }

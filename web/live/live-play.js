@@ -2,8 +2,9 @@
 // relays its keys to whoever watches. One WebSocket a game, to /api/live/play on the page's own
 // host: the first message is the run so far as a link's text (with the game's token when it goes
 // on with a live game begun before), and after the hall's answer each key the game reads goes as
-// binary, the keys of one moment in one message; `{"end": true}` when the game ends, and the
-// hall answers with its record of the run.
+// binary, the keys of one moment in one message; `{"end": true}` when the game ends (with the
+// player's public key and the run's signature as "key" and "signature", where the page has a
+// key), and the hall answers with its record of the run.
 //
 // The game never waits on the hall: its keys are sent after it has read them, and while the hall
 // cannot be reached they wait here, the socket trying again on its own, later each time, and
@@ -35,8 +36,9 @@ export function playAddress(location = window.location) {
 // One game's stream. `game` is the recorded game (runs/runs.js's recordedGame); `changed()` is
 // called whenever what the stream shows changes; `finished(outcome)` once the run is in the hall
 // ({record}) or can no longer go there by this stream ({error}); `say(text)` tells the player why
-// the stream stopped; `on` whether "Let others watch" is on.
-export function liveStream(game, { changed, finished, say, on = true }) {
+// the stream stopped; `on` whether "Let others watch" is on; `sign(run)` answers the run's
+// {key, signature} for its end, or null to end it unsigned.
+export function liveStream(game, { changed, finished, say, on = true, sign = null }) {
     const st = {
         state: on ? 'waiting' : 'off', // waiting, connecting, live, retrying, ending, ended, refused, off
         id: game.live?.id ?? null,
@@ -54,6 +56,8 @@ export function liveStream(game, { changed, finished, say, on = true }) {
     let opening = false; // the first message is being made
     let endWanted = false;
     let endSent = false;
+    let endAsked = false; // end() was called: the end waits for its signature
+    let endMessage = JSON.stringify({ end: true });
     let done = false; // ended, refused or moved to another page: nothing more is sent
 
     function set(state) {
@@ -88,7 +92,7 @@ export function liveStream(game, { changed, finished, say, on = true }) {
         }
         if (endWanted && !endSent) {
             endSent = true;
-            socket.send(JSON.stringify({ end: true }));
+            socket.send(endMessage);
             set('ending');
         }
     }
@@ -227,8 +231,13 @@ export function liveStream(game, { changed, finished, say, on = true }) {
     return {
         st,
         nudge,
-        // The game has ended: its last keys go, then the end.
-        end() {
+        // The game has ended: its last keys go, then the end, signed once the signature is made.
+        async end() {
+            if (done || endAsked) return;
+            endAsked = true;
+            const run = { keys: game.keys, clock: game.clock, version: game.version };
+            const signed = sign ? await sign(run).catch(() => null) : null;
+            if (signed) endMessage = JSON.stringify({ end: true, key: signed.key, signature: signed.signature });
             if (done) return;
             endWanted = true;
             if (st.state === 'live') flush();

@@ -12,8 +12,9 @@ import { watchSwitch } from './live-switch.js';
 const WATCHERS_EVERY_MS = 5000;
 
 // `runs` is the page's runs (runs/runs.js); `sayRecord(record)` says the hall's record of a run;
-// `offer(run, sentence)` says the sentence with "Send to the hall" for the run.
-export function livePlayer({ runs, sayRecord, offer }) {
+// `offer(run, sentence)` says the sentence with "Send to the hall" for the run; `sign(run)` answers
+// the run's key and signature for its end, or null.
+export function livePlayer({ runs, sayRecord, offer, sign }) {
     const streams = new Map(); // each recorded game's stream
     let current = null; // the stream of the game on the page
 
@@ -29,6 +30,7 @@ export function livePlayer({ runs, sayRecord, offer }) {
         let ending = null; // once the game has ended: {shown, run}
         stream = liveStream(game, {
             on: toggle.on,
+            sign,
             changed: () => stream === current && show(),
             say: (text) => runs.say(text),
             finished(outcome) {

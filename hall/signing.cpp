@@ -1,0 +1,113 @@
+#include "hall/signing.h"
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+
+#include <memory>
+#include <new>
+
+namespace {
+constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+int letter_value(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '-') return 62;
+    if (c == '_') return 63;
+    return -1;
+}
+}  // namespace
+
+std::string signed_message(std::string_view run_id) {
+    std::string message = "marrowdeep-run-1 ";
+    message.append(run_id);
+    return message;
+}
+
+bool read_base64url(std::string_view text, std::string &bytes) {
+    bytes.clear();
+    // Four letters carry three bytes; one letter left over carries none, so it is never written.
+    if (text.size() % 4 == 1) return false;
+    unsigned bits = 0;
+    int held = 0;
+    for (char c : text) {
+        const int value = letter_value(c);
+        if (value < 0) return false;
+        bits = (bits << 6 | static_cast<unsigned>(value)) & 0xFFFFu;
+        held += 6;
+        if (held >= 8) {
+            held -= 8;
+            bytes += static_cast<char>((bits >> held) & 0xFFu);
+        }
+    }
+    // The bits the last letter carries past the last byte must be zero.
+    return (bits & ((1u << held) - 1)) == 0;
+}
+
+std::string write_base64url(std::string_view bytes) {
+    std::string text;
+    unsigned bits = 0;
+    int held = 0;
+    for (char c : bytes) {
+        bits = (bits << 8 | static_cast<unsigned char>(c)) & 0xFFFFu;
+        held += 8;
+        while (held >= 6) {
+            held -= 6;
+            text += letters[(bits >> held) & 63u];
+        }
+    }
+    if (held > 0) text += letters[(bits << (6 - held)) & 63u];
+    return text;
+}
+
+bool read_run_signature(std::string_view key_text, std::string_view signature_text, RUN_SIGNATURE &read,
+                        std::string &error) {
+    if (!read_base64url(key_text, read.key) || read.key.size() != SIGNING_KEY_BYTES) {
+        error = "The run's key must be a 32-byte Ed25519 public key in base64url, without padding.";
+        return false;
+    }
+    if (!read_base64url(signature_text, read.signature) || read.signature.size() != SIGNATURE_BYTES) {
+        error = "The run's signature must be a 64-byte Ed25519 signature in base64url, without padding.";
+        return false;
+    }
+    return true;
+}
+
+bool signature_verifies(const RUN_SIGNATURE &signature, std::string_view run_id) {
+    if (signature.key.size() != SIGNING_KEY_BYTES || signature.signature.size() != SIGNATURE_BYTES)
+        return false;
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
+                                    reinterpret_cast<const unsigned char *>(signature.key.data()),
+                                    signature.key.size()),
+        EVP_PKEY_free);
+    if (!key) {  // not a key libcrypto takes: what it noted is not kept on the thread
+        ERR_clear_error();
+        return false;
+    }
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!context) throw std::bad_alloc();
+    // Ed25519 hashes the message itself: no digest is named.
+    const std::string message = signed_message(run_id);
+    const bool verified =
+        EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
+        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char *>(signature.signature.data()),
+                         signature.signature.size(), reinterpret_cast<const unsigned char *>(message.data()),
+                         message.size()) == 1;
+    if (!verified) ERR_clear_error();
+    return verified;
+}
+
+std::string key_fingerprint(std::string_view key) {
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char *>(key.data()), key.size(), digest);
+    static const char digits[] = "0123456789abcdef";
+    std::string fingerprint;
+    for (int i = 0; i < 8; ++i) {
+        fingerprint += digits[digest[i] >> 4];
+        fingerprint += digits[digest[i] & 15];
+    }
+    return fingerprint;
+}

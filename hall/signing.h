@@ -1,0 +1,37 @@
+// A run signed by its player: the page holds an Ed25519 key pair, and signs each run it sends
+// with it, so a hero's name, once a key has claimed it in a hall, is that key's. The hall checks
+// the signature with libcrypto; the key never leaves the player's page but as its public half.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The raw sizes of an Ed25519 public key and of a signature.
+inline constexpr std::size_t SIGNING_KEY_BYTES = 32;
+inline constexpr std::size_t SIGNATURE_BYTES = 64;
+
+// What a player signs for a run: "marrowdeep-run-1 " and the run's id as the hall writes it (32
+// hexadecimal digits). The id covers the version, the clock second and every key, the name too.
+std::string signed_message(std::string_view run_id);
+
+// Base64url without padding (RFC 4648, section 5), read strictly: only its 64 letters, no '=',
+// no blanks, and the bits left over at the end zero, so each text stands for one string of bytes
+// and each string of bytes for one text. False for anything else.
+bool read_base64url(std::string_view text, std::string &bytes);
+std::string write_base64url(std::string_view bytes);
+
+// A run's key and signature as a client sent them (base64url text), read into raw bytes. `error`
+// is a sentence for the player when they cannot be: damaged text or the wrong lengths.
+struct RUN_SIGNATURE {
+    std::string key;        // 32 bytes
+    std::string signature;  // 64 bytes
+};
+bool read_run_signature(std::string_view key_text, std::string_view signature_text, RUN_SIGNATURE &read,
+                        std::string &error);
+
+// Whether `signature` is the key's Ed25519 signature of signed_message(run_id).
+bool signature_verifies(const RUN_SIGNATURE &signature, std::string_view run_id);
+
+// The short name of a key the hall shows in records: the first 16 hexadecimal digits (8 bytes) of
+// a SHA-256 of the raw 32-byte key.
+std::string key_fingerprint(std::string_view key);
