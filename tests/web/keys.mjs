@@ -298,7 +298,7 @@ export async function unsignedRuns({ browser, proxy, hallOrigin }) {
         assert.equal(record.keys, 'unsigned\nn\n25\n1\nq'.length, 'without Ed25519: the run kept');
         assert.equal(record.signed, false, 'without Ed25519: the record says signed');
         // The board marks it.
-        await page.goto(`${hallOrigin}/hall.html?seed=25`);
+        await page.goto(`${proxy.origin}/hall.html?seed=25`);
         await waitInPage(page, () => document.querySelectorAll('#board tbody tr').length > 0, 30, 'the board of seed 25');
         const nameCell = await page.evaluate(() => {
             const td = document.querySelector('#board tbody td.name');
