@@ -315,7 +315,8 @@ export async function unsignedRuns({ browser, proxy, hallOrigin }) {
 // In any engine (a driver of drivers.mjs), through the proxy: the page's key signs the run it
 // sends, and the signature verifies over the id the hall gave the run.
 export async function signedBy(driver, { proxy, hallOrigin, linuxBytes }) {
-    const keys = 'engine\nn\n31\n1\nddq';
+    // Not the live game's name: that game's end, signed by another profile's key, claimed it.
+    const keys = 'signer\nn\n31\n1\nddq';
     await driver.goto(`${proxy.origin}/?pauses=0`);
     await driver.waitFor(() => window.marrowdeep?.reading && window.marrowdeep.key !== null, 30, 'the hall controls and the key');
     // The run goes by "Send to the hall": the page opened again with "Let others watch" off.
@@ -329,7 +330,7 @@ export async function signedBy(driver, { proxy, hallOrigin, linuxBytes }) {
     sameBytes(await driver.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys), 'the game sent');
     await driver.evaluate(() => Array.from(document.querySelectorAll('.note button')).find((b) => b.textContent === 'Send to the hall').click());
     await driver.waitFor(() => window.marrowdeep.said.startsWith('The hall '), 60, 'the record of the run sent');
-    const record = await recordOf(hallOrigin, 31, 'engine');
+    const record = await recordOf(hallOrigin, 31, 'signer');
     const key = signedAsTheHall(proxy, record.id, 'the run sent');
     assert.equal(fingerprintOf(key), fingerprint, 'the fingerprint shown is not that of the key sent');
 }
