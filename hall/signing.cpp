@@ -7,18 +7,7 @@
 #include <memory>
 #include <new>
 
-namespace {
-constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-
-int letter_value(char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '-') return 62;
-    if (c == '_') return 63;
-    return -1;
-}
-}  // namespace
+#include "hall/run_link.h"
 
 std::string signed_message(std::string_view run_id) {
     std::string message = "marrowdeep-run-1 ";
@@ -27,40 +16,12 @@ std::string signed_message(std::string_view run_id) {
 }
 
 bool read_base64url(std::string_view text, std::string &bytes) {
-    bytes.clear();
-    // Four letters carry three bytes; one letter left over carries none, so it is never written.
-    if (text.size() % 4 == 1) return false;
-    unsigned bits = 0;
-    int held = 0;
-    for (char c : text) {
-        const int value = letter_value(c);
-        if (value < 0) return false;
-        bits = (bits << 6 | static_cast<unsigned>(value)) & 0xFFFFu;
-        held += 6;
-        if (held >= 8) {
-            held -= 8;
-            bytes += static_cast<char>((bits >> held) & 0xFFu);
-        }
-    }
-    // The bits the last letter carries past the last byte must be zero.
-    return (bits & ((1u << held) - 1)) == 0;
+    // The run link's reader drops the bits after the last byte, as a browser does; a key and a
+    // signature are read strictly, their text the one their bytes write.
+    return run_link_unbase64url(text, bytes) && run_link_base64url(bytes) == text;
 }
 
-std::string write_base64url(std::string_view bytes) {
-    std::string text;
-    unsigned bits = 0;
-    int held = 0;
-    for (char c : bytes) {
-        bits = (bits << 8 | static_cast<unsigned char>(c)) & 0xFFFFu;
-        held += 8;
-        while (held >= 6) {
-            held -= 6;
-            text += letters[(bits >> held) & 63u];
-        }
-    }
-    if (held > 0) text += letters[(bits << (6 - held)) & 63u];
-    return text;
-}
+std::string write_base64url(std::string_view bytes) { return run_link_base64url(bytes); }
 
 bool read_run_signature(std::string_view key_text, std::string_view signature_text, RUN_SIGNATURE &read,
                         std::string &error) {
