@@ -1,5 +1,5 @@
 // The hall in process, on SQLite: the digests, names made visible, each answer's exact JSON,
-// the boards' order, runs sent twice, the day's seed and the per-address limit.
+// the boards' order, runs sent twice, the day's seed and board, the feed and the per-address limit.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -535,4 +535,76 @@ TEST_F(HallTest, EachStepRunsOnTheQueueItsRouteNames) {
     EXPECT_EQ(unread.queues, QUEUES{QUEUE::store});
     expect_answer(unread, 503, "a full store queue");
     EXPECT_EQ(store->count(), 1);
+}
+
+TEST_F(HallTest, TheFeedCarriesFirstPlacesAndTheDaysWinnersAsAtom) {
+    const long long today = 1796688000;  // 2026-12-08T00:00:00Z
+    const long long yesterday = today - 86400;
+    auto of_the_day = [](KEPT_RUN run, long long begun) {
+        run.daily = true;
+        run.live = begun * 1000;
+        return run;
+    };
+    const long long yesterdays = daily_seed(test_secret(), "2026-12-07");
+    const long long todays = daily_seed(test_secret(), "2026-12-08");
+    KEPT_RUN winner, second, today_first, plain, hostile, low;
+    store->add(of_the_day(crafted("winner\"'", yesterdays, false, 4, 0, 1, yesterday + 100), yesterday + 50),
+               winner);
+    store->add(of_the_day(crafted("second", yesterdays, false, 2, 0, 1, yesterday + 200), yesterday + 60),
+               second);
+    store->add(of_the_day(crafted("today", todays, false, 3, 0, 1, today + 10), today + 5), today_first);
+    store->add(crafted("a<b&c", 7, false, 2, 0, 1, PINNED_SECONDS - 100), plain);
+    store->add(crafted("\x01\x1b]x\xef\xbf\xbe</title>", 7, false, 3, 0, 1, PINNED_SECONDS - 50), hostile);
+    store->add(crafted("low", 7, false, 1, 0, 1, PINNED_SECONDS - 10), low);
+
+    hall.origins = {"https://halls.example/"};
+    ANSWER feed = get("/feed.atom");
+    ASSERT_EQ(feed.status, 200);
+    EXPECT_EQ(feed.content_type, "application/atom+xml");
+    EXPECT_EQ(feed.body.find('\x1b'), std::string::npos);
+    const std::string file = folder + "/feed.atom";
+    std::ofstream(file, std::ios::binary) << feed.body;
+    std::string said;
+    {
+        FILE *reader = popen((FEED_PYTHON " " READ_FEED " '" + file + "'").c_str(), "r");
+        ASSERT_NE(reader, nullptr);
+        char buffer[4096];
+        for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, reader)) > 0;) said.append(buffer, got);
+        ASSERT_EQ(pclose(reader), 0) << said;
+    }
+    const std::string base = "https://halls.example";
+    auto page = [&](const KEPT_RUN &run) { return base + "/run.html?id=" + run.id; };
+    auto first = [&](const KEPT_RUN &run, const std::string &title, const std::string &when) {
+        return nlohmann::json::array({page(run) + "#first", title, when, page(run)});
+    };
+    nlohmann::json expected{
+        {"bozo", false},
+        {"version", "atom10"},
+        {"id", base + "/feed.atom"},
+        {"title", "Marrowdeep hall"},
+        {"updated", "2026-12-08T14:04:19Z"},
+        {"entries",
+         {first(hostile, "^A^[]x\\xEF\\xBF\\xBE</title> takes first place on seed 7", "2026-12-08T14:04:19Z"),
+          first(plain, "a<b&c takes first place on seed 7", "2026-12-08T14:03:29Z"),
+          first(today_first, "today takes first place on seed " + std::to_string(todays),
+                "2026-12-08T00:00:10Z"),
+          {base + "/hall.html?day=2026-12-07", "winner\"' wins the day of 2026-12-07", "2026-12-08T00:00:00Z",
+           page(winner)},
+          first(winner, "winner\"' takes first place on seed " + std::to_string(yesterdays),
+                "2026-12-07T00:01:40Z")}}};
+    EXPECT_EQ(nlohmann::json::parse(said), expected);
+
+    // Without an origin, the links are under the Host the request names, when it is a plain one.
+    hall.origins.clear();
+    auto feed_id = [&](const std::string &host) {
+        std::string body =
+            handle(hall, {"GET", "/feed.atom", "", "127.0.0.1", host, "", "http", {}, {}}).body;
+        std::size_t open = body.find("<id>"), close = body.find("</id>");
+        return open == std::string::npos || close == std::string::npos
+                   ? body
+                   : body.substr(open + 4, close - open - 4);
+    };
+    EXPECT_EQ(feed_id("hall.test:8080"), "http://hall.test:8080/feed.atom");
+    EXPECT_EQ(feed_id("evil\"><x"), "http://localhost/feed.atom");
+    EXPECT_EQ(feed_id(""), "http://localhost/feed.atom");
 }
