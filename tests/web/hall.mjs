@@ -216,6 +216,8 @@ export async function todaysSeed({ browser, origin, linuxBytes }) {
         await page.click('.let-watch input'); // the run is sent by "Send to the hall"
         await press(page, '.run-bar', "Today's seed");
         await waitInPage(page, () => window.marrowdeep.said.startsWith('The seed of '), 30, "today's seed");
+        const dayLink = await page.evaluate(() => document.querySelector('.note a')?.getAttribute('href'));
+        assert.equal(dayLink, `hall.html?day=${HALL_DATE}`, `today: the seed's sentence links to ${dayLink}`);
         await typeKeys(page, 'daily\n', 'the name');
         const strength = () => window.marrowdeep.transcript.endsWith('Strength(1)/Tactics(2)?\n') && window.marrowdeep.reading;
         await waitInPage(page, strength, 30, 'the question after the seed');
@@ -243,12 +245,10 @@ export async function todaysSeed({ browser, origin, linuxBytes }) {
         const daily = await api(origin, '/api/daily');
         const theDays = daily.runs.length === 0 && daily.practice.length === 1 && daily.practice[0].seed === day.seed && daily.practice[0].name === 'daily';
         assert.ok(theDays, `today: the day's board is ${JSON.stringify(daily)}`);
-        const dayLink = await page.evaluate(() => document.querySelector('.note a')?.getAttribute('href'));
-        assert.equal(dayLink, `hall.html?day=${HALL_DATE}`, `today: the record links to ${dayLink}`);
         const board = await browser.createBrowserContext();
         try {
-            const shown = await openPage(board, `${origin}/hall.html?day=${HALL_DATE}`, problemsOf);
-            await waitInPage(shown, () => document.querySelectorAll('#board tbody tr').length > 0, 30, "the day's board");
+            const rowsShown = () => document.querySelectorAll('#board tbody tr').length > 0;
+            const shown = await openPage(board, `${origin}/hall.html?day=${HALL_DATE}`, problemsOf, rowsShown);
             const rows = await shown.evaluate(() => ({
                 title: document.getElementById('board-title').textContent,
                 rule: document.getElementById('day-rule').textContent,
