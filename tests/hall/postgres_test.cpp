@@ -210,6 +210,26 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     }
     EXPECT_EQ(store->unwritable(), "");
 
+    // Six live games of one name on the second day's seed, kept at once on connections of their
+    // own: the one begun first is the name's attempt, whichever commits first; the rest practice.
+    std::vector<std::thread> attempts;
+    for (int i = 0; i < 6; ++i)
+        attempts.emplace_back([&, i] {
+            KEPT_RUN run = crafted("d" + std::to_string(i), "daily", false, 1 + i, 10, 86400 + 5), found;
+            run.play = "play-daily-" + std::to_string(i);
+            run.daily = true;
+            run.live = 86400000 + (i + 3) % 6 * 10;  // d3 begun first
+            EXPECT_EQ(wide->add(run, found), ADDED::fresh);
+        });
+    for (auto &attempt : attempts) attempt.join();
+    DAY_BOARD second_day = store->day_board(1, 50);
+    ids.clear();
+    for (const KEPT_RUN &run : second_day.ranked) ids.push_back(run.id);
+    EXPECT_EQ(ids, std::vector<std::string>{"d3"});
+    ids.clear();
+    for (const KEPT_RUN &run : second_day.practice) ids.push_back(run.id);
+    EXPECT_EQ(ids, (std::vector<std::string>{"d5", "d4", "d2", "d1", "d0"}));
+
     // The schema's numbers past 2^31 and its bytes come back whole: seed, experience, keys and
     // seconds (a day past 2^31 seconds too, on the day's table), and a name no text column takes.
     const long long big = 1LL << 40;
