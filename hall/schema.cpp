@@ -73,6 +73,10 @@ const std::vector<std::vector<const char *>> schema = {
         "CREATE TABLE name_claims (name {bytes} PRIMARY KEY, signer {bytes} NOT NULL,"
         " claimed {big} NOT NULL)",
     },
+    {
+        // A player's page: the runs kept under a name, the newest first, read from an index.
+        "CREATE INDEX runs_by_name ON runs (name, seq)",
+    },
 };
 
 // A statement with the database's own words in place of {key}, {big} and {bytes}.

@@ -71,6 +71,13 @@ KEPT_RUN run_of(const SQL_ROW &row) {
     return run;
 }
 
+// A run and its place, the place read after the run's columns.
+PLACED_RUN placed_of(const SQL_ROW &row) {
+    PLACED_RUN placed{run_of(row), number_of(row.at(13))};
+    placed.run.link.clear();
+    return placed;
+}
+
 void roll_back(DATABASE_LINK &link) {
     try {
         link.run("ROLLBACK", {});
@@ -231,6 +238,71 @@ class SQL_STORE : public STORE {
         runs.reserve(rows.size());
         for (const SQL_ROW &row : rows) runs.push_back(run_of(row));
         return runs;
+    }
+
+    PLAYER_PAGE player(const PLAYER_QUERY &query) override {
+        PLAYER_PAGE page;
+        transact(false, [&](DATABASE_LINK &link) {
+            const SQL_VALUE name = sql_bytes(query.name);
+            auto holder = link.run("SELECT signer FROM name_claims WHERE name = $1", {name});
+            if (!holder.empty()) page.holder = holder[0].at(0);
+            // The page's runs: one more than asked, to know whether older ones are kept.
+            std::string sql = std::string("SELECT ") + record_columns + " FROM runs WHERE name = $1";
+            std::vector<SQL_VALUE> values{name, sql_integer(query.limit + 1)};
+            if (!query.before.empty()) {
+                auto from = link.run("SELECT seq FROM runs WHERE id = $1 AND name = $2",
+                                     {sql_text(query.before), name});
+                if (from.empty()) {
+                    page.before_found = false;
+                    return;
+                }
+                values.push_back(sql_integer(number_of(from[0].at(0))));
+                sql += " AND seq < $3";
+            }
+            sql += " ORDER BY seq DESC LIMIT $2";
+            for (const SQL_ROW &row : link.run(sql, values)) page.runs.push_back(run_of(row));
+            if (page.runs.size() > static_cast<std::size_t>(query.limit)) {
+                page.runs.pop_back();
+                page.more = true;
+            }
+            auto totals = link.run(
+                "SELECT count(*), coalesce(sum(boss), 0), coalesce(max(level), 0) FROM runs WHERE name = $1",
+                {name});
+            page.total = number_of(totals.at(0).at(0));
+            page.bosses = number_of(totals.at(0).at(1));
+            page.best_level = static_cast<int>(number_of(totals.at(0).at(2)));
+            // The name's best on each seed, and how many bests of that seed rank above it.
+            for (const SQL_ROW &row :
+                 link.run(std::string("SELECT ") + run_columns +
+                              ", (SELECT count(*) FROM best o WHERE o.seed = b.seed" +
+                              " AND (o.boss, o.level, o.experience, -o.keys, -o.submitted, -o.seq) > "
+                              "(b.boss, b.level," +
+                              " b.experience, -b.keys, -b.submitted, -b.seq)) + 1 AS place FROM best b JOIN "
+                              "runs r" +
+                              " ON r.seq = b.seq WHERE b.name = $1 ORDER BY place ASC, b.seed ASC",
+                          {name}))
+                page.bests.push_back(placed_of(row));
+            for (const SQL_ROW &row : link.run(
+                     "SELECT day, seed FROM best_daily WHERE name = $1 ORDER BY day DESC, seed ASC", {name}))
+                page.days.push_back(PLAYER_DAY{number_of(row.at(0)), number_of(row.at(1))});
+        });
+        return page;
+    }
+
+    bool day_place(const std::string &name, long long day, long long seed, PLACED_RUN &placed) override {
+        std::vector<SQL_ROW> rows;
+        transact(false, [&](DATABASE_LINK &link) {
+            rows =
+                link.run(std::string("SELECT ") + run_columns +
+                             ", (SELECT count(*) FROM best_daily o WHERE o.day = b.day AND o.seed = b.seed"
+                             " AND (o.boss, o.level, o.experience, -o.keys, -o.submitted, -o.seq) > (b.boss,"
+                             " b.level, b.experience, -b.keys, -b.submitted, -b.seq)) + 1 FROM best_daily b"
+                             " JOIN runs r ON r.seq = b.seq WHERE b.day = $1 AND b.seed = $2 AND b.name = $3",
+                         {sql_integer(day), sql_integer(seed), sql_bytes(name)});
+        });
+        if (rows.empty()) return false;
+        placed = placed_of(rows[0]);
+        return true;
     }
 
     std::string secret(const std::string &offered) override {

@@ -63,6 +63,40 @@ struct LIVE_BATCH {
     long long sent = 0;
 };
 
+// A player's page: the runs kept under one name (its exact bytes), the newest first, as many as
+// `limit`, those kept before the run `before` when it is given (the last of the page before).
+struct PLAYER_QUERY {
+    std::string name;
+    std::string before;  // a run's id; empty: from the newest
+    int limit = 50;
+};
+
+// A run, and its place on a board: 1 for the first.
+struct PLACED_RUN {
+    KEPT_RUN run;
+    long long place = 0;
+};
+
+// A day on which the player has a run on a board of the day (the best of that day and seed).
+struct PLAYER_DAY {
+    long long day = 0;  // the UTC day's number: seconds since 1970 divided by 86,400
+    long long seed = 0;
+};
+
+struct PLAYER_PAGE {
+    bool before_found = true;  // false: no run under the name has the id `before`
+    std::string holder;        // the key that claimed the name (raw); empty: not claimed
+    std::vector<KEPT_RUN> runs;
+    bool more = false;  // runs older than the last of `runs` are kept
+    // The best run on each seed's board and its place there, the best place first.
+    std::vector<PLACED_RUN> bests;
+    long long total = 0;   // runs kept under the name
+    long long bosses = 0;  // of them, those that beat a boss
+    int best_level = 0;
+    // Each day the player has a run on a day's board, the newest first, with its seed.
+    std::vector<PLAYER_DAY> days;
+};
+
 // Runs on a board: a run that ended by q or in a fall, with no hidden mode.
 bool counts_on_boards(const RECORD &record);
 
@@ -83,6 +117,11 @@ class STORE {
     virtual bool release_name(const std::string &name) = 0;
     virtual bool find(const std::string &id, KEPT_RUN &found) = 0;
     virtual std::vector<KEPT_RUN> board(const BOARD_QUERY &query) = 0;
+    // A player's page, read in one transaction (limit from 1 on).
+    virtual PLAYER_PAGE player(const PLAYER_QUERY &query) = 0;
+    // The name's run on the board of a UTC day's number and seed, and its place there; false
+    // when the name has none.
+    virtual bool day_place(const std::string &name, long long day, long long seed, PLACED_RUN &placed) = 0;
     // The hall's secret: the one kept, or when there is none yet, the one offered, kept now. Two
     // halls that start together on one database get the same.
     virtual std::string secret(const std::string &offered) = 0;
