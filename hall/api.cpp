@@ -217,6 +217,9 @@ namespace {
 constexpr int default_player_limit = 50;
 constexpr std::size_t most_player_name_bytes = 1000;
 
+// A place on a board, or null for one below the longest board the hall gives.
+JSON place_json(long long place) { return place > MOST_PLACE ? JSON(nullptr) : JSON(place); }
+
 // The day's board a player's day is read from: a day counts when their run on it is of that
 // day's seed; it gives the day, the seed and their place on that day's board.
 std::optional<JSON> day_on_board(HALL &hall, const std::string &name, const PLAYER_DAY &day) {
@@ -245,7 +248,7 @@ ANSWER answer_player(HALL &hall, const std::string &name, const TARGET &target) 
     JSON bests = JSON::array();
     for (const PLACED_RUN &best : page.bests) {
         JSON record = listed_json(best.run);
-        record["place"] = best.place;
+        record["place"] = place_json(best.place);
         bests.push_back(std::move(record));
     }
     JSON days = JSON::array();

@@ -74,8 +74,11 @@ const std::vector<std::vector<const char *>> schema = {
         " claimed {big} NOT NULL)",
     },
     {
-        // A player's page: the runs kept under a name, the newest first, read from an index.
-        "CREATE INDEX runs_by_name ON runs (name, seq)",
+        // A player's page: the runs kept under a name, the newest first, and their totals (the
+        // bosses beaten, the best level), all read from one index without the runs' rows.
+        "CREATE INDEX runs_by_name ON runs (name, seq, boss, level)",
+        // And the days on which the name has a best run of the day, by name.
+        "CREATE INDEX best_daily_by_name ON best_daily (name, day)",
     },
 };
 

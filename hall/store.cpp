@@ -71,6 +71,21 @@ KEPT_RUN run_of(const SQL_ROW &row) {
     return run;
 }
 
+// The place of the best run b on its board: 1 and the bests of `table` o on the same board
+// (`same`) that rank above it. Counted in three parts, each a range of the board's index in its
+// order (a boss, then the level, then the rest), so only the bests above it are read, and each
+// part stops at MOST_PLACE: a place past it is on no board the hall gives.
+std::string place_among(const char *table, const char *same) {
+    const std::string from =
+        std::string("(SELECT count(*) FROM (SELECT 1 FROM ") + table + " o WHERE " + same;
+    const std::string most = " LIMIT " + std::to_string(MOST_PLACE) + ") AS above)";
+    return "(1 + " + from + " AND o.boss > b.boss" + most + " + " + from +
+           " AND o.boss = b.boss AND o.level > b.level" + most + " + " + from +
+           " AND o.boss = b.boss AND o.level = b.level AND (o.experience, -o.keys, -o.submitted, -o.seq) >"
+           " (b.experience, -b.keys, -b.submitted, -b.seq)" +
+           most + ")";
+}
+
 // A run and its place, the place read after the run's columns.
 PLACED_RUN placed_of(const SQL_ROW &row) {
     PLACED_RUN placed{run_of(row), number_of(row.at(13))};
@@ -271,16 +286,12 @@ class SQL_STORE : public STORE {
             page.total = number_of(totals.at(0).at(0));
             page.bosses = number_of(totals.at(0).at(1));
             page.best_level = static_cast<int>(number_of(totals.at(0).at(2)));
-            // The name's best on each seed, and how many bests of that seed rank above it.
-            for (const SQL_ROW &row :
-                 link.run(std::string("SELECT ") + run_columns +
-                              ", (SELECT count(*) FROM best o WHERE o.seed = b.seed" +
-                              " AND (o.boss, o.level, o.experience, -o.keys, -o.submitted, -o.seq) > "
-                              "(b.boss, b.level," +
-                              " b.experience, -b.keys, -b.submitted, -b.seq)) + 1 AS place FROM best b JOIN "
-                              "runs r" +
-                              " ON r.seq = b.seq WHERE b.name = $1 ORDER BY place ASC, b.seed ASC",
-                          {name}))
+            // The name's best on each seed, and its place among that seed's bests.
+            for (const SQL_ROW &row : link.run(
+                     std::string("SELECT ") + run_columns + ", " + place_among("best", "o.seed = b.seed") +
+                         " AS place FROM best b JOIN runs r ON r.seq = b.seq WHERE b.name = $1"
+                         " ORDER BY place ASC, b.seed ASC",
+                     {name}))
                 page.bests.push_back(placed_of(row));
             for (const SQL_ROW &row : link.run(
                      "SELECT day, seed FROM best_daily WHERE name = $1 ORDER BY day DESC, seed ASC", {name}))
@@ -292,13 +303,12 @@ class SQL_STORE : public STORE {
     bool day_place(const std::string &name, long long day, long long seed, PLACED_RUN &placed) override {
         std::vector<SQL_ROW> rows;
         transact(false, [&](DATABASE_LINK &link) {
-            rows =
-                link.run(std::string("SELECT ") + run_columns +
-                             ", (SELECT count(*) FROM best_daily o WHERE o.day = b.day AND o.seed = b.seed"
-                             " AND (o.boss, o.level, o.experience, -o.keys, -o.submitted, -o.seq) > (b.boss,"
-                             " b.level, b.experience, -b.keys, -b.submitted, -b.seq)) + 1 FROM best_daily b"
-                             " JOIN runs r ON r.seq = b.seq WHERE b.day = $1 AND b.seed = $2 AND b.name = $3",
-                         {sql_integer(day), sql_integer(seed), sql_bytes(name)});
+            rows = link.run(
+                std::string("SELECT ") + run_columns + ", " +
+                    place_among("best_daily", "o.day = b.day AND o.seed = b.seed") +
+                    " FROM best_daily b JOIN runs r ON r.seq = b.seq WHERE b.day = $1 AND b.seed = $2"
+                    " AND b.name = $3",
+                {sql_integer(day), sql_integer(seed), sql_bytes(name)});
         });
         if (rows.empty()) return false;
         placed = placed_of(rows[0]);

@@ -71,7 +71,10 @@ struct PLAYER_QUERY {
     int limit = 50;
 };
 
-// A run, and its place on a board: 1 for the first.
+// The lowest place a player's page counts: the longest board the hall gives.
+inline constexpr long long MOST_PLACE = 500;
+
+// A run, and its place on a board: 1 for the first; more than MOST_PLACE for any place below it.
 struct PLACED_RUN {
     KEPT_RUN run;
     long long place = 0;

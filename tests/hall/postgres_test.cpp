@@ -135,6 +135,12 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     EXPECT_EQ(connection.ask("GET", "/api/board?seed=42").body,
               "{\"seed\":42,\"runs\":[" + quick_listed + "]}");
     EXPECT_EQ(connection.ask("GET", "/api/runs/0000").status, 404);
+    // The player's page: the same SQL, on PostgreSQL's types.
+    const std::string quick_placed = quick_listed.substr(0, quick_listed.size() - 1) + ",\"place\":1}";
+    EXPECT_EQ(connection.ask("GET", "/api/players/hero?limit=1").body,
+              "{\"name\":\"hero\",\"player\":\"hero\",\"claimed\":false,\"key\":null,\"runs_kept\":1,"
+              "\"bosses\":0,\"best_level\":1,\"runs\":[" +
+                  quick_listed + "],\"next\":null,\"bests\":[" + quick_placed + "],\"days\":[]}");
 
     // A name's bytes go into bytea and come back as they were, shown visibly.
     // (On seed 43: on 42 it would play hero's game, a copy.)
