@@ -8,6 +8,8 @@
 // HTTP on 127.0.0.1:
 // - board reads: one seed's board and the board of every seed, 50 runs each, one client;
 // - the day's board (/api/daily), 50 runs, one client;
+// - a player's page (/api/players/NAME) of one with 1,000 of the runs, its first 50 runs and
+//   50 after its 500th, one client;
 // - submissions of new runs (each played again by the hall) from 50 clients at once, against
 //   /api/health requests from 50 clients at once in the same run.
 // A PostgreSQL database is emptied first: give it one of its own.
@@ -64,8 +66,14 @@ void fill(const std::string &url) {
         " (id, name, seed, clock, version, ending, level, experience, boss, keys, mode, submitted, link,"
         " play) ";
     // The runs of every seed, then those of the day's seed, sent from its start on.
-    const std::string seeds[] = {"(i / 2000) % 10 + 1", std::to_string(day_seed)};
-    const std::string names[] = {"'n' || (i % 2000)", "'d' || (i % 20000)"};
+    // One player, "player", has 1,000 of them: 900 over 100 seeds of their own and the board's
+    // ten, and 100 of the day's seed that day.
+    const std::string seeds[] = {
+        "CASE WHEN i % 100 = 50 AND i < 90000 THEN 1 + (i / 100) % 100 ELSE (i / 2000) % 10 + 1 END",
+        std::to_string(day_seed)};
+    const std::string names[] = {
+        "CASE WHEN i % 100 = 50 AND i < 90000 THEN 'player' ELSE 'n' || (i % 2000) END",
+        "CASE WHEN i % 1000 = 0 THEN 'player' ELSE 'd' || (i % 20000) END"};
     const std::string times[] = {"1796600000 + i", std::to_string(bench_day_start) + " + i % 50000"};
     const char *prefixes[] = {"bench", "day"};
     for (int part = 0; part < 2; ++part) {
@@ -102,7 +110,9 @@ void fill(const std::string &url) {
         " WHERE place = 1",
         {});
     link->run("COMMIT", {});
-    link->run("ANALYZE", {});
+    // PostgreSQL's autovacuum would mark the new rows visible in a while; done at once here, so
+    // that reads from an index need not visit the rows, as in a hall that has run a while.
+    link->run(sqlite ? "ANALYZE" : "VACUUM ANALYZE", {});
 }
 
 // Each of `clients` threads sends its requests on a connection of its own; the times of all.
@@ -169,6 +179,35 @@ int main(int argc, char **argv) {
                 std::fprintf(stderr, "the day's board: %d\n", answer.status);
         }
         report("The day's board, 50 runs (100,000 that day)", day_board);
+        // A player's page: the first 50 of their 1,000 runs, and a page of 50 further on.
+        std::vector<double> player_first, player_later;
+        std::string later_from;
+        for (int i = 0; i < 1000; ++i) {
+            auto at = CLOCK::now();
+            HTTP_ANSWER answer = reader.ask("GET", "/api/players/player?limit=50");
+            player_first.push_back(std::chrono::duration<double, std::milli>(CLOCK::now() - at).count());
+            if (answer.status != 200 || answer.body.find("\"runs_kept\":1000,") == std::string::npos)
+                std::fprintf(stderr, "the player's page: %d\n", answer.status);
+            if (later_from.empty()) {
+                // The 500th run's id, from the ids in the pages before it.
+                std::string before;
+                for (int page = 0; page < 10; ++page) {
+                    HTTP_ANSWER part = reader.ask(
+                        "GET", "/api/players/player?limit=50" + (before.empty() ? "" : "&before=" + before));
+                    std::size_t next = part.body.rfind("\"next\":\"");
+                    if (next == std::string::npos) break;
+                    next += 8;
+                    before = part.body.substr(next, part.body.find('"', next) - next);
+                }
+                later_from = before;
+            }
+            at = CLOCK::now();
+            answer = reader.ask("GET", "/api/players/player?limit=50&before=" + later_from);
+            player_later.push_back(std::chrono::duration<double, std::milli>(CLOCK::now() - at).count());
+            if (answer.status != 200) std::fprintf(stderr, "the player's later page: %d\n", answer.status);
+        }
+        report("A player's page, 1,000 runs: the first 50", player_first);
+        report("A player's page: 50 after the 500th", player_later);
 
         auto health = at_once(hall.port(), 50, 20,
                               [](HTTP_CONNECTION &c, int, int) { return c.ask("GET", "/api/health"); });

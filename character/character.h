@@ -75,6 +75,9 @@ void ConfigScroll(PLAYER &you);  // the hero's scroll configuration
 
 // ---------------------------------------------------------------------------------------------
 // The status screen and the drug bag.
+// The status screen drawn, from its clear to its line of keys; printplr() draws it and takes
+// its keys.
+void draw_status(PLAYER &you);
 void printplr(PLAYER &you);
 void drink(PLAYER &plr, int d);             // drinks the drug in slot d, 1 <= d <= drug_num
 const char *drug_suffix(const DRUG &drug);  // " (+100hp)\n", " (+200hp)\n" or "\n"

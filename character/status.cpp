@@ -46,30 +46,32 @@ bool drug_bag(PLAYER &you) {
 }
 }  // namespace
 
+void draw_status(PLAYER &you) {
+    CLEAR();
+    yellow(you.name);
+    say("\n");
+    say("YOUR WEAPON:");
+    say(you.wea.name);
+    say("\n");
+    say("YOUR ARMOR:");
+    say(you.arm.name);
+    say("\n");
+    sayf("DAMAGE:%d\n", getval(clamp_int(static_cast<long long>(you.base_atk) + you.wea.atk), you.buff[2]));
+    sayf("CRIT_CHANCE:%.1lf%%\n", (static_cast<long long>(you.wea.more_atk_rand) + you.buff[5]) / 10.0);
+    sayf("CRIT_DMG:%.1lf%%\n", (static_cast<long long>(you.wea.more_atk) + you.buff[3]) / 10.0);
+    sayf("DODGE_CHANCE:%.1lf%%\n",
+         std::min(80.0, (static_cast<long long>(you.arm.sb_rand) + you.buff[6]) / 10.0));
+    say("DEFENCE: ");
+    say_double(you.arm.percent_dr);
+    say("\n");
+    sayf("LIFE: %d\n", you.max_hp);
+    say("Press 'd' for drugs, 's' to configure scrolls, and 'x' to exit\n");
+}
+
 void printplr(PLAYER &you) {
     // Each pass is one showing of the screen; leaving the newest showing leaves them all.
     for (;;) {
-        CLEAR();
-        yellow(you.name);
-        say("\n");
-        say("YOUR WEAPON:");
-        say(you.wea.name);
-        say("\n");
-        say("YOUR ARMOR:");
-        say(you.arm.name);
-        say("\n");
-        sayf("DAMAGE:%d\n",
-             getval(clamp_int(static_cast<long long>(you.base_atk) + you.wea.atk), you.buff[2]));
-        sayf("CRIT_CHANCE:%.1lf%%\n", (static_cast<long long>(you.wea.more_atk_rand) + you.buff[5]) / 10.0);
-        sayf("CRIT_DMG:%.1lf%%\n", (static_cast<long long>(you.wea.more_atk) + you.buff[3]) / 10.0);
-        sayf("DODGE_CHANCE:%.1lf%%\n",
-             std::min(80.0, (static_cast<long long>(you.arm.sb_rand) + you.buff[6]) / 10.0));
-        say("DEFENCE: ");
-        say_double(you.arm.percent_dr);
-        say("\n");
-        sayf("LIFE: %d\n", you.max_hp);
-        say("Press 'd' for drugs, 's' to configure scrolls, and 'x' to exit\n");
-
+        draw_status(you);
         const char key = single_key();
         if (key == 'd' || key == 'D') {
             if (drug_bag(you)) continue;

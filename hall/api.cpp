@@ -12,6 +12,7 @@
 #include <random>
 
 #include "hall/names.h"
+#include "hall/sheet.h"
 
 namespace {
 using JSON = nlohmann::ordered_json;
@@ -54,9 +55,36 @@ JSON record_json(const KEPT_RUN &run) {
     return record;
 }
 
+// A name's bytes as one part of a path or a query's value: letters, digits and "-._~" as they
+// are, every other byte as %XX. The pages link a name to its player's page with it, since the
+// name shown may not give its bytes back.
+std::string name_in_address(const std::string &name) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (char c : name) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+            byte == '-' || byte == '.' || byte == '_' || byte == '~') {
+            text += c;
+        } else {
+            text += '%';
+            text += digits[byte >> 4];
+            text += digits[byte & 15];
+        }
+    }
+    return text;
+}
+
+// A record on a board or a player's list: with its name's address, for a link to its player.
+JSON listed_json(const KEPT_RUN &run) {
+    JSON record = record_json(run);
+    record["player"] = name_in_address(run.record.name);
+    return record;
+}
+
 JSON runs_json(const std::vector<KEPT_RUN> &runs) {
     JSON list = JSON::array();
-    for (const KEPT_RUN &run : runs) list.push_back(record_json(run));
+    for (const KEPT_RUN &run : runs) list.push_back(listed_json(run));
     return list;
 }
 
@@ -189,7 +217,77 @@ ANSWER answer_run(HALL &hall, const std::string &id) {
     if (!hall.store->find(id, run)) return error_answer(404, "No run has that id.");
     JSON body = record_json(run);
     body["run"] = run.link;
+    body["player"] = name_in_address(run.record.name);
     return json_answer(200, body);
+}
+
+namespace {
+constexpr int default_player_limit = 50;
+constexpr std::size_t most_player_name_bytes = 1000;
+
+// A place on a board, or null for one below the longest board the hall gives.
+JSON place_json(long long place) { return place > MOST_PLACE ? JSON(nullptr) : JSON(place); }
+
+// A day the player played the day's seed: the date, the seed, and their part in that day's
+// board: the place of their ranked attempt, or, with none ranked, their best practice run and
+// no place (null run and place when none of their runs counts on boards).
+JSON day_on_board(HALL &hall, const std::string &name, long long day) {
+    const std::string date = utc_date(day * 86400);
+    JSON shown{{"date", date}, {"seed", daily_seed(hall.secret, date)}};
+    PLACED_RUN placed;
+    const bool found = hall.store->day_place(name, day, placed);
+    shown["place"] = found && placed.place > 0 ? place_json(placed.place) : JSON(nullptr);
+    shown["practice"] = !found || placed.place == 0;
+    shown["run"] = found ? listed_json(placed.run) : JSON(nullptr);
+    return shown;
+}
+}  // namespace
+
+ANSWER answer_player(HALL &hall, const std::string &name, const TARGET &target) {
+    if (name.empty() || name.size() > most_player_name_bytes)
+        return error_answer(404, "No player has that name.");
+    PLAYER_QUERY query;
+    query.name = name;
+    query.limit = default_player_limit;
+    ANSWER error;
+    if (!board_limit(target, query.limit, error)) return error;
+    if (const std::string *before = query_parameter(target, "before")) query.before = *before;
+    PLAYER_PAGE page = hall.store->player(query);
+    if (!page.before_found) return error_answer(400, "No run under this name has the id given as before.");
+    if (page.total == 0 && page.holder.empty()) return error_answer(404, "No player has that name.");
+    JSON runs = runs_json(page.runs);
+    JSON bests = JSON::array();
+    for (const PLACED_RUN &best : page.bests) {
+        JSON record = listed_json(best.run);
+        record["place"] = place_json(best.place);
+        bests.push_back(std::move(record));
+    }
+    JSON days = JSON::array();
+    for (long long day : page.days) days.push_back(day_on_board(hall, name, day));
+    JSON body{{"name", shown_name(name)},
+              {"player", name_in_address(name)},
+              {"claimed", !page.holder.empty()},
+              {"key", page.holder.empty() ? JSON(nullptr) : JSON(key_fingerprint(page.holder))},
+              {"runs_kept", page.total},
+              {"bosses", page.bosses},
+              {"best_level", page.best_level},
+              {"runs", std::move(runs)},
+              {"next", page.more ? JSON(page.runs.back().id) : JSON(nullptr)},
+              {"bests", std::move(bests)},
+              {"days", std::move(days)}};
+    return json_answer(200, body);
+}
+
+ANSWER answer_sheet(const KEPT_RUN &run) {
+    RUN_READING reading = read_run_link(run.link);
+    if (!reading.ok) return error_answer(422, "This run's link can no longer be read, so it has no sheet.");
+    std::string written;
+    PROOF proof = prove_with_status(reading.run, written);
+    if (!proof.ok) return error_answer(proof.status, proof.error);
+    ANSWER answer;
+    answer.content_type = "text/plain; charset=utf-8";
+    answer.body = sheet_text(run, written);
+    return answer;
 }
 
 // The hall's own origin, as a browser names it for a page the hall served: its scheme (http, or

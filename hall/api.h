@@ -111,6 +111,15 @@ ANSWER answer_feed(HALL &hall, const REQUEST &request);
 // A run kept, its record and its link; 404 for an id the hall does not have.
 ANSWER answer_run(HALL &hall, const std::string &id);
 
+// A player's page: the name (its exact bytes, decoded from the path), whether a key claimed it,
+// its totals, its runs the newest first (?limit=, 50 unless asked, at most 500; ?before=ID, the
+// runs kept before that one of its runs), its best run on each seed and its place there, and
+// the days it played the day's seed, with its place on that day's board. 404 for a name with
+// no run and no claim.
+ANSWER answer_player(HALL &hall, const std::string &name, const TARGET &target);
+// A run's sheet (hall/sheet.h), the run played again to its end; text/plain.
+ANSWER answer_sheet(const KEPT_RUN &run);
+
 // Whether a request comes from one of the hall's own pages (or from no browser's page at all),
 // and the refusal of one that does not: only the hall's pages may post to it.
 bool own_origin(const HALL &hall, const REQUEST &request);

@@ -40,6 +40,8 @@ struct Replay {
     bool clock_read = false;  // the seed came from the clock
     bool boss = false;
     std::string tail;  // the last bytes written, at most `kept` of them
+    // Where the status screen's bytes go, while it is drawn after the game's end; nothing before.
+    std::string *status = nullptr;
 };
 thread_local Replay *playing = nullptr;
 
@@ -70,6 +72,10 @@ int seek_keys(void *, off64_t *offset, int whence) {
 
 ssize_t scan_output(void *, const char *bytes, size_t size) {
     Replay &replay = *playing;
+    if (replay.status) {
+        replay.status->append(bytes, size);
+        return static_cast<ssize_t>(size);
+    }
     // Nothing is thrown from here, inside the C library's writing: the game is stopped at its next
     // draw or read instead.
     replay.written += static_cast<long long>(size);
@@ -166,7 +172,11 @@ long long proof_budget(std::size_t keys) {
 
 PROOF prove(const RUN &run) { return prove_within(run, proof_budget(run.keys.size())); }
 
-PROOF prove_within(const RUN &run, long long most_draws) {
+PROOF prove_with_status(const RUN &run, std::string &status) {
+    return prove_within(run, proof_budget(run.keys.size()), &status);
+}
+
+PROOF prove_within(const RUN &run, long long most_draws, std::string *status) {
     if (run.version != MARROWDEEP_VERSION)
         return refused(422,
                        "This run was played on another version of the game, so it cannot be proved here.");
@@ -197,6 +207,15 @@ PROOF prove_within(const RUN &run, long long most_draws) {
         }
         const long long taken = std::ftell(host.in);
         record.keys = taken < 0 ? 0 : taken;
+        // The hero's status screen as the game draws it from where the run left it, without
+        // waiting for a key: the bytes after the game's own are the screen's alone.
+        if (status && !replay.over) {
+            std::fflush(host.out);
+            replay.status = status;
+            draw_status(_P_);
+            std::fflush(host.out);
+            replay.status = nullptr;
+        }
     }
     if (replay.over)
         return refused(400, "This run goes on longer than any game can, so it cannot be proved.");

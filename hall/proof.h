@@ -5,9 +5,9 @@
 //
 // The hall's build of the game keeps each game's state per thread, so proofs on different threads
 // run at once, with no lock; each thread plays one game at a time. prove() answers every run
-// with a record or a refusal; it throws only std::bad_alloc, when memory runs out. The game draws from the Linux
-// program's generator written out, not from the runtime library's rand(), so every hall plays a
-// run alike and nothing else in the process can take the game's numbers.
+// with a record or a refusal; it throws only std::bad_alloc, when memory runs out. The game draws from the
+// Linux program's generator written out, not from the runtime library's rand(), so every hall plays a run
+// alike and nothing else in the process can take the game's numbers.
 #pragma once
 
 #include <string>
@@ -54,5 +54,8 @@ inline constexpr long long PROOF_BYTES_PER_DRAW = 8;
 long long proof_budget(std::size_t keys);
 
 PROOF prove(const RUN &run);
+// The same, and the hero's status screen at the run's end, as the game writes it (its colour
+// codes in; its clear does nothing here) after the bytes of `status`.
+PROOF prove_with_status(const RUN &run, std::string &status);
 // The same with a budget of its own (the tests give one a run goes past).
-PROOF prove_within(const RUN &run, long long most_draws);
+PROOF prove_within(const RUN &run, long long most_draws, std::string *status = nullptr);

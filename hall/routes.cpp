@@ -41,6 +41,13 @@ std::optional<ANSWER> run_of_id(CALL &call) {
     if (id.empty() || id.find('/') != std::string::npos) return nothing_here();
     return answer_run(call.hall, id);
 }
+// A run's sheet: the run read on the store's queue, played again on the proofs'.
+std::optional<ANSWER> sheet_run(CALL &call) {
+    if (!call.hall.store->find(call.parameter, call.found)) return error_answer(404, "No run has that id.");
+    return std::nullopt;
+}
+std::optional<ANSWER> sheet(CALL &call) { return answer_sheet(call.found); }
+std::optional<ANSWER> player(CALL &call) { return answer_player(call.hall, call.parameter, call.target); }
 std::optional<ANSWER> board(CALL &call) { return answer_board(call.hall, call.target); }
 std::optional<ANSWER> daily(CALL &call) { return answer_daily(call.hall, call.target); }
 std::optional<ANSWER> feed(CALL &call) { return answer_feed(call.hall, call.request); }
@@ -68,7 +75,9 @@ constexpr ROUTE routes[] = {
     {reading, "/api/health",          false, none,  {{{network, health_known}, {store, health_checked}}}},
     {posting, "/api/runs",            false, none,  {{{network, run_admitted}, {store, run_read},
                                                       {proof, run_proven}, {store, run_kept}}}},
+    {reading, "/api/runs/{id}/sheet", false, none,  {{{store, sheet_run}, {proof, sheet}}}},
     {reading, "/api/runs/{id}",       false, none,  {{{store, run_of_id}}}},
+    {reading, "/api/players/{name}",  false, none,  {{{store, player}}}},
     {reading, "/api/board",           false, none,  {{{store, board}}}},
     {reading, "/api/daily",           false, none,  {{{store, daily}}}},
     {reading, "/api/live",            false, none,  {{{network, live_games}}}},
@@ -165,7 +174,7 @@ void answer_request(HALL &hall, REQUEST request, const WORKERS &workers) {
     if (failed) return workers.answer(std::move(*failed));
     if (!routing.route) return workers.answer(std::move(routing.refusal));
     auto call = std::make_shared<CALL>(
-        CALL{hall, std::move(request), std::move(routing.target), std::move(routing.parameter), {}});
+        CALL{hall, std::move(request), std::move(routing.target), std::move(routing.parameter), {}, {}});
     run_stage(call, *routing.route, 0, workers);
 }
 

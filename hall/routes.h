@@ -25,6 +25,7 @@ struct CALL {
     TARGET target;          // the request's target, decoded
     std::string parameter;  // what the route's {name} took of the path
     SUBMISSION submission;  // a run's, between the steps of a submission
+    KEPT_RUN found;         // a run read, between the steps of its sheet
 };
 
 // One step: the answer, or nothing when the next step goes on.

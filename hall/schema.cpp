@@ -78,6 +78,12 @@ const std::vector<std::pair<int, std::vector<const char *>>> schema = {
          "CREATE TABLE name_claims (name {bytes} PRIMARY KEY, signer {bytes} NOT NULL,"
          " claimed {big} NOT NULL)",
      }},
+    {5,
+     {
+         // A player's page: the runs kept under a name, the newest first, and their totals (the
+         // bosses beaten, the best level), all read from one index without the runs' rows.
+         "CREATE INDEX runs_by_name ON runs (name, seq, boss, level)",
+     }},
     {6,
      {
          // The fair day. live: when the run was played live from its first key, the second its
@@ -87,6 +93,8 @@ const std::vector<std::pair<int, std::vector<const char *>>> schema = {
          "ALTER TABLE runs ADD COLUMN live {big}",
          "ALTER TABLE runs ADD COLUMN daily {big}",
          "CREATE INDEX runs_of_the_day ON runs (daily) WHERE daily IS NOT NULL",
+         // And the days a name played, for its player's page.
+         "CREATE INDEX runs_of_the_day_by_name ON runs (name, daily) WHERE daily IS NOT NULL",
          // Each name's attempt at a day's seed: its live game begun first (the earliest start,
          // then the smaller run id), whatever its ending; ranked when it counts on boards.
          "CREATE TABLE daily_first (day {big} NOT NULL, name {bytes} NOT NULL, started {big} NOT NULL,"

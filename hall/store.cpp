@@ -73,6 +73,28 @@ KEPT_RUN run_of(const SQL_ROW &row) {
     return run;
 }
 
+// The place of the best run b on its board: 1 and the bests of `table` o on the same board
+// (`same`) that rank above it. Counted in three parts, each a range of the board's index in its
+// order (a boss, then the level, then the rest), so only the bests above it are read, and each
+// part stops at MOST_PLACE: a place past it is on no board the hall gives.
+std::string place_among(const char *table, const char *same) {
+    const std::string from =
+        std::string("(SELECT count(*) FROM (SELECT 1 FROM ") + table + " o WHERE " + same;
+    const std::string most = " LIMIT " + std::to_string(MOST_PLACE) + ") AS above)";
+    return "(1 + " + from + " AND o.boss > b.boss" + most + " + " + from +
+           " AND o.boss = b.boss AND o.level > b.level" + most + " + " + from +
+           " AND o.boss = b.boss AND o.level = b.level AND (o.experience, -o.keys, -o.submitted, -o.seq) >"
+           " (b.experience, -b.keys, -b.submitted, -b.seq)" +
+           most + ")";
+}
+
+// A run and its place, the place read after the run's columns.
+PLACED_RUN placed_of(const SQL_ROW &row) {
+    PLACED_RUN placed{run_of(row), number_of(row.at(13))};
+    placed.run.link.clear();
+    return placed;
+}
+
 void roll_back(DATABASE_LINK &link) {
     try {
         link.run("ROLLBACK", {});
@@ -295,6 +317,73 @@ class SQL_STORE : public STORE {
                              " daily_first WHERE ranked = 1 AND day >= $1 AND day < $2) AS w JOIN runs r ON"
                              " r.seq = w.seq WHERE w.place = 1 ORDER BY w.day DESC",
                          {sql_integer(from), sql_integer(to)});
+    }
+
+    PLAYER_PAGE player(const PLAYER_QUERY &query) override {
+        PLAYER_PAGE page;
+        transact(false, [&](DATABASE_LINK &link) {
+            const SQL_VALUE name = sql_bytes(query.name);
+            auto holder = link.run("SELECT signer FROM name_claims WHERE name = $1", {name});
+            if (!holder.empty()) page.holder = holder[0].at(0);
+            // The page's runs: one more than asked, to know whether older ones are kept.
+            std::string sql = std::string("SELECT ") + record_columns + " FROM runs WHERE name = $1";
+            std::vector<SQL_VALUE> values{name, sql_integer(query.limit + 1)};
+            if (!query.before.empty()) {
+                auto from = link.run("SELECT seq FROM runs WHERE id = $1 AND name = $2",
+                                     {sql_text(query.before), name});
+                if (from.empty()) {
+                    page.before_found = false;
+                    return;
+                }
+                values.push_back(sql_integer(number_of(from[0].at(0))));
+                sql += " AND seq < $3";
+            }
+            sql += " ORDER BY seq DESC LIMIT $2";
+            for (const SQL_ROW &row : link.run(sql, values)) page.runs.push_back(run_of(row));
+            if (page.runs.size() > static_cast<std::size_t>(query.limit)) {
+                page.runs.pop_back();
+                page.more = true;
+            }
+            auto totals = link.run(
+                "SELECT count(*), coalesce(sum(boss), 0), coalesce(max(level), 0) FROM runs WHERE name = $1",
+                {name});
+            page.total = number_of(totals.at(0).at(0));
+            page.bosses = number_of(totals.at(0).at(1));
+            page.best_level = static_cast<int>(number_of(totals.at(0).at(2)));
+            // The name's best on each seed, and its place among that seed's bests.
+            for (const SQL_ROW &row : link.run(
+                     std::string("SELECT ") + run_columns + ", " + place_among("best", "o.seed = b.seed") +
+                         " AS place FROM best b JOIN runs r ON r.seq = b.seq WHERE b.name = $1"
+                         " ORDER BY place ASC, b.seed ASC",
+                     {name}))
+                page.bests.push_back(placed_of(row));
+            for (const SQL_ROW &row : link.run(
+                     "SELECT DISTINCT daily FROM runs WHERE name = $1 AND daily IS NOT NULL ORDER BY daily DESC",
+                     {name}))
+                page.days.push_back(number_of(row.at(0)));
+        });
+        return page;
+    }
+
+    bool day_place(const std::string &name, long long day, PLACED_RUN &placed) override {
+        std::vector<SQL_ROW> ranked, practice;
+        transact(false, [&](DATABASE_LINK &link) {
+            ranked = link.run(std::string("SELECT ") + run_columns + ", " +
+                                  place_among("daily_first", "o.day = b.day AND o.ranked = 1") +
+                                  " FROM daily_first b JOIN runs r ON r.seq = b.seq WHERE b.day = $1 AND"
+                                  " b.name = $2 AND b.ranked = 1",
+                              {sql_integer(day), sql_bytes(name)});
+            if (!ranked.empty()) return;
+            practice = link.run(std::string("SELECT ") + run_columns +
+                                    ", 0 FROM runs r WHERE r.daily = $1 AND r.name = $2 AND r.mode = 'plain' AND"
+                                    " r.ending IN ('quit', 'fell') ORDER BY r.boss DESC, r.level DESC,"
+                                    " r.experience DESC, r.keys ASC, r.submitted ASC, r.seq ASC LIMIT 1",
+                                {sql_integer(day), sql_bytes(name)});
+        });
+        const std::vector<SQL_ROW> &rows = ranked.empty() ? practice : ranked;
+        if (rows.empty()) return false;
+        placed = placed_of(rows[0]);
+        return true;
     }
 
     std::string secret(const std::string &offered) override {

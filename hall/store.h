@@ -76,6 +76,38 @@ struct LIVE_BATCH {
     long long sent = 0;
 };
 
+// A player's page: the runs kept under one name (its exact bytes), the newest first, as many as
+// `limit`, those kept before the run `before` when it is given (the last of the page before).
+struct PLAYER_QUERY {
+    std::string name;
+    std::string before;  // a run's id; empty: from the newest
+    int limit = 50;
+};
+
+// The lowest place a player's page counts: the longest board the hall gives.
+inline constexpr long long MOST_PLACE = 500;
+
+// A run, and its place on a board: 1 for the first; more than MOST_PLACE for any place below it.
+struct PLACED_RUN {
+    KEPT_RUN run;
+    long long place = 0;
+};
+
+struct PLAYER_PAGE {
+    bool before_found = true;  // false: no run under the name has the id `before`
+    std::string holder;        // the key that claimed the name (raw); empty: not claimed
+    std::vector<KEPT_RUN> runs;
+    bool more = false;  // runs older than the last of `runs` are kept
+    // The best run on each seed's board and its place there, the best place first.
+    std::vector<PLACED_RUN> bests;
+    long long total = 0;   // runs kept under the name
+    long long bosses = 0;  // of them, those that beat a boss
+    int best_level = 0;
+    // Each UTC day (its number: seconds since 1970 divided by 86,400) on which the player has a
+    // run of that day's seed kept that day, the newest first.
+    std::vector<long long> days;
+};
+
 // Runs on a board: a run that ended by q or in a fall, with no hidden mode.
 bool counts_on_boards(const RECORD &record);
 
@@ -109,6 +141,12 @@ class STORE {
     // The winner of each day from `from` (included) to `to` (excluded) that has a ranked run,
     // the latest day first.
     virtual std::vector<KEPT_RUN> day_winners(long long from, long long to) = 0;
+    // A player's page, read in one transaction (limit from 1 on).
+    virtual PLAYER_PAGE player(const PLAYER_QUERY &query) = 0;
+    // The name's part in a UTC day's board (the day's number): its ranked attempt and the
+    // attempt's place; else, when it has none ranked, its best practice run, with place 0. False
+    // when it has neither.
+    virtual bool day_place(const std::string &name, long long day, PLACED_RUN &placed) = 0;
     // The hall's secret: the one kept, or when there is none yet, the one offered, kept now. Two
     // halls that start together on one database get the same.
     virtual std::string secret(const std::string &offered) = 0;

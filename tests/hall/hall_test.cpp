@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "hall/names.h"
+#include "hall/signing.h"
 #include "tests/hall/hall_fixture.h"
 
 namespace {
@@ -29,6 +30,8 @@ const std::string quick_record =
     "\","
     "\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
     "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\",\"signed\":false}";
+// The same on a board, or a player's list: with the address of its player's page.
+const std::string quick_listed = quick_record.substr(0, quick_record.size() - 1) + ",\"player\":\"hero\"}";
 }  // namespace
 
 TEST(Names, EveryByteShowsAndNoneActs) {
@@ -79,11 +82,11 @@ TEST_F(HallTest, SubmitReadAndBoard) {
 
     ANSWER read = get(std::string("/api/runs/") + quick_id);
     EXPECT_EQ(read.status, 200);
-    EXPECT_EQ(read.body,
-              quick_record.substr(0, quick_record.size() - 1) + ",\"run\":\"" + link_of(quick_keys) + "\"}");
+    EXPECT_EQ(read.body, quick_record.substr(0, quick_record.size() - 1) + ",\"run\":\"" +
+                             link_of(quick_keys) + "\",\"player\":\"hero\"}");
 
-    EXPECT_EQ(get("/api/board?seed=42").body, "{\"seed\":42,\"runs\":[" + quick_record + "]}");
-    EXPECT_EQ(get("/api/board").body, "{\"seed\":null,\"runs\":[" + quick_record + "]}");
+    EXPECT_EQ(get("/api/board?seed=42").body, "{\"seed\":42,\"runs\":[" + quick_listed + "]}");
+    EXPECT_EQ(get("/api/board").body, "{\"seed\":null,\"runs\":[" + quick_listed + "]}");
     EXPECT_EQ(get("/api/board?seed=43&limit=500").body, "{\"seed\":43,\"runs\":[]}");
     EXPECT_EQ(get("/api/board?seed=-9223372036854775808").body,
               "{\"seed\":-9223372036854775808,\"runs\":[]}");
@@ -93,7 +96,7 @@ TEST_F(HallTest, SubmitReadAndBoard) {
     EXPECT_EQ(open.status, 201);
     EXPECT_NE(open.body.find("\"name\":\"rest\""), std::string::npos);
     EXPECT_NE(open.body.find("\"ending\":\"unfinished\""), std::string::npos);
-    EXPECT_EQ(get("/api/board?seed=42").body, "{\"seed\":42,\"runs\":[" + quick_record + "]}");
+    EXPECT_EQ(get("/api/board?seed=42").body, "{\"seed\":42,\"runs\":[" + quick_listed + "]}");
     EXPECT_EQ(store->count(), 2);
 }
 
@@ -342,6 +345,90 @@ TEST_F(HallTest, TheDaysSeedAndBoard) {
 
     // The secret is kept: asked again, the database gives the first one, not the one offered.
     EXPECT_EQ(store->secret("a newer secret"), test_secret());
+}
+
+// A player's page: only the runs of the name's exact bytes, newest first and paged without a
+// run missed or doubled, the best on each seed with its place, the totals, the claim, and the
+// days the name played the day's own seed, with its place on that day's board.
+TEST_F(HallTest, APlayersPage) {
+    const std::string name("p\x1b\xff/ <b>", 8);
+    const std::string path = "/api/players/p%1B%FF%2F%20%3Cb%3E";
+    const long long today = 1796688000;  // 2026-12-08T00:00:00Z, whose seed is 778435890
+    KEPT_RUN kept;
+    std::vector<std::string> ids;  // the name's, as kept
+    auto add = [&](const KEPT_RUN &run) {
+        ASSERT_EQ(store->add(run, kept), ADDED::fresh);
+        if (run.record.name == name) ids.push_back(run.id);
+    };
+    add(crafted(name, 7, false, 3, 0, 10, today - 86400));
+    add(crafted("rival", 7, false, 9, 0, 10, today - 86400));
+    add(crafted(name, 7, true, 2, 0, 10, today - 86000));  // a boss: first on seed 7
+    add(crafted(name, 8, false, 5, 0, 10, today - 85000));
+    add(crafted("rival", 8, false, 9, 0, 10, today - 85000));                   // above it on seed 8
+    add(crafted(name, 8, false, 6, 0, 10, today - 84000, "unfinished"));        // on no board
+    add(crafted(std::string("p\x1b\xff/ <B>", 8), 8, true, 30, 0, 10, today));  // another name
+    add(crafted(name, 778435890, false, 2, 0, 10, today + 10));                 // the day's seed, that day
+    add(crafted("rival", 778435890, false, 4, 0, 10, today + 20));              // above it that day
+    add(crafted("early", 778435890, false, 1, 0, 10, today + 30));              // below it
+    add(crafted(name, 778435890, false, 1, 0, 10, today + 86400));              // not the next day's seed
+
+    auto page = nlohmann::json::parse(get(path).body);
+    EXPECT_EQ(page["name"], "p^[\\xFF/ <b>");
+    EXPECT_EQ(page["player"], "p%1B%FF%2F%20%3Cb%3E");
+    EXPECT_EQ(page["claimed"], false);
+    EXPECT_EQ(page["key"], nullptr);
+    EXPECT_EQ(page["runs_kept"], 6);
+    EXPECT_EQ(page["bosses"], 1);
+    EXPECT_EQ(page["best_level"], 6);
+    EXPECT_EQ(page["next"], nullptr);
+    ASSERT_EQ(page["runs"].size(), 6u);
+    for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(page["runs"][i]["id"], ids[5 - i]) << i;
+    EXPECT_EQ(page["runs"][0]["player"], "p%1B%FF%2F%20%3Cb%3E");
+    // The best place first: seed 7 (first, by its boss), the day's seed (second, of all its
+    // days), seed 8 (third: below the rival and the name that differs by one letter's case).
+    ASSERT_EQ(page["bests"].size(), 3u);
+    EXPECT_EQ(page["bests"][0]["id"], ids[1]);
+    EXPECT_EQ(page["bests"][0]["place"], 1);
+    EXPECT_EQ(page["bests"][1]["id"], ids[4]);
+    EXPECT_EQ(page["bests"][1]["seed"], 778435890);
+    EXPECT_EQ(page["bests"][1]["place"], 2);
+    EXPECT_EQ(page["bests"][2]["id"], ids[2]);
+    EXPECT_EQ(page["bests"][2]["place"], 3);
+    ASSERT_EQ(page["days"].size(), 1u);
+    EXPECT_EQ(page["days"][0]["date"], "2026-12-08");
+    EXPECT_EQ(page["days"][0]["seed"], 778435890);
+    EXPECT_EQ(page["days"][0]["place"], 2);
+    EXPECT_EQ(page["days"][0]["run"]["id"], ids[4]);
+
+    // Two at a time: every run once, in order, and the last page says there are no more.
+    std::vector<std::string> paged;
+    std::string before;
+    for (int pages = 0; pages < 3; ++pages) {
+        ANSWER answer = get(path + "?limit=2" + (before.empty() ? "" : "&before=" + before));
+        ASSERT_EQ(answer.status, 200) << answer.body;
+        auto part = nlohmann::json::parse(answer.body);
+        ASSERT_EQ(part["runs"].size(), 2u);
+        for (const auto &run : part["runs"]) paged.push_back(run["id"]);
+        EXPECT_EQ(part["next"].is_null(), pages == 2) << pages;
+        if (!part["next"].is_null()) before = part["next"];
+    }
+    EXPECT_EQ(paged, (std::vector<std::string>{ids[5], ids[4], ids[3], ids[2], ids[1], ids[0]}));
+
+    // A claim shows its key's fingerprint.
+    KEPT_RUN signed_run = crafted(name, 9, false, 1, 0, 10, today + 90000);
+    signed_run.signer = std::string(32, 'k');
+    add(signed_run);
+    page = nlohmann::json::parse(get(path + "?limit=1").body);
+    EXPECT_EQ(page["claimed"], true);
+    EXPECT_EQ(page["key"], key_fingerprint(std::string(32, 'k')));
+    EXPECT_EQ(page["runs"][0]["id"], ids[6]);
+    EXPECT_EQ(page["next"], ids[6]);
+
+    EXPECT_EQ(get("/api/players/p").status, 404);
+    EXPECT_EQ(get("/api/players/").status, 404);
+    EXPECT_EQ(get(path + "?before=crafted-0").status, 400);
+    EXPECT_EQ(get("/api/players/rival?before=" + ids[0]).status, 400);  // not one of its runs
+    EXPECT_EQ(get(path + "?limit=501").status, 400);
 }
 
 TEST_F(HallTest, EachAddressHasItsOwnLimit) {

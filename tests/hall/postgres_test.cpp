@@ -30,6 +30,8 @@ const std::string quick_record =
     "\"version\":\"" MARROWDEEP_VERSION
     "\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
     "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\",\"signed\":false}";
+// The same on a board, or a player's list: with the address of its player's page.
+const std::string quick_listed = quick_record.substr(0, quick_record.size() - 1) + ",\"player\":\"hero\"}";
 const std::string unreachable =
     "{\"error\":\"The hall cannot reach its database just now; try again soon.\"}";
 
@@ -128,11 +130,17 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     EXPECT_EQ(again.status, 200);
     EXPECT_EQ(again.body, quick_record);
     HTTP_ANSWER read = connection.ask("GET", "/api/runs/c0f8baedf1c39b178dedfbce70c19e20");
-    EXPECT_EQ(read.body,
-              quick_record.substr(0, quick_record.size() - 1) + ",\"run\":\"" + link_of(quick_keys) + "\"}");
+    EXPECT_EQ(read.body, quick_record.substr(0, quick_record.size() - 1) + ",\"run\":\"" +
+                             link_of(quick_keys) + "\",\"player\":\"hero\"}");
     EXPECT_EQ(connection.ask("GET", "/api/board?seed=42").body,
-              "{\"seed\":42,\"runs\":[" + quick_record + "]}");
+              "{\"seed\":42,\"runs\":[" + quick_listed + "]}");
     EXPECT_EQ(connection.ask("GET", "/api/runs/0000").status, 404);
+    // The player's page: the same SQL, on PostgreSQL's types.
+    const std::string quick_placed = quick_listed.substr(0, quick_listed.size() - 1) + ",\"place\":1}";
+    EXPECT_EQ(connection.ask("GET", "/api/players/hero?limit=1").body,
+              "{\"name\":\"hero\",\"player\":\"hero\",\"claimed\":false,\"key\":null,\"runs_kept\":1,"
+              "\"bosses\":0,\"best_level\":1,\"runs\":[" +
+                  quick_listed + "],\"next\":null,\"bests\":[" + quick_placed + "],\"days\":[]}");
 
     // A name's bytes go into bytea and come back as they were, shown visibly.
     // (On seed 43: on 42 it would play hero's game, a copy.)

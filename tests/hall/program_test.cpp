@@ -23,6 +23,8 @@ const std::string quick_record =
     "\"version\":\"" MARROWDEEP_VERSION
     "\",\"ending\":\"quit\",\"level\":1,\"experience\":0,\"boss\":false,\"keys\":13,"
     "\"mode\":\"plain\",\"submitted\":\"2026-12-08T14:05:09Z\",\"signed\":false}";
+// The same on a board, or a player's list: with the address of its player's page.
+const std::string quick_listed = quick_record.substr(0, quick_record.size() - 1) + ",\"player\":\"hero\"}";
 
 std::string link_of(const std::string &keys) {
     return write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION});
@@ -189,7 +191,7 @@ TEST_F(ProgramTest, AnswersOverHttpAndLogsEachRequest) {
     EXPECT_EQ(read.status, 200);
     EXPECT_EQ(nlohmann::json::parse(read.body)["run"], link_of(quick_keys));
     HTTP_ANSWER board = connection.ask("GET", "/api/board?seed=42&limit=10");
-    EXPECT_EQ(board.body, "{\"seed\":42,\"runs\":[" + quick_record + "]}");
+    EXPECT_EQ(board.body, "{\"seed\":42,\"runs\":[" + quick_listed + "]}");
     HTTP_ANSWER daily = connection.ask("GET", "/api/daily");
     EXPECT_EQ(daily.status, 200);
     EXPECT_EQ(nlohmann::json::parse(daily.body)["date"], "2026-12-08");

@@ -107,6 +107,10 @@ marrowdeep.js
 marrowdeep.wasm
 page.css
 page.js
+player.html
+player.js
+run.html
+run.js
 service-worker.js
 watch.css
 watch.html

@@ -10,7 +10,9 @@
 //                  --regressions DIR [--hall HALL_PROGRAM]
 //
 // With --hall, the page served by the real hall plays a game live on it (live.mjs), and a run it
-// sends carries the player's key and a signature that verifies over the hall's id (keys.mjs).
+// sends carries the player's key and a signature that verifies over the hall's id (keys.mjs), and
+// the player's and the run's pages show names of control bytes, markup and 1,000 bytes as text
+// (players.mjs).
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -20,6 +22,7 @@ import { startHall } from './hall.mjs';
 import { signedBy, signingProxy } from './keys.mjs';
 import { commandLine, linuxTools, servedInBrowser, startBrowser } from './harness.mjs';
 import { playedLiveBy } from './live.mjs';
+import { playerAndRunPages } from './players.mjs';
 
 const opt = commandLine(['engine', 'page', 'program', 'marks', 'fuzz', 'regressions']);
 if (opt.engine === 'chromium') throw new Error('Chromium plays these games in page_test.mjs: firefox or webkit');
@@ -55,6 +58,8 @@ if (opt.hall) {
         });
         it('a game played live', () =>
             engine.inFreshPage(hall.origin, (driver) => playedLiveBy(driver, { origin: hall.origin, linuxBytes }), { viewport: { width: 1280, height: 800 } }));
+        it("names on the player's and the run's pages", () =>
+            engine.inFreshPage(hall.origin, (driver) => playerAndRunPages(driver, { origin: hall.origin, folder }), { viewport: { width: 1280, height: 800 } }));
         it('a run sent signed with the player\'s key', async () => {
             const proxy = await signingProxy(hall.origin);
             try {

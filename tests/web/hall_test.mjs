@@ -10,7 +10,8 @@
 // `script -I`, and the keys it logged are uploaded as a file. The player's key: the page's run ids
 // are the hall's, and the runs it sends and its live game's end carry signatures that verify over
 // them, through a key exported from one profile and imported into another; a damaged key file is
-// refused, and a browser without Ed25519 sends unsigned. Each scenario is a test of
+// refused, and a browser without Ed25519 sends unsigned. The player's and the run's pages show
+// names of control bytes, markup and 1,000 bytes as text. Each scenario is a test of
 // node:test; a failure names its scenario, and the hall's log follows any failure.
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -20,6 +21,7 @@ import { after, before, describe, it } from 'node:test';
 import { keysFiles, sendAndBoard, startHall, todaysSeed, withoutHall } from './hall.mjs';
 import { idsAsTheHall, signedRuns, signingProxy, unsignedRuns } from './keys.mjs';
 import { hallKilled, playedLive, refusedLive, reloadedLive } from './live.mjs';
+import { playerAndRunPages } from './players.mjs';
 import { commandLine, linuxTools, serve, startBrowser } from './harness.mjs';
 
 const opt = commandLine(['page', 'hall', 'program', 'marks']);
@@ -91,6 +93,9 @@ describe('the page with the hall', () => {
         it('a game sent, its record shown and found on the board', scenario(() => sendAndBoard(at())));
         it("today's seed", scenario(() => todaysSeed(at())));
         it('files of keys sent', scenario(() => keysFiles({ ...at(), terminalRecording: terminalRecording(folder) })));
+        it("names on the player's and the run's pages", scenario(() =>
+            chromium.inFreshPage(hall.origin, (driver) => playerAndRunPages(driver, { origin: hall.origin, folder })),
+        ));
     });
 
     // The player's key, on a hall of its own behind a server that notes each run's headers.

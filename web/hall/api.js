@@ -59,6 +59,36 @@ export function runOf(id) {
     return ask(`/api/runs/${encodeURIComponent(id)}`);
 }
 
+// A player's page: `player` is the name's bytes as the hall writes them in an address (each
+// record's `player`), used as it is. `before`, the id of the last run of the page before.
+export function playerOf(player, before = null, limit = null) {
+    const query = new URLSearchParams();
+    if (before) query.set('before', before);
+    if (limit) query.set('limit', String(limit));
+    const text = query.toString();
+    return ask(`/api/players/${player}${text ? `?${text}` : ''}`);
+}
+
+// A run's sheet, as text: {ok: true, text} or the hall's refusal.
+export async function sheetOf(id) {
+    let response;
+    try {
+        response = await fetch(`/api/runs/${encodeURIComponent(id)}/sheet`, { cache: 'no-store' });
+    } catch {
+        return { ok: false, status: 0, error: UNREACHABLE };
+    }
+    const text = await response.text().catch(() => '');
+    if (response.ok && /^text\/plain\b/.test(response.headers.get('Content-Type') ?? '')) return { ok: true, status: response.status, text };
+    let said = `The hall answered ${response.status}.`;
+    try {
+        const body = JSON.parse(text);
+        if (body && typeof body.error === 'string' && body.error) said = body.error;
+    } catch {
+        // not the hall's JSON: its status says enough
+    }
+    return { ok: false, status: response.status, error: said };
+}
+
 // The board of one seed, or of every seed when `seed` is null.
 export function board(seed, limit) {
     const query = new URLSearchParams();

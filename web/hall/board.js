@@ -1,7 +1,8 @@
 // A board of the hall as a table: one row a run, its place, the hero's name (as text, never as
-// markup, marked "not signed" when the run came without its player's signature), level,
-// experience, ending, boss, keys, seed, when it was sent, and a button that opens its replay on
-// the game's page. A day's practice runs have "practice" for their place.
+// markup; a link to the player's page; marked "not signed" when the run came without its
+// player's signature), level, experience, ending, boss, keys, seed, when it was sent, and a
+// button that opens its replay on the game's page. A day's practice runs have "practice" for
+// their place.
 
 import { ENDINGS } from '../runs/run-facts.js';
 import { thousands } from '../thousands.js';
@@ -11,6 +12,18 @@ function cell(text, className) {
     if (className) td.className = className;
     td.textContent = text;
     return td;
+}
+
+// A record's name as a link to its player's page (player.html), by the name's bytes as the hall
+// writes them in an address; the name is text, never markup.
+const PLAYER_ADDRESS = /^[A-Za-z0-9._~%-]+$/;
+export function playerLink(record) {
+    const shown = record.name || '(no name)';
+    if (!PLAYER_ADDRESS.test(record.player ?? '')) return document.createTextNode(shown);
+    const link = document.createElement('a');
+    link.href = `player.html?name=${record.player}`;
+    link.textContent = shown;
+    return link;
 }
 
 // The day and minute a record was sent, in UTC as the hall gives it.
@@ -29,7 +42,8 @@ export function showBoard(body, rows, replay, practice = false) {
             open.addEventListener('click', () => replay(record, open));
             const last = document.createElement('td');
             last.append(open);
-            const name = cell(record.name || '(no name)', 'name');
+            const name = cell('', 'name');
+            name.append(playerLink(record));
             if (record.signed === false) {
                 const mark = document.createElement('span');
                 mark.className = 'unsigned';

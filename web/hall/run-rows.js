@@ -1,0 +1,50 @@
+// A player's runs as table rows, for the player's page: each a record of the hall, its figures
+// as text and a link to the run's own page.
+
+import { ENDINGS } from '../runs/run-facts.js';
+import { thousands } from '../thousands.js';
+import { sentAt } from './board.js';
+
+export function cell(text, className) {
+    const td = document.createElement('td');
+    if (className) td.className = className;
+    td.textContent = text;
+    return td;
+}
+
+// A cell holding a link to `href` that says `text`.
+export function linkCell(href, text) {
+    const td = document.createElement('td');
+    const link = document.createElement('a');
+    link.href = href;
+    link.textContent = text;
+    td.append(link);
+    return td;
+}
+
+// The link to a run's page.
+export const runPage = (record) => `run.html?id=${encodeURIComponent(String(record.id))}`;
+
+// The cells every list of runs has: level, experience, ending, boss and keys.
+export function figures(record) {
+    return [
+        cell(String(record.level), 'number'),
+        cell(thousands(record.experience), 'number'),
+        cell(ENDINGS[record.ending] ?? String(record.ending)),
+        cell(record.boss ? 'beaten' : 'no'),
+        cell(thousands(record.keys), 'number'),
+    ];
+}
+
+// Fills `body` (a tbody) with a row for each item, its cells from `cellsOf(item)`.
+export function fillRows(body, items, cellsOf) {
+    body.replaceChildren(
+        ...items.map((item) => {
+            const tr = document.createElement('tr');
+            tr.append(...cellsOf(item));
+            return tr;
+        }),
+    );
+}
+
+export { sentAt };
