@@ -88,11 +88,11 @@ std::string place_among(const char *table, const char *same) {
            most + ")";
 }
 
-// A run and its place, the place read after the run's columns.
-PLACED_RUN placed_of(const SQL_ROW &row) {
-    PLACED_RUN placed{run_of(row), number_of(row.at(13))};
-    placed.run.link.clear();
-    return placed;
+// A run and its place, the place read as the last column, after the run's.
+PLACED_RUN placed_of(SQL_ROW row) {
+    const long long place = number_of(row.at(row.size() - 1));
+    row.pop_back();
+    return PLACED_RUN{run_of(row), place};
 }
 
 void roll_back(DATABASE_LINK &link) {

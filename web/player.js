@@ -1,6 +1,6 @@
 // A player's page (player.html?name=NAME): whether a key holds the name, the player's totals,
 // the best run on each seed and its place on that seed's board, the days they played the day's
-// seed and their place on that day's board, and their runs, the newest first, a page at a time
+// seed and their place on that day's board (or their practice), and their runs, the newest first, a page at a time
 // (&before=ID: the runs before that one). NAME is the name's bytes as an address writes them,
 // and goes to the hall as it is, so every byte of a name reaches it, whatever the name holds.
 //
@@ -57,12 +57,13 @@ document.addEventListener('DOMContentLoaded', async () => {
     const days = page.days ?? [];
     document.getElementById('player-no-days').hidden = days.length > 0;
     document.getElementById('player-days').hidden = days.length === 0;
+    // A day's place is their ranked attempt's; with none ranked, their best practice run shows,
+    // and with no run on a board, nothing but the day.
     fillRows(document.getElementById('player-days').tBodies[0], days, (d) => [
         cell(String(d.date)),
         cell(String(d.seed), 'number'),
-        cell(String(d.place), 'place'),
-        ...figures(d.run),
-        linkCell(runPage(d.run), 'The run'),
+        cell(d.place === null ? (d.practice ? 'practice' : '') : String(d.place), 'place'),
+        ...(d.run ? [...figures(d.run), linkCell(runPage(d.run), 'The run')] : []),
     ]);
     fillRows(document.getElementById('player-runs').tBodies[0], page.runs ?? [], (r) => [
         cell(sentAt(r.submitted)),

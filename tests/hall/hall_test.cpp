@@ -367,10 +367,16 @@ TEST_F(HallTest, APlayersPage) {
     add(crafted("rival", 8, false, 9, 0, 10, today - 85000));                   // above it on seed 8
     add(crafted(name, 8, false, 6, 0, 10, today - 84000, "unfinished"));        // on no board
     add(crafted(std::string("p\x1b\xff/ <B>", 8), 8, true, 30, 0, 10, today));  // another name
-    add(crafted(name, 778435890, false, 2, 0, 10, today + 10));                 // the day's seed, that day
-    add(crafted("rival", 778435890, false, 4, 0, 10, today + 20));              // above it that day
-    add(crafted("early", 778435890, false, 1, 0, 10, today + 30));              // below it
-    add(crafted(name, 778435890, false, 1, 0, 10, today + 86400));              // not the next day's seed
+    // The day's seed played that day: each name's attempt live from its first key, ranked.
+    auto attempt = [](KEPT_RUN run, long long live) {
+        run.daily = true;
+        run.live = live;
+        return run;
+    };
+    add(attempt(crafted(name, 778435890, false, 2, 0, 10, today + 10), today * 1000));
+    add(attempt(crafted("rival", 778435890, false, 4, 0, 10, today + 20), today * 1000));  // above it
+    add(attempt(crafted("early", 778435890, false, 1, 0, 10, today + 30), today * 1000));  // below it
+    add(crafted(name, 778435890, false, 1, 0, 10, today + 86400));  // not the next day's seed
 
     auto page = nlohmann::json::parse(get(path).body);
     EXPECT_EQ(page["name"], "p^[\\xFF/ <b>");
@@ -398,6 +404,7 @@ TEST_F(HallTest, APlayersPage) {
     EXPECT_EQ(page["days"][0]["date"], "2026-12-08");
     EXPECT_EQ(page["days"][0]["seed"], 778435890);
     EXPECT_EQ(page["days"][0]["place"], 2);
+    EXPECT_EQ(page["days"][0]["practice"], false);
     EXPECT_EQ(page["days"][0]["run"]["id"], ids[4]);
 
     // Two at a time: every run once, in order, and the last page says there are no more.
@@ -414,15 +421,24 @@ TEST_F(HallTest, APlayersPage) {
     }
     EXPECT_EQ(paged, (std::vector<std::string>{ids[5], ids[4], ids[3], ids[2], ids[1], ids[0]}));
 
-    // A claim shows its key's fingerprint.
-    KEPT_RUN signed_run = crafted(name, 9, false, 1, 0, 10, today + 90000);
+    // A claim shows its key's fingerprint. The run is the next day's seed sent whole: that day
+    // the name has practice and no place.
+    KEPT_RUN signed_run = crafted(name, 929936291, false, 1, 0, 10, today + 90000);
     signed_run.signer = std::string(32, 'k');
+    signed_run.daily = true;
     add(signed_run);
     page = nlohmann::json::parse(get(path + "?limit=1").body);
     EXPECT_EQ(page["claimed"], true);
     EXPECT_EQ(page["key"], key_fingerprint(std::string(32, 'k')));
     EXPECT_EQ(page["runs"][0]["id"], ids[6]);
     EXPECT_EQ(page["next"], ids[6]);
+    ASSERT_EQ(page["days"].size(), 2u);
+    EXPECT_EQ(page["days"][0]["date"], "2026-12-09");
+    EXPECT_EQ(page["days"][0]["seed"], 929936291);
+    EXPECT_EQ(page["days"][0]["place"], nullptr);
+    EXPECT_EQ(page["days"][0]["practice"], true);
+    EXPECT_EQ(page["days"][0]["run"]["id"], ids[6]);
+    EXPECT_EQ(page["days"][1]["place"], 2);
 
     EXPECT_EQ(get("/api/players/p").status, 404);
     EXPECT_EQ(get("/api/players/").status, 404);
