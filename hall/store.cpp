@@ -194,6 +194,43 @@ class SQL_STORE : public STORE {
         return true;
     }
 
+    std::size_t add_all(const std::vector<KEPT_RUN> &runs) override {
+        std::size_t fresh = 0;
+        try {
+            transact(true, [&](DATABASE_LINK &link) {
+                fresh = 0;
+                KEPT_RUN kept;
+                for (const KEPT_RUN &run : runs)
+                    if (add_in(link, run, kept) == ADDED::fresh) ++fresh;
+            });
+        } catch (const NAME_TAKEN &) {
+            throw std::runtime_error("A run's name belongs to another key: none of the runs was kept.");
+        }
+        return fresh;
+    }
+
+    bool runs_after(const std::string &after, int limit, std::vector<KEPT_RUN> &page) override {
+        page.clear();
+        bool known = true;
+        std::vector<SQL_ROW> rows;
+        transact(false, [&](DATABASE_LINK &link) {
+            long long seq = 0;
+            if (!after.empty()) {
+                auto found = link.run("SELECT seq FROM runs WHERE id = $1", {sql_text(after)});
+                known = !found.empty();
+                if (!known) return;
+                seq = number_of(found[0].at(0));
+            }
+            rows = link.run(std::string("SELECT ") + record_columns +
+                                ", link FROM runs WHERE seq > $1 ORDER BY seq LIMIT $2",
+                            {sql_integer(seq), sql_integer(limit)});
+        });
+        if (!known) return false;
+        page.reserve(rows.size());
+        for (const SQL_ROW &row : rows) page.push_back(run_of(row));
+        return true;
+    }
+
     std::vector<KEPT_RUN> board(const BOARD_QUERY &query) override {
         std::string sql;
         std::vector<SQL_VALUE> values{sql_integer(query.limit)};
