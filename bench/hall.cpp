@@ -9,7 +9,10 @@
 // - board reads: one seed's board and the board of every seed, 50 runs each, one client;
 // - the day's board (/api/daily), 50 runs, one client;
 // - submissions of new runs (each played again by the hall) from 50 clients at once, against
-//   /api/health requests from 50 clients at once in the same run.
+//   /api/health requests from 50 clients at once in the same run;
+// - the same submissions signed (each client's own Ed25519 key, the signature made before the
+//   clock starts, so the hall's check of it is what is timed) against unsigned ones, by turns in
+//   rounds of 500 each, so the machine's changes of pace fall on both alike.
 // A PostgreSQL database is emptied first: give it one of its own.
 #include <signal.h>
 #include <stdlib.h>
@@ -25,6 +28,7 @@
 #include "hall/api.h"
 #include "hall/store_link.h"
 #include "tests/hall/hall_process.h"
+#include "tests/hall/player_key.h"
 
 namespace {
 using CLOCK = std::chrono::steady_clock;
@@ -183,6 +187,59 @@ int main(int argc, char **argv) {
         report("A new run submitted, 50 clients at once", submissions);
         std::printf("Submission at the 95th percentile: %.1f x a health request\n",
                     percentile(submissions, 0.95) / percentile(health, 0.95));
+
+        // Signed against unsigned: every run on a seed of its own, the signed ones under names of
+        // their own (each claims its name), all links and signatures made before the rounds.
+        constexpr int clients = 50, each = 10, rounds = 4;
+        std::vector<PLAYER_KEY> keys(clients);
+        struct SENT {
+            std::string link, key, signature;
+        };
+        auto runs_of = [&](int round, bool is_signed) {
+            std::vector<SENT> sent;
+            for (int client = 0; client < clients; ++client)
+                for (int i = 0; i < each; ++i) {
+                    const int number = ((round * 2 + is_signed) * clients + client) * each + i;
+                    const std::string name = (is_signed ? "s" : "u") + std::to_string(number);
+                    RUN run{name + "\nn\n" + std::to_string(100000 + number) + "\n1\nddssq", false, 0,
+                            MARROWDEEP_VERSION};
+                    const PLAYER_KEY &key = keys[static_cast<std::size_t>(client)];
+                    sent.push_back({write_run_link(run), is_signed ? key.key_text() : "",
+                                    is_signed ? key.signature_text(run_id(run)) : ""});
+                }
+            return sent;
+        };
+        std::vector<double> plain_times, signed_times;
+        for (int round = 0; round < rounds; ++round)
+            for (bool is_signed : {false, true}) {
+                const std::vector<SENT> sent = runs_of(round, is_signed);
+                auto times = at_once(hall.port(), clients, each, [&](HTTP_CONNECTION &c, int client, int i) {
+                    const SENT &run = sent[static_cast<std::size_t>(client * each + i)];
+                    if (run.key.empty()) return c.ask("POST", "/api/runs", run.link);
+                    return c.ask("POST", "/api/runs", run.link,
+                                 {{"Marrowdeep-Key", run.key}, {"Marrowdeep-Signature", run.signature}});
+                });
+                (is_signed ? signed_times : plain_times)
+                    .insert((is_signed ? signed_times : plain_times).end(), times.begin(), times.end());
+            }
+        {
+            // One check of a signature alone, on this thread, for scale.
+            const PLAYER_KEY &key = keys[0];
+            RUN_SIGNATURE one{key.raw(), key.sign(signed_message("c0f8baedf1c39b178dedfbce70c19e20"))};
+            constexpr int checks = 10000;
+            int verified = 0;
+            auto at = CLOCK::now();
+            for (int i = 0; i < checks; ++i)
+                verified += signature_verifies(one, "c0f8baedf1c39b178dedfbce70c19e20");
+            std::printf("One signature verified: %.1f us (%d of %d verified)\n",
+                        std::chrono::duration<double, std::micro>(CLOCK::now() - at).count() / checks,
+                        verified, checks);
+        }
+        report("Not signed, 50 clients at once", plain_times);
+        report("Signed and verified, 50 clients at once", signed_times);
+        std::printf("Signed against not signed: median %.2f x, 95th percentile %.2f x\n",
+                    percentile(signed_times, 0.5) / percentile(plain_times, 0.5),
+                    percentile(signed_times, 0.95) / percentile(plain_times, 0.95));
         hall.signal(SIGTERM);
         hall.wait_for_exit();
     }
