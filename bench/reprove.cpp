@@ -99,12 +99,13 @@ int main(int argc, char **argv) {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
 
     auto started = CLOCK::now();
-    long long kept = 0, refused = 0;
+    // Tours are taken in order until N runs are kept: a tour the hall would refuse (its link too
+    // long, or a name too long) or that plays a game kept already is left out.
+    long long kept = 0, tours = 0;
     {
         auto store = open_store(db, 1);
-        constexpr long long batch = 1000;
-        for (long long from = 0; from < runs; from += batch) {
-            const long long count = std::min(batch, runs - from);
+        while (kept < runs) {
+            const long long count = std::min(1000LL, runs - kept), from = tours;
             std::vector<KEPT_RUN> made(static_cast<std::size_t>(count));
             std::atomic<long long> next{0};
             std::vector<std::thread> threads;
@@ -114,16 +115,16 @@ int main(int argc, char **argv) {
                         made[static_cast<std::size_t>(at)] = kept_run(static_cast<std::uint64_t>(from + at));
                 });
             for (auto &thread : threads) thread.join();
+            tours += count;
             std::vector<KEPT_RUN> proven;
             for (KEPT_RUN &run : made)
                 if (!run.id.empty()) proven.push_back(std::move(run));
-            refused += count - static_cast<long long>(proven.size());
             kept += static_cast<long long>(store->add_all(proven));
         }
     }
-    std::printf("%lld runs kept (%lld tours that did not prove, %lld copies left out) in %.1f s\n", kept,
-                refused, runs - refused - kept,
+    std::printf("%lld runs kept, of %lld tours, in %.1f s\n", kept, tours,
                 std::chrono::duration<double>(CLOCK::now() - started).count());
+    std::fflush(stdout);
 
     std::vector<unsigned> thread_counts{cores};
     if (one_thread && cores > 1) thread_counts.insert(thread_counts.begin(), 1u);
@@ -136,6 +137,7 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "reprove answered %d:\n%s", ran.status, ran.output.c_str());
         std::printf("reprove on %u thread%s: %.1f s, %.0f runs a second\n", threads, threads == 1 ? "" : "s",
                     ran.seconds, static_cast<double>(kept) / ran.seconds);
+        std::fflush(stdout);
     }
     std::filesystem::remove_all(folder);
     return 0;
