@@ -16,8 +16,8 @@ struct REPROOF_COUNT {
     long long differing = 0;
 };
 
-// Proves every run of `store` again on `threads` threads, reading the runs a batch at a time in
-// the order they were kept (never all in memory), and gives `report` a line for each one that
-// differs ("ID: what differs"), in that order. Store errors (STORE_DOWN, std::runtime_error)
-// reach the caller.
+// Proves every run of `store` again on `threads` threads, reading the runs a page at a time in
+// the order they were kept (a few pages in memory at most, never all), and gives `report` a line
+// for each one that differs ("ID: what differs"), in that order, from the thread that finds it.
+// Store errors (STORE_DOWN, std::runtime_error) reach the caller once the runs taken are done.
 REPROOF_COUNT reprove_all(STORE &store, int threads, const std::function<void(const std::string &)> &report);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "hall/names.h"
+#include "hall/reprove.h"
 #include "tests/hall/hall_fixture.h"
 
 namespace {
@@ -613,4 +614,39 @@ TEST_F(HallTest, AnExportPageStopsPastItsBytes) {
     }
     EXPECT_EQ(read, static_cast<std::size_t>(total));
     EXPECT_EQ(get("/api/runs?after=" + after).body, "");
+}
+
+TEST_F(HallTest, ReproveReportsEachRunOnceInTheOrderKept) {
+    // 1,200 runs, many pages on three threads: the quick game as the hall keeps it, and around it
+    // runs whose links cannot be read. Each of those is reported once, in the order kept, and the
+    // quick game is not.
+    std::vector<KEPT_RUN> runs;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 1200; ++i) {
+        KEPT_RUN run = crafted("p" + std::to_string(i), 1, false, 1, 0, 1, PINNED_SECONDS, "quit");
+        if (i == 600) {
+            run.id = quick_id;
+            run.record = RECORD{"hero", 42, false, MARROWDEEP_VERSION, "quit", 1, 0, false, 13, "plain"};
+            run.link = link_of(quick_keys);
+        } else {
+            expected.push_back(run.id);
+        }
+        runs.push_back(std::move(run));
+    }
+    store->add_all(runs);
+    std::vector<std::string> reported;
+    REPROOF_COUNT count = reprove_all(*store, 3, [&](const std::string &line) {
+        const std::size_t colon = line.find(": its link cannot be read: ");
+        EXPECT_NE(colon, std::string::npos) << line;
+        reported.push_back(line.substr(0, colon));
+    });
+    EXPECT_EQ(reported, expected);
+    EXPECT_EQ(count.runs, 1200);
+    EXPECT_EQ(count.differing, 1199);
+
+    // The quick game's level changed by hand is found, whatever the threads.
+    KEPT_RUN quick;
+    ASSERT_TRUE(store->find(quick_id, quick));
+    quick.record.level = 2;
+    EXPECT_EQ(reproof_difference(quick), "level kept 2, proven 1");
 }
