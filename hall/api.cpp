@@ -60,6 +60,9 @@ JSON runs_json(const std::vector<KEPT_RUN> &runs) {
     return list;
 }
 
+// A division rounded down, for seconds before 1970 too.
+long long floor_div(long long a, long long b) { return a / b - (a % b < 0 ? 1 : 0); }
+
 bool whole_number(const std::string &text, long long &number) {
     if (text.empty() || text[0] == '+') return false;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
@@ -161,18 +164,23 @@ ANSWER answer_board(HALL &hall, const TARGET &target) {
 }
 
 ANSWER answer_daily(HALL &hall, const TARGET &target) {
-    BOARD_QUERY query;
+    int limit = default_board_limit;
     ANSWER error;
-    if (!board_limit(target, query.limit, error)) return error;
-    long long now = hall.now_ms() / 1000;
-    long long day_start = now - ((now % 86400) + 86400) % 86400;
-    std::string date = utc_date(now);
-    query.has_seed = true;
-    query.seed = daily_seed(hall.secret, date);
-    query.has_period = true;
-    query.from = day_start;
-    query.to = day_start + 86400;
-    JSON body{{"date", date}, {"seed", query.seed}, {"runs", runs_json(hall.store->board(query))}};
+    if (!board_limit(target, limit, error)) return error;
+    const long long today = floor_div(hall.now_ms() / 1000, 86400);
+    long long day = today;
+    if (const std::string *text = query_parameter(target, "date")) {
+        if (!day_of_date(*text, day)) return error_answer(400, "The date must be a day written YYYY-MM-DD.");
+        if (day > today)
+            return error_answer(404, "That day has not begun; its seed is kept secret until it does.");
+    }
+    const std::string date = utc_date(day * 86400);
+    DAY_BOARD board = hall.store->day_board(day, limit);
+    JSON body{{"date", date},
+              {"seed", daily_seed(hall.secret, date)},
+              {"ended", day < today},
+              {"runs", runs_json(board.ranked)},
+              {"practice", runs_json(board.practice)}};
     return json_answer(200, body);
 }
 
@@ -294,6 +302,7 @@ SUBMISSION read_submission(HALL &hall, const REQUEST &request) {
     }
     submission.run = std::move(reading.run);
     submission.text = std::string(text);
+    submission.kept.live = request.live;
     // A run kept already is answered as it was kept, without playing it again: a signature that
     // comes with it must be good, but changes nothing of what was kept, signed or not.
     ANSWER found = guarded("to find a run", [&] {
@@ -344,6 +353,7 @@ void prove_submission(HALL &hall, SUBMISSION &submission) {
     submission.kept.record = proof.record;
     submission.kept.submitted = hall.now_ms() / 1000;
     submission.kept.link = submission.text;
+    submission.kept.daily = proof.record.seed == daily_seed(hall.secret, utc_date(submission.kept.submitted));
 }
 
 ANSWER keep_submission(HALL &hall, const SUBMISSION &submission) {
@@ -439,6 +449,23 @@ std::string utc_time(long long seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "T%02lld:%02lld:%02lldZ", into / 3600, into / 60 % 60, into % 60);
     return utc_date(seconds) + text;
+}
+
+bool day_of_date(std::string_view date, long long &day) {
+    if (date.size() != 10 || date[4] != '-' || date[7] != '-') return false;
+    for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (date[i] < '0' || date[i] > '9') return false;
+    auto number = [&](std::size_t at, std::size_t length) {
+        int value = 0;
+        for (std::size_t i = at; i < at + length; ++i) value = value * 10 + (date[i] - '0');
+        return value;
+    };
+    using namespace std::chrono;
+    year_month_day ymd{year{number(0, 4)}, month{static_cast<unsigned>(number(5, 2))},
+                       std::chrono::day{static_cast<unsigned>(number(8, 2))}};
+    if (!ymd.ok()) return false;
+    day = sys_days{ymd}.time_since_epoch().count();
+    return true;
 }
 
 std::string fresh_secret() {

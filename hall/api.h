@@ -44,6 +44,9 @@ struct REQUEST {
     // Marrowdeep-Signature fields (or a live game's end); nothing when the field was not sent.
     std::optional<std::string> key;
     std::optional<std::string> signature;
+    // A live game's run kept at its end: when the game was played live from its first key, the
+    // time it began (milliseconds); -1 otherwise, and for every request from the network.
+    long long live = -1;
 };
 
 struct ANSWER {
@@ -97,8 +100,14 @@ ANSWER health_answer(const std::string &trouble);
 // A board: the best run of each name and seed, best first; of one seed with ?seed=, as many as
 // ?limit= (50 unless asked, at most 500).
 ANSWER answer_board(HALL &hall, const TARGET &target);
-// The day's date and seed (UTC, by the hall's clock) and its board.
+// A day's date and seed and its board (its ranked runs, then its practice): today's (UTC, by the
+// hall's clock), or ?date=YYYY-MM-DD's, of any day begun. A day not begun yet is refused, so its
+// seed stays secret.
 ANSWER answer_daily(HALL &hall, const TARGET &target);
+// The hall's Atom feed: the runs that took first place on a seed's board, and the winner of each
+// day that has ended, the newest first. Its links are under the hall's first --origin, or else
+// under the origin the request names (its scheme and a Host of a plain host name or address).
+ANSWER answer_feed(HALL &hall, const REQUEST &request);
 // A run kept, its record and its link; 404 for an id the hall does not have.
 ANSWER answer_run(HALL &hall, const std::string &id);
 // Every run kept, a page at a time, oldest first, as NDJSON: a line for each run, its record with
@@ -134,5 +143,8 @@ long long daily_seed(std::string_view secret, std::string_view date);
 // "YYYY-MM-DD" and "YYYY-MM-DDTHH:MM:SSZ" of a second since 1970, in UTC.
 std::string utc_date(long long seconds);
 std::string utc_time(long long seconds);
+// The UTC day number (days since 1970) of a date written "YYYY-MM-DD"; false for any other text
+// or a date that does not exist.
+bool day_of_date(std::string_view date, long long &day);
 // A new secret for a hall that has none yet: 32 random bytes.
 std::string fresh_secret();

@@ -349,6 +349,23 @@ namespace {
 // Gives the watchers the keys they may have now, in order, and once the game has ended and they
 // have all, its end. Called with the live games' mutex held.
 void release(LIVE_STATE &live, LIVE_GAME &game);
+// The draws the game makes before it reads a key.
+long long start_up_draws() {
+    static const long long draws = prove(RUN{"", false, 0, MARROWDEEP_VERSION}).draws;
+    return draws;
+}
+
+// Whether a game's first keys leave it before its maze: the game has made only the draws of its
+// start-up (it plants its seed, and draws its maze, once the hero's way of fighting is chosen).
+bool begun_before_its_maze(const RUN &first) {
+    try {
+        PROOF proof = prove(first);
+        return proof.ok && proof.draws <= start_up_draws();
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
 // Proves and keeps the game's run as a submission is kept, then forgets the live game; `done`
 // is given the submission's answer, on a thread of the hall's queues.
 void keep_run(const std::shared_ptr<LIVE_STATE> &live, const std::shared_ptr<LIVE_GAME> &game,
@@ -775,8 +792,20 @@ void keep_run(const std::shared_ptr<LIVE_STATE> &live, const std::shared_ptr<LIV
             return keep_submission(live->hall, *submission);
         }));
     };
-    auto proven = [live, submission, kept, finished] {
+    // The game's first keys, those it was begun with: played live from its first key when they
+    // had not yet brought the game to its maze (the page begins a game's stream before its
+    // hero's way of fighting is chosen; one begun later was played unseen up to there).
+    RUN first;
+    long long started = -1;
+    {
+        std::lock_guard lock(live->mutex);
+        const std::size_t first_keys = game->batches.size() > 1 ? game->batches[1].first : game->keys.size();
+        first = run_of(*game, first_keys);
+        started = game->row.started;
+    }
+    auto proven = [live, submission, kept, finished, first, started] {
         prove_submission(live->hall, *submission);
+        if (!submission->answered && begun_before_its_maze(first)) submission->kept.live = started;
         if (!live->settings.post(QUEUE::store, kept)) finished(busy_answer());
     };
     auto read = [live, submission, request, proven, finished] {
@@ -789,12 +818,6 @@ void keep_run(const std::shared_ptr<LIVE_STATE> &live, const std::shared_ptr<LIV
         if (!live->settings.post(QUEUE::proof, proven)) finished(busy_answer());
     };
     if (!live->settings.post(QUEUE::store, read)) finished(busy_answer());
-}
-
-// The draws the game makes before it reads a key.
-long long start_up_draws() {
-    static const long long draws = prove(RUN{"", false, 0, MARROWDEEP_VERSION}).draws;
-    return draws;
 }
 
 void want_seed(const std::shared_ptr<LIVE_STATE> &live, const std::shared_ptr<LIVE_GAME> &game) {

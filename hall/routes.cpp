@@ -44,6 +44,7 @@ std::optional<ANSWER> run_of_id(CALL &call) {
 std::optional<ANSWER> runs(CALL &call) { return answer_runs(call.hall, call.target); }
 std::optional<ANSWER> board(CALL &call) { return answer_board(call.hall, call.target); }
 std::optional<ANSWER> daily(CALL &call) { return answer_daily(call.hall, call.target); }
+std::optional<ANSWER> feed(CALL &call) { return answer_feed(call.hall, call.request); }
 std::optional<ANSWER> nothing(CALL &) { return nothing_here(); }
 std::optional<ANSWER> site_file(CALL &call) { return answer_site_file(call.hall.site, call.target.path); }
 std::optional<ANSWER> live_games(CALL &call) { return live_games_answer(call.hall); }
@@ -78,6 +79,7 @@ constexpr ROUTE routes[] = {
     {reading, "/api/live/{id}/watch", false, watch, {{{network, websocket_only}}}},
     {any,     "/api",                 false, none,  {{{network, nothing}}}},
     {any,     "/api/{rest}",          false, none,  {{{network, nothing}}}},
+    {reading, "/feed.atom",           false, none,  {{{store, feed}}}},
     {reading, "{path}",               true,  none,  {{{store, site_file}}}},
 };
 // clang-format on

@@ -9,70 +9,95 @@
 namespace {
 // {key}: the runs' own number, which the database gives each new run; {big}: a whole number
 // that may pass 2^31 (seeds, experience, keys, seconds, runs' numbers); {bytes}: bytes kept as
-// they came (names, the secret, keys). Each migration's statements, the first migration first; a
-// database made by an earlier hall is brought up from the migration it stopped at.
-const std::vector<std::vector<const char *>> schema = {
-    {
-        "CREATE TABLE runs (seq {key}, id TEXT NOT NULL UNIQUE, name {bytes} NOT NULL,"
-        " seed {big} NOT NULL, clock INTEGER NOT NULL, version TEXT NOT NULL,"
-        " ending TEXT NOT NULL, level INTEGER NOT NULL, experience {big} NOT NULL,"
-        " boss INTEGER NOT NULL, keys {big} NOT NULL, mode TEXT NOT NULL,"
-        " submitted {big} NOT NULL, link TEXT NOT NULL)",
-        "CREATE INDEX runs_by_day ON runs (seed, submitted)",
-        "CREATE TABLE best (name {bytes} NOT NULL, seed {big} NOT NULL, seq {big} NOT NULL,"
-        " boss INTEGER NOT NULL, level INTEGER NOT NULL, experience {big} NOT NULL,"
-        " keys {big} NOT NULL, submitted {big} NOT NULL, PRIMARY KEY (name, seed))",
-        "CREATE INDEX best_by_rank ON best (boss DESC, level DESC, experience DESC, keys,"
-        " submitted, seq)",
-        "CREATE INDEX best_by_seed ON best (seed, boss DESC, level DESC, experience DESC, keys,"
-        " submitted, seq)",
-        "CREATE TABLE hall_secret (one INTEGER PRIMARY KEY CHECK (one = 1), secret {bytes} NOT NULL)",
-    },
-    {
-        // Each run's play, none for a run kept before this whose link cannot be read (or whose
-        // play an earlier run has); the runs before this are read by the store as it opens.
-        "ALTER TABLE runs ADD COLUMN play TEXT",
-        "CREATE UNIQUE INDEX runs_by_play ON runs (play)",
-        "CREATE TABLE play_backlog (one INTEGER PRIMARY KEY CHECK (one = 1), read_to {big} NOT NULL,"
-        " read_through {big} NOT NULL)",
-        "INSERT INTO play_backlog (one, read_to, read_through) SELECT 1, 0, coalesce(max(seq), 0) FROM runs",
-        // The best run of each UTC day, seed and name, for the day's board.
-        "CREATE TABLE best_daily (day {big} NOT NULL, seed {big} NOT NULL, name {bytes} NOT NULL,"
-        " seq {big} NOT NULL, boss INTEGER NOT NULL, level INTEGER NOT NULL,"
-        " experience {big} NOT NULL, keys {big} NOT NULL, submitted {big} NOT NULL,"
-        " PRIMARY KEY (day, seed, name))",
-        "CREATE INDEX best_daily_by_rank ON best_daily (day, seed, boss DESC, level DESC,"
-        " experience DESC, keys, submitted, seq)",
-        FILL_BEST_DAILY,
-        // The day's board no longer reads the runs by seed and time: one index fewer to write.
-        "DROP INDEX runs_by_day",
-        // The row the health check writes.
-        "CREATE TABLE hall_alive (one INTEGER PRIMARY KEY CHECK (one = 1), beat INTEGER NOT NULL)",
-        "INSERT INTO hall_alive (one, beat) VALUES (1, 0)",
-    },
-    {
-        // The games played now, relayed key by key: each one's player holds a token, and the
-        // game keeps only its digest. clock is the second the game's link carries, NULL for
-        // none; started and last (the last key's coming) in milliseconds since 1970; keys, how
-        // many are committed.
-        "CREATE TABLE live_games (id TEXT PRIMARY KEY, token TEXT NOT NULL, address TEXT NOT NULL,"
-        " version TEXT NOT NULL, clock {big}, started {big} NOT NULL, last {big} NOT NULL,"
-        " keys {big} NOT NULL)",
-        // Their keys, a row for each batch as it came: `at` is how many keys came before it,
-        // `sent` when it came (milliseconds), so the day's games are relayed late by their own
-        // times.
-        "CREATE TABLE live_keys (game TEXT NOT NULL, at {big} NOT NULL, keys {bytes} NOT NULL,"
-        " sent {big} NOT NULL, PRIMARY KEY (game, at))",
-    },
-    {
-        // Signed runs: each run's signer, the raw Ed25519 public key whose signature it came
-        // with (NULL: not signed); and the names claimed, one row a name, as the game read its
-        // bytes: the first signed run under a name claims it for its key (claimed: that run's
-        // second), and the primary key makes one claim win when halls race for a name.
-        "ALTER TABLE runs ADD COLUMN signer {bytes}",
-        "CREATE TABLE name_claims (name {bytes} PRIMARY KEY, signer {bytes} NOT NULL,"
-        " claimed {big} NOT NULL)",
-    },
+// they came (names, the secret, keys). Each migration's number and statements, in the order of
+// their numbers; a database gets every migration whose number it has not recorded, so one made
+// by an earlier hall is brought up from where it stopped.
+const std::vector<std::pair<int, std::vector<const char *>>> schema = {
+    {1,
+     {
+         "CREATE TABLE runs (seq {key}, id TEXT NOT NULL UNIQUE, name {bytes} NOT NULL,"
+         " seed {big} NOT NULL, clock INTEGER NOT NULL, version TEXT NOT NULL,"
+         " ending TEXT NOT NULL, level INTEGER NOT NULL, experience {big} NOT NULL,"
+         " boss INTEGER NOT NULL, keys {big} NOT NULL, mode TEXT NOT NULL,"
+         " submitted {big} NOT NULL, link TEXT NOT NULL)",
+         "CREATE INDEX runs_by_day ON runs (seed, submitted)",
+         "CREATE TABLE best (name {bytes} NOT NULL, seed {big} NOT NULL, seq {big} NOT NULL,"
+         " boss INTEGER NOT NULL, level INTEGER NOT NULL, experience {big} NOT NULL,"
+         " keys {big} NOT NULL, submitted {big} NOT NULL, PRIMARY KEY (name, seed))",
+         "CREATE INDEX best_by_rank ON best (boss DESC, level DESC, experience DESC, keys,"
+         " submitted, seq)",
+         "CREATE INDEX best_by_seed ON best (seed, boss DESC, level DESC, experience DESC, keys,"
+         " submitted, seq)",
+         "CREATE TABLE hall_secret (one INTEGER PRIMARY KEY CHECK (one = 1), secret {bytes} NOT NULL)",
+     }},
+    {2,
+     {
+         // Each run's play, none for a run kept before this whose link cannot be read (or whose
+         // play an earlier run has); the runs before this are read by the store as it opens.
+         "ALTER TABLE runs ADD COLUMN play TEXT",
+         "CREATE UNIQUE INDEX runs_by_play ON runs (play)",
+         "CREATE TABLE play_backlog (one INTEGER PRIMARY KEY CHECK (one = 1), read_to {big} NOT NULL,"
+         " read_through {big} NOT NULL)",
+         "INSERT INTO play_backlog (one, read_to, read_through) SELECT 1, 0, coalesce(max(seq), 0) FROM runs",
+         // The best run of each UTC day, seed and name, for the day's board.
+         "CREATE TABLE best_daily (day {big} NOT NULL, seed {big} NOT NULL, name {bytes} NOT NULL,"
+         " seq {big} NOT NULL, boss INTEGER NOT NULL, level INTEGER NOT NULL,"
+         " experience {big} NOT NULL, keys {big} NOT NULL, submitted {big} NOT NULL,"
+         " PRIMARY KEY (day, seed, name))",
+         "CREATE INDEX best_daily_by_rank ON best_daily (day, seed, boss DESC, level DESC,"
+         " experience DESC, keys, submitted, seq)",
+         FILL_BEST_DAILY,
+         // The day's board no longer reads the runs by seed and time: one index fewer to write.
+         "DROP INDEX runs_by_day",
+         // The row the health check writes.
+         "CREATE TABLE hall_alive (one INTEGER PRIMARY KEY CHECK (one = 1), beat INTEGER NOT NULL)",
+         "INSERT INTO hall_alive (one, beat) VALUES (1, 0)",
+     }},
+    {3,
+     {
+         // The games played now, relayed key by key: each one's player holds a token, and the
+         // game keeps only its digest. clock is the second the game's link carries, NULL for
+         // none; started and last (the last key's coming) in milliseconds since 1970; keys, how
+         // many are committed.
+         "CREATE TABLE live_games (id TEXT PRIMARY KEY, token TEXT NOT NULL, address TEXT NOT NULL,"
+         " version TEXT NOT NULL, clock {big}, started {big} NOT NULL, last {big} NOT NULL,"
+         " keys {big} NOT NULL)",
+         // Their keys, a row for each batch as it came: `at` is how many keys came before it,
+         // `sent` when it came (milliseconds), so the day's games are relayed late by their own
+         // times.
+         "CREATE TABLE live_keys (game TEXT NOT NULL, at {big} NOT NULL, keys {bytes} NOT NULL,"
+         " sent {big} NOT NULL, PRIMARY KEY (game, at))",
+     }},
+    {4,
+     {
+         // Signed runs: each run's signer, the raw Ed25519 public key whose signature it came
+         // with (NULL: not signed); and the names claimed, one row a name, as the game read its
+         // bytes: the first signed run under a name claims it for its key (claimed: that run's
+         // second), and the primary key makes one claim win when halls race for a name.
+         "ALTER TABLE runs ADD COLUMN signer {bytes}",
+         "CREATE TABLE name_claims (name {bytes} PRIMARY KEY, signer {bytes} NOT NULL,"
+         " claimed {big} NOT NULL)",
+     }},
+    {6,
+     {
+         // The fair day. live: when the run was played live from its first key, the second its
+         // live game began, in milliseconds (NULL: not played live, or begun mid-run). daily:
+         // when its seed is the day's seed of the UTC day it was kept on, that day's number
+         // (NULL otherwise), so the day's practice runs are read from a small index.
+         "ALTER TABLE runs ADD COLUMN live {big}",
+         "ALTER TABLE runs ADD COLUMN daily {big}",
+         "CREATE INDEX runs_of_the_day ON runs (daily) WHERE daily IS NOT NULL",
+         // Each name's attempt at a day's seed: its live game begun first (the earliest start,
+         // then the smaller run id), whatever its ending; ranked when it counts on boards.
+         "CREATE TABLE daily_first (day {big} NOT NULL, name {bytes} NOT NULL, started {big} NOT NULL,"
+         " id TEXT NOT NULL, seq {big} NOT NULL, ranked INTEGER NOT NULL, boss INTEGER NOT NULL,"
+         " level INTEGER NOT NULL, experience {big} NOT NULL, keys {big} NOT NULL,"
+         " submitted {big} NOT NULL, PRIMARY KEY (day, name))",
+         "CREATE INDEX daily_first_by_rank ON daily_first (day, ranked, boss DESC, level DESC,"
+         " experience DESC, keys, submitted, seq)",
+         // Each run that took first place on its seed's board when it was kept, for the feed.
+         "CREATE TABLE first_places (seq {big} PRIMARY KEY, seed {big} NOT NULL)",
+     }},
 };
 
 // A statement with the database's own words in place of {key}, {big} and {bytes}.
@@ -99,12 +124,12 @@ std::string in_words_of(std::string_view statement, const SCHEMA_TYPES &types) {
 }
 }  // namespace
 
-std::vector<std::vector<std::string>> schema_migrations(const SCHEMA_TYPES &types) {
-    std::vector<std::vector<std::string>> migrations;
-    for (const auto &statements : schema) {
+std::vector<std::pair<int, std::vector<std::string>>> schema_migrations(const SCHEMA_TYPES &types) {
+    std::vector<std::pair<int, std::vector<std::string>>> migrations;
+    for (const auto &[number, statements] : schema) {
         std::vector<std::string> migration;
         for (const char *statement : statements) migration.push_back(in_words_of(statement, types));
-        migrations.push_back(std::move(migration));
+        migrations.emplace_back(number, std::move(migration));
     }
     return migrations;
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 
 #include "hall/api.h"
 #include "hall/run_link.h"
@@ -30,11 +31,11 @@ const char *const FILL_BEST_DAILY =
 
 namespace {
 const char *const record_columns =
-    "id, name, seed, clock, version, ending, level, experience, boss, keys, mode, submitted, signer";
+    "id, name, seed, clock, version, ending, level, experience, boss, keys, mode, submitted, signer, live";
 // The same columns of the runs table named r.
 const char *const run_columns =
     "r.id, r.name, r.seed, r.clock, r.version, r.ending, r.level, r.experience, r.boss, r.keys, r.mode,"
-    " r.submitted, r.signer";
+    " r.submitted, r.signer, r.live";
 // Best first: the boss beaten, then the level, the experience, fewer keys, and the earlier run.
 const char *const ranking = "boss DESC, level DESC, experience DESC, keys ASC, submitted ASC, seq ASC";
 
@@ -66,8 +67,9 @@ KEPT_RUN run_of(const SQL_ROW &row) {
     run.record.mode = row.at(10);
     run.submitted = number_of(row.at(11));
     run.signer = row.at(12);
-    if (row.size() > 13) run.link = row.at(13);
-    if (row.size() > 14) run.play = row.at(14);
+    run.live = row.at(13).empty() ? -1 : number_of(row.at(13));
+    if (row.size() > 14) run.link = row.at(14);
+    if (row.size() > 15) run.play = row.at(15);
     return run;
 }
 
@@ -120,13 +122,15 @@ class SQL_STORE : public STORE {
         // two runs sent at once, to one hall or two, the second finds nothing inserted.
         auto inserted = link.run(
             "INSERT INTO runs (id, name, seed, clock, version, ending, level, experience, boss,"
-            " keys, mode, submitted, link, play, signer) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9,"
-            " $10, $11, $12, $13, $14, $15) ON CONFLICT DO NOTHING RETURNING seq",
+            " keys, mode, submitted, link, play, signer, live, daily) VALUES ($1, $2, $3, $4, $5, $6,"
+            " $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17) ON CONFLICT DO NOTHING RETURNING seq",
             {sql_text(run.id), sql_bytes(r.name), sql_integer(r.seed), sql_integer(r.clock),
              sql_text(r.version), sql_text(r.ending), sql_integer(r.level), sql_integer(r.experience),
              sql_integer(r.boss), sql_integer(r.keys), sql_text(r.mode), sql_integer(run.submitted),
              sql_text(run.link), run.play.empty() ? sql_null() : sql_text(run.play),
-             run.signer.empty() ? sql_null() : sql_bytes(run.signer)});
+             run.signer.empty() ? sql_null() : sql_bytes(run.signer),
+             run.live < 0 ? sql_null() : sql_integer(run.live),
+             run.daily ? sql_integer(day_of(run.submitted)) : sql_null()});
         if (inserted.empty()) {
             const std::string select = std::string("SELECT ") + record_columns + ", link, play FROM runs";
             auto rows = link.run(select + " WHERE id = $1", {sql_text(run.id)});
@@ -149,11 +153,28 @@ class SQL_STORE : public STORE {
                 {sql_bytes(r.name), sql_bytes(run.signer), sql_integer(run.submitted)});
         auto holder = link.run("SELECT signer FROM name_claims WHERE name = $1", {sql_bytes(r.name)});
         if (!holder.empty() && holder[0].at(0) != run.signer) throw NAME_TAKEN{};
+        const long long seq = number_of(inserted[0].at(0));
+        if (run.daily && run.live >= 0) {
+            // The name's attempt at the day's seed: the live game begun first, whichever hall
+            // keeps it and whenever. Of two halls writing it at once, the second waits for the
+            // first's row and replaces it only with an earlier start, so both end with the same.
+            link.run(
+                "INSERT INTO daily_first (day, name, started, id, seq, ranked, boss, level, experience,"
+                " keys, submitted) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)"
+                " ON CONFLICT (day, name) DO UPDATE SET started = excluded.started, id = excluded.id,"
+                " seq = excluded.seq, ranked = excluded.ranked, boss = excluded.boss,"
+                " level = excluded.level, experience = excluded.experience, keys = excluded.keys,"
+                " submitted = excluded.submitted"
+                " WHERE (excluded.started, excluded.id) < (daily_first.started, daily_first.id)",
+                {sql_integer(day_of(run.submitted)), sql_bytes(r.name), sql_integer(run.live),
+                 sql_text(run.id), sql_integer(seq), sql_integer(counts_on_boards(r)), sql_integer(r.boss),
+                 sql_integer(r.level), sql_integer(r.experience), sql_integer(r.keys),
+                 sql_integer(run.submitted)});
+        }
         if (counts_on_boards(r)) {
             // The best run of each name and seed, and of each day, seed and name, kept apart
             // so a board is read from an index, already one a name and in order. A run
             // replaces the best only when it ranks above it.
-            const long long seq = number_of(inserted[0].at(0));
             link.run(
                 "INSERT INTO best (name, seed, seq, boss, level, experience, keys, submitted)"
                 " VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT (name, seed) DO UPDATE SET"
@@ -178,6 +199,13 @@ class SQL_STORE : public STORE {
                 {sql_integer(day_of(run.submitted)), sql_integer(r.seed), sql_bytes(r.name), sql_integer(seq),
                  sql_integer(r.boss), sql_integer(r.level), sql_integer(r.experience), sql_integer(r.keys),
                  sql_integer(run.submitted)});
+            // A run first on its seed's board as it is kept is news for the feed.
+            auto top =
+                link.run(std::string("SELECT seq FROM best WHERE seed = $1 ORDER BY ") + ranking + " LIMIT 1",
+                         {sql_integer(r.seed)});
+            if (!top.empty() && number_of(top[0].at(0)) == seq)
+                link.run("INSERT INTO first_places (seq, seed) VALUES ($1, $2) ON CONFLICT DO NOTHING",
+                         {sql_integer(seq), sql_integer(r.seed)});
         }
         kept = run;
         return added;
@@ -268,6 +296,42 @@ class SQL_STORE : public STORE {
         runs.reserve(rows.size());
         for (const SQL_ROW &row : rows) runs.push_back(run_of(row));
         return runs;
+    }
+
+    DAY_BOARD day_board(long long day, int limit) override {
+        const std::string ranked = std::string("SELECT ") + run_columns +
+                                   " FROM daily_first b JOIN runs r ON r.seq = b.seq WHERE b.day = $1 AND"
+                                   " b.ranked = 1 ORDER BY b.boss DESC, b.level DESC, b.experience DESC,"
+                                   " b.keys ASC, b.submitted ASC, b.seq ASC LIMIT $2";
+        const std::string practice = std::string("SELECT ") + run_columns +
+                                     " FROM runs r WHERE r.daily = $1 AND r.mode = 'plain' AND r.ending IN"
+                                     " ('quit', 'fell') AND NOT EXISTS (SELECT 1 FROM daily_first f WHERE"
+                                     " f.day = $1 AND f.seq = r.seq) ORDER BY r.boss DESC, r.level DESC,"
+                                     " r.experience DESC, r.keys ASC, r.submitted ASC, r.seq ASC LIMIT $2";
+        std::vector<SQL_ROW> ranked_rows, practice_rows;
+        transact(false, [&](DATABASE_LINK &link) {
+            ranked_rows = link.run(ranked, {sql_integer(day), sql_integer(limit)});
+            practice_rows = link.run(practice, {sql_integer(day), sql_integer(limit)});
+        });
+        DAY_BOARD board;
+        for (const SQL_ROW &row : ranked_rows) board.ranked.push_back(run_of(row));
+        for (const SQL_ROW &row : practice_rows) board.practice.push_back(run_of(row));
+        return board;
+    }
+
+    std::vector<KEPT_RUN> first_places(int limit) override {
+        return runs_read(std::string("SELECT ") + run_columns +
+                             " FROM first_places f JOIN runs r ON r.seq = f.seq ORDER BY f.seq DESC LIMIT $1",
+                         {sql_integer(limit)});
+    }
+
+    std::vector<KEPT_RUN> day_winners(long long from, long long to) override {
+        return runs_read(std::string("SELECT ") + run_columns +
+                             " FROM (SELECT day, seq, ROW_NUMBER() OVER (PARTITION BY day ORDER BY boss DESC,"
+                             " level DESC, experience DESC, keys ASC, submitted ASC, seq ASC) AS place FROM"
+                             " daily_first WHERE ranked = 1 AND day >= $1 AND day < $2) AS w JOIN runs r ON"
+                             " r.seq = w.seq WHERE w.place = 1 ORDER BY w.day DESC",
+                         {sql_integer(from), sql_integer(to)});
     }
 
     std::string secret(const std::string &offered) override {
@@ -411,6 +475,15 @@ class SQL_STORE : public STORE {
     std::string notices_uri() const override { return notices_; }
 
   private:
+    std::vector<KEPT_RUN> runs_read(const std::string &sql, const std::vector<SQL_VALUE> &values) {
+        std::vector<SQL_ROW> rows;
+        transact(false, [&](DATABASE_LINK &link) { rows = link.run(sql, values); });
+        std::vector<KEPT_RUN> runs;
+        runs.reserve(rows.size());
+        for (const SQL_ROW &row : rows) runs.push_back(run_of(row));
+        return runs;
+    }
+
     // What the last check found, when it is less than a second old, or when `any_age`.
     std::optional<std::string> known_trouble(bool any_age) {
         std::lock_guard lock(known_mutex_);
@@ -420,20 +493,20 @@ class SQL_STORE : public STORE {
         return alive_trouble_;
     }
 
-    // Brings the schema up to date: each migration not yet applied, in order, in one
-    // transaction with the version it reaches.
+    // Brings the schema up to date: each migration whose number the database has not recorded,
+    // in the order of their numbers, in one transaction with the numbers it records. A number
+    // skipped by this build and added by a later one is applied then, after those above it.
     static void migrate(DATABASE_LINK &link) {
         link.begin_migrating();
         try {
             link.run("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", {});
-            auto rows = link.run("SELECT coalesce(max(version), 0) FROM schema_version", {});
-            long long have = rows.empty() ? 0 : number_of(rows[0].at(0));
-            const auto steps = schema_migrations(link.schema_types());
-            for (std::size_t version = static_cast<std::size_t>(have) + 1; version <= steps.size();
-                 ++version) {
-                for (const std::string &statement : steps[version - 1]) link.run(statement, {});
-                link.run("INSERT INTO schema_version (version) VALUES ($1)",
-                         {sql_integer(static_cast<long long>(version))});
+            std::set<long long> have;
+            for (const SQL_ROW &row : link.run("SELECT version FROM schema_version", {}))
+                have.insert(number_of(row.at(0)));
+            for (const auto &[number, statements] : schema_migrations(link.schema_types())) {
+                if (have.count(number)) continue;
+                for (const std::string &statement : statements) link.run(statement, {});
+                link.run("INSERT INTO schema_version (version) VALUES ($1)", {sql_integer(number)});
             }
             link.run("COMMIT", {});
         } catch (...) {

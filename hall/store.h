@@ -19,6 +19,19 @@ struct KEPT_RUN {
     std::string link;         // the run as its link carries it (not read for boards)
     std::string play;         // play_id() of the run; empty for none (never a copy)
     std::string signer;       // the raw Ed25519 key that signed it (32 bytes); empty: not signed
+    // When it was played live from its first key, the time its live game began (milliseconds
+    // since 1970, the hall's clock); -1 when it was not (sent whole, or live from mid-run).
+    long long live = -1;
+    // Its seed is the day's seed of the UTC day it is kept on (set by the hall, which knows the
+    // day's seed; not read back).
+    bool daily = false;
+};
+
+// A day's board: each name's attempt at the day's seed that counts, best first, and the day's
+// other runs of its seed that count (practice, unranked), best first.
+struct DAY_BOARD {
+    std::vector<KEPT_RUN> ranked;
+    std::vector<KEPT_RUN> practice;
 };
 
 // What add() did: kept the run, found the run of its id kept already, found a run of the same
@@ -91,6 +104,19 @@ class STORE {
     // empty, when no run has the id `after`.
     virtual bool runs_after(const std::string &after, int limit, std::vector<KEPT_RUN> &page) = 0;
     virtual std::vector<KEPT_RUN> board(const BOARD_QUERY &query) = 0;
+    // The board of the UTC day `day` (days since 1970), as many of each list as `limit`. A day's
+    // runs are those kept during it: once it ends, nothing enters it. Each name's attempt is its
+    // run of the day's seed (run.daily) that was played live from its first key and whose live
+    // game began first (the earliest run.live, then the smaller id), whatever its ending; it is
+    // ranked when it counts on boards. Halls racing on one database agree on it: the attempt is
+    // one row a day and name, replaced only by an earlier start.
+    virtual DAY_BOARD day_board(long long day, int limit) = 0;
+    // The runs that took first place on their seed's board when they were kept, the newest
+    // first, as many as `limit`.
+    virtual std::vector<KEPT_RUN> first_places(int limit) = 0;
+    // The winner of each day from `from` (included) to `to` (excluded) that has a ranked run,
+    // the latest day first.
+    virtual std::vector<KEPT_RUN> day_winners(long long from, long long to) = 0;
     // The hall's secret: the one kept, or when there is none yet, the one offered, kept now. Two
     // halls that start together on one database get the same.
     virtual std::string secret(const std::string &offered) = 0;

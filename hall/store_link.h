@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "hall/store.h"
@@ -68,9 +69,9 @@ inline constexpr const char *LIVE_CHANNEL = "marrowdeep_live";
 // of each UTC day, seed and name, by the boards' ranking.
 extern const char *const FILL_BEST_DAILY;
 
-// The statements of each migration of the hall's schema, the first one at [0], in the words of
-// one database.
-std::vector<std::vector<std::string>> schema_migrations(const SCHEMA_TYPES &types);
+// Each migration of the hall's schema, its number and its statements in the words of one
+// database, in the order of their numbers (which may skip one).
+std::vector<std::pair<int, std::vector<std::string>>> schema_migrations(const SCHEMA_TYPES &types);
 
 // Opens each connection of a store's pool.
 using LINK_MAKER = std::function<std::unique_ptr<DATABASE_LINK>()>;

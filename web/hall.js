@@ -1,15 +1,19 @@
-// The hall's boards: every seed's (hall.html), one seed's (?seed=N) and the day's (?day). Each
-// run opens as a replay on the game's page, through the link the hall keeps of it.
+// The hall's boards: every seed's (hall.html), one seed's (?seed=N), today's (?day) and a past
+// day's (?day=YYYY-MM-DD), whose practice runs follow its ranked ones. Each run opens as a replay
+// on the game's page, through the link the hall keeps of it.
 
 import { board, daily, rowsOf, runOf } from './hall/api.js';
 import { showBoard } from './hall/board.js';
 
 const LIMIT = 100;
+const DAY_RULE =
+    "Each name's first game of the day's seed played live from its first key is ranked; its other runs of the seed that day are practice.";
 
 document.addEventListener('DOMContentLoaded', async () => {
     const title = document.getElementById('board-title');
     const said = document.getElementById('board-said');
     const table = document.getElementById('board');
+    const rule = document.getElementById('day-rule');
     const form = document.getElementById('seed-form');
     const query = new URLSearchParams(window.location.search);
 
@@ -32,8 +36,12 @@ document.addEventListener('DOMContentLoaded', async () => {
 
     let answer;
     if (query.has('day')) {
-        answer = await daily();
-        if (answer.ok) title.textContent = `The board of ${answer.body.date}: seed ${answer.body.seed}`;
+        answer = await daily(query.get('day') || null);
+        if (answer.ok) {
+            title.textContent = `The board of ${answer.body.date}: seed ${answer.body.seed}`;
+            rule.textContent = `${DAY_RULE}${answer.body.ended ? ' This day has ended: its board no longer changes.' : ''}`;
+            rule.hidden = false;
+        }
     } else if (query.has('seed') && /^-?[0-9]+$/.test(query.get('seed'))) {
         const seed = query.get('seed');
         form.elements.seed.value = seed;
@@ -50,7 +58,9 @@ document.addEventListener('DOMContentLoaded', async () => {
         return;
     }
     const rows = rowsOf(answer.body);
-    said.textContent = rows.length ? '' : 'No run is on this board yet.';
-    table.hidden = rows.length === 0;
+    const practice = Array.isArray(answer.body.practice) ? answer.body.practice : [];
+    said.textContent = rows.length + practice.length ? '' : 'No run is on this board yet.';
+    table.hidden = rows.length + practice.length === 0;
     showBoard(table.tBodies[0], rows, replay);
+    showBoard(table.tBodies[1], practice, replay, true);
 });

@@ -1,5 +1,5 @@
 // The hall in process, on SQLite: the digests, names made visible, each answer's exact JSON,
-// the boards' order, runs sent twice, the day's seed and the per-address limit.
+// the boards' order, runs sent twice, the day's seed and board, the feed and the per-address limit.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -265,23 +265,63 @@ TEST_F(HallTest, TheDaysSeedAndBoard) {
 
     const long long today = 1796688000;  // 2026-12-08T00:00:00Z
     const long long seed = 778435890;
+    const std::string seed_text = std::to_string(seed);
     KEPT_RUN kept;
-    store->add(crafted("yesterday", seed, true, 9, 0, 1, today - 1), kept);
-    store->add(crafted("morning", seed, false, 2, 0, 1, today), kept);
-    store->add(crafted("evening", seed, false, 3, 0, 1, today + 86399), kept);
-    store->add(crafted("evening", seed, false, 1, 0, 1, today + 5), kept);
-    store->add(crafted("tomorrow", seed, true, 9, 0, 1, today + 86400), kept);
+    // A run of the day's seed kept that day, played live from its first key in a game begun at
+    // `begun` (seconds), or not (-1).
+    auto of_the_day = [](KEPT_RUN run, long long begun) {
+        run.daily = true;
+        run.live = begun < 0 ? -1 : begun * 1000;
+        return run;
+    };
+    store->add(
+        of_the_day(crafted("yesterday", daily_seed(test_secret(), "2026-12-07"), true, 9, 0, 1, today - 1),
+                   today - 60),
+        kept);
+    store->add(of_the_day(crafted("morning", seed, false, 2, 0, 1, today), today), kept);
+    // Two live games of one name: the one begun first is its attempt, though kept last.
+    store->add(of_the_day(crafted("evening", seed, false, 3, 0, 1, today + 300), today + 200), kept);
+    store->add(of_the_day(crafted("evening", seed, false, 1, 0, 1, today + 86399), today + 100), kept);
+    // Sent whole, or played live from mid-run: practice, however good.
+    store->add(of_the_day(crafted("sent", seed, false, 9, 0, 1, today + 50), -1), kept);
+    // An attempt that ended unfinished (its player left) is spent: the name is not ranked.
+    store->add(of_the_day(crafted("left", seed, false, 7, 0, 1, today + 60, "unfinished"), today + 10), kept);
+    store->add(of_the_day(crafted("left", seed, false, 5, 0, 1, today + 70), today + 65), kept);
     store->add(crafted("other-seed", seed + 1, true, 9, 0, 1, today + 60), kept);
-    store->add(crafted("unfinished", seed, true, 9, 0, 1, today + 60, "unfinished"), kept);
+    // A run of the day's seed sent to the hall: proven, practice.
+    ASSERT_EQ(post("/api/runs", link_of("sender\nn\n" + seed_text + "\n1\nq")).status, 201);
 
+    auto names = [](const nlohmann::json &runs) {
+        std::string text;
+        for (const auto &run : runs) text += run["name"].get<std::string>() + "/" + run["level"].dump() + " ";
+        return text;
+    };
     auto day = nlohmann::json::parse(get("/api/daily").body);
     EXPECT_EQ(day["date"], "2026-12-08");
     EXPECT_EQ(day["seed"], seed);
-    ASSERT_EQ(day["runs"].size(), 2u);
-    EXPECT_EQ(day["runs"][0]["name"], "evening");
-    EXPECT_EQ(day["runs"][0]["level"], 3);
-    EXPECT_EQ(day["runs"][1]["name"], "morning");
-    EXPECT_EQ(nlohmann::json::parse(get("/api/daily?limit=1").body)["runs"].size(), 1u);
+    EXPECT_EQ(day["ended"], false);
+    EXPECT_EQ(names(day["runs"]), "morning/2 evening/1 ");
+    EXPECT_EQ(names(day["practice"]), "sent/9 left/5 evening/3 sender/1 ");
+    auto one = nlohmann::json::parse(get("/api/daily?limit=1").body);
+    EXPECT_EQ(names(one["runs"]), "morning/2 ");
+    EXPECT_EQ(names(one["practice"]), "sent/9 ");
+    // Any day begun, by its date; the days before the hall's first run have empty boards.
+    EXPECT_EQ(get("/api/daily?date=2026-12-08").body, get("/api/daily").body);
+    auto before = nlohmann::json::parse(get("/api/daily?date=2026-12-07").body);
+    EXPECT_EQ(before["seed"], daily_seed(test_secret(), "2026-12-07"));
+    EXPECT_EQ(before["ended"], true);
+    EXPECT_EQ(names(before["runs"]), "yesterday/9 ");
+    EXPECT_EQ(names(before["practice"]), "");
+    auto leap = nlohmann::json::parse(get("/api/daily?date=2000-02-29").body);
+    EXPECT_EQ(leap["seed"], 354245200);
+    EXPECT_EQ(leap["runs"].size(), 0u);
+    // A day not begun keeps its seed; a date that is not one is refused.
+    ANSWER tomorrow = get("/api/daily?date=2026-12-09");
+    EXPECT_EQ(tomorrow.status, 404);
+    EXPECT_EQ(tomorrow.body.find("929936291"), std::string::npos);
+    for (const char *date : {"2026-12-8", "2026-13-01", "2026-02-29", "2026-12-08x", "", "2026/12/08",
+                             "+026-12-08", "2026-12-00", "99999-01-01"})
+        EXPECT_EQ(get(std::string("/api/daily?date=") + date).status, 400) << date;
 
     // The last second of the day is still that day; the next is the next day's seed.
     clock_ms = (today + 86399) * 1000 + 999;
@@ -291,6 +331,17 @@ TEST_F(HallTest, TheDaysSeedAndBoard) {
     EXPECT_EQ(day["date"], "2026-12-09");
     EXPECT_EQ(day["seed"], 929936291);
     ASSERT_EQ(day["runs"].size(), 0u);
+    EXPECT_EQ(get("/api/daily?date=2026-12-09").body, get("/api/daily").body);
+
+    // The day has ended: a run of its seed kept now stays off its board.
+    auto ended = nlohmann::json::parse(get("/api/daily?date=2026-12-08").body);
+    EXPECT_EQ(ended["ended"], true);
+    ASSERT_EQ(post("/api/runs", link_of("later\nn\n" + seed_text + "\n2\nq")).status, 201);
+    auto frozen = nlohmann::json::parse(get("/api/daily?date=2026-12-08").body);
+    EXPECT_EQ(frozen, ended);
+    EXPECT_EQ(names(frozen["practice"]), "sent/9 left/5 evening/3 sender/1 ");
+    // Nor on the next day's, whose seed it is not.
+    EXPECT_EQ(nlohmann::json::parse(get("/api/daily").body)["practice"].size(), 0u);
 
     // The secret is kept: asked again, the database gives the first one, not the one offered.
     EXPECT_EQ(store->secret("a newer secret"), test_secret());
@@ -649,4 +700,76 @@ TEST_F(HallTest, ReproveReportsEachRunOnceInTheOrderKept) {
     ASSERT_TRUE(store->find(quick_id, quick));
     quick.record.level = 2;
     EXPECT_EQ(reproof_difference(quick), "level kept 2, proven 1");
+}
+
+TEST_F(HallTest, TheFeedCarriesFirstPlacesAndTheDaysWinnersAsAtom) {
+    const long long today = 1796688000;  // 2026-12-08T00:00:00Z
+    const long long yesterday = today - 86400;
+    auto of_the_day = [](KEPT_RUN run, long long begun) {
+        run.daily = true;
+        run.live = begun * 1000;
+        return run;
+    };
+    const long long yesterdays = daily_seed(test_secret(), "2026-12-07");
+    const long long todays = daily_seed(test_secret(), "2026-12-08");
+    KEPT_RUN winner, second, today_first, plain, hostile, low;
+    store->add(of_the_day(crafted("winner\"'", yesterdays, false, 4, 0, 1, yesterday + 100), yesterday + 50),
+               winner);
+    store->add(of_the_day(crafted("second", yesterdays, false, 2, 0, 1, yesterday + 200), yesterday + 60),
+               second);
+    store->add(of_the_day(crafted("today", todays, false, 3, 0, 1, today + 10), today + 5), today_first);
+    store->add(crafted("a<b&c", 7, false, 2, 0, 1, PINNED_SECONDS - 100), plain);
+    store->add(crafted("\x01\x1b]x\xef\xbf\xbe</title>", 7, false, 3, 0, 1, PINNED_SECONDS - 50), hostile);
+    store->add(crafted("low", 7, false, 1, 0, 1, PINNED_SECONDS - 10), low);
+
+    hall.origins = {"https://halls.example/"};
+    ANSWER feed = get("/feed.atom");
+    ASSERT_EQ(feed.status, 200);
+    EXPECT_EQ(feed.content_type, "application/atom+xml");
+    EXPECT_EQ(feed.body.find('\x1b'), std::string::npos);
+    const std::string file = folder + "/feed.atom";
+    std::ofstream(file, std::ios::binary) << feed.body;
+    std::string said;
+    {
+        FILE *reader = popen((FEED_PYTHON " " READ_FEED " '" + file + "'").c_str(), "r");
+        ASSERT_NE(reader, nullptr);
+        char buffer[4096];
+        for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, reader)) > 0;) said.append(buffer, got);
+        ASSERT_EQ(pclose(reader), 0) << said;
+    }
+    const std::string base = "https://halls.example";
+    auto page = [&](const KEPT_RUN &run) { return base + "/run.html?id=" + run.id; };
+    auto first = [&](const KEPT_RUN &run, const std::string &title, const std::string &when) {
+        return nlohmann::json::array({page(run) + "#first", title, when, page(run)});
+    };
+    nlohmann::json expected{
+        {"bozo", false},
+        {"version", "atom10"},
+        {"id", base + "/feed.atom"},
+        {"title", "Marrowdeep hall"},
+        {"updated", "2026-12-08T14:04:19Z"},
+        {"entries",
+         {first(hostile, "^A^[]x\\xEF\\xBF\\xBE</title> takes first place on seed 7", "2026-12-08T14:04:19Z"),
+          first(plain, "a<b&c takes first place on seed 7", "2026-12-08T14:03:29Z"),
+          first(today_first, "today takes first place on seed " + std::to_string(todays),
+                "2026-12-08T00:00:10Z"),
+          {base + "/hall.html?day=2026-12-07", "winner\"' wins the day of 2026-12-07", "2026-12-08T00:00:00Z",
+           page(winner)},
+          first(winner, "winner\"' takes first place on seed " + std::to_string(yesterdays),
+                "2026-12-07T00:01:40Z")}}};
+    EXPECT_EQ(nlohmann::json::parse(said), expected);
+
+    // Without an origin, the links are under the Host the request names, when it is a plain one.
+    hall.origins.clear();
+    auto feed_id = [&](const std::string &host) {
+        std::string body =
+            handle(hall, {"GET", "/feed.atom", "", "127.0.0.1", host, "", "http", {}, {}}).body;
+        std::size_t open = body.find("<id>"), close = body.find("</id>");
+        return open == std::string::npos || close == std::string::npos
+                   ? body
+                   : body.substr(open + 4, close - open - 4);
+    };
+    EXPECT_EQ(feed_id("hall.test:8080"), "http://hall.test:8080/feed.atom");
+    EXPECT_EQ(feed_id("evil\"><x"), "http://localhost/feed.atom");
+    EXPECT_EQ(feed_id(""), "http://localhost/feed.atom");
 }

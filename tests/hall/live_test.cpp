@@ -9,6 +9,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 
 #include "hall/api.h"
 #include "hall/run_link.h"
@@ -500,4 +501,55 @@ TEST_F(LiveTest, AnEndWithAKeyAndSignatureKeepsASignedRecord) {
             .dump());
     EXPECT_NE(again.read_text().find("belongs to another key"), std::string::npos);
     EXPECT_EQ(again.read_close(), "1000: The game has ended.");
+}
+
+TEST_F(LiveTest, TheDaysBoardRanksTheFirstGamePlayedLiveFromItsFirstKey) {
+    // The hall's clock moves a second at each game begun, written whole by a rename.
+    const std::string clock = folder + "/clock";
+    long long now = PINNED_SECONDS;
+    auto tick = [&] {
+        std::ofstream(clock + ".new") << now++;
+        std::filesystem::rename(clock + ".new", clock);
+    };
+    tick();
+    auto hall = start({{"MARROWDEEP_HALL_TEST_CLOCK_FILE", clock}});
+    const std::string seed = JSON::parse(ask_once(hall->port(), "GET", "/api/daily").body)["seed"].dump();
+    // Plays `rest` of a game begun, then ends it: its record's id.
+    auto finish = [&](SOCKET &player, const std::string &first, const std::string &rest) {
+        if (!rest.empty()) {
+            player.binary(rest);
+            EXPECT_EQ(player.read_text(), "{\"keys\":" + std::to_string(first.size() + rest.size()) + "}");
+        }
+        player.text(R"({"end": true})");
+        JSON said = JSON::parse(player.read_text());
+        EXPECT_EQ(player.read_close(), "1000: The game has ended.");
+        EXPECT_TRUE(said.contains("record")) << said;
+        return said["record"]["id"].is_string() ? said["record"]["id"].get<std::string>() : std::string();
+    };
+    auto play = [&](const std::string &first, const std::string &rest) {
+        tick();
+        SOCKET player(hall->port(), "/api/live/play");
+        begin_game(player, first);
+        return finish(player, first, rest);
+    };
+    // Begun after the hero's way of fighting was chosen, its maze drawn unseen: practice.
+    const std::string unseen = play("mid\nn\n" + seed + "\n1\n", "dq");
+    // Two games of one name begun before it: the one begun first is ranked, though kept last.
+    const std::string begun = "hero\nn\n" + seed + "\n";
+    tick();
+    SOCKET earlier(hall->port(), "/api/live/play");
+    begin_game(earlier, begun);
+    tick();
+    SOCKET later(hall->port(), "/api/live/play");
+    begin_game(later, begun);
+    const std::string second = finish(later, begun, "2\nq");
+    const std::string first = finish(earlier, begun, "1\nq");
+    // A whole game in the first message.
+    const std::string whole = play("sent\nn\n" + seed + "\n1\nsq", "");
+    JSON day = JSON::parse(ask_once(hall->port(), "GET", "/api/daily").body);
+    ASSERT_EQ(day["runs"].size(), 1u) << day;
+    EXPECT_EQ(day["runs"][0]["id"], first);
+    std::set<std::string> practice;
+    for (const JSON &run : day["practice"]) practice.insert(run["id"].get<std::string>());
+    EXPECT_EQ(practice, (std::set<std::string>{unseen, second, whole})) << day;
 }

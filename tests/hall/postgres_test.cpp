@@ -211,6 +211,26 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     }
     EXPECT_EQ(store->unwritable(), "");
 
+    // Six live games of one name on the second day's seed, kept at once on connections of their
+    // own: the one begun first is the name's attempt, whichever commits first; the rest practice.
+    std::vector<std::thread> attempts;
+    for (int i = 0; i < 6; ++i)
+        attempts.emplace_back([&, i] {
+            KEPT_RUN run = crafted("d" + std::to_string(i), "daily", false, 1 + i, 10, 86400 + 5), found;
+            run.play = "play-daily-" + std::to_string(i);
+            run.daily = true;
+            run.live = 86400000 + (i + 3) % 6 * 10;  // d3 begun first
+            EXPECT_EQ(wide->add(run, found), ADDED::fresh);
+        });
+    for (auto &attempt : attempts) attempt.join();
+    DAY_BOARD second_day = store->day_board(1, 50);
+    ids.clear();
+    for (const KEPT_RUN &run : second_day.ranked) ids.push_back(run.id);
+    EXPECT_EQ(ids, std::vector<std::string>{"d3"});
+    ids.clear();
+    for (const KEPT_RUN &run : second_day.practice) ids.push_back(run.id);
+    EXPECT_EQ(ids, (std::vector<std::string>{"d5", "d4", "d2", "d1", "d0"}));
+
     // The schema's numbers past 2^31 and its bytes come back whole: seed, experience, keys and
     // seconds (a day past 2^31 seconds too, on the day's table), and a name no text column takes.
     const long long big = 1LL << 40;
@@ -240,7 +260,8 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     EXPECT_EQ(ids, std::vector<std::string>{"w1"});
 
     // Every run kept, in the order kept, paged by the hall as on SQLite: the two sent, the ones
-    // added above, then 2,000 more kept in one transaction.
+    // added above (the six of the day, kept at once in no set order, compared as a set), then
+    // 2,000 more kept in one transaction.
     std::vector<std::string> expected{"c0f8baedf1c39b178dedfbce70c19e20",
                                       nlohmann::json::parse(odd.body)["id"].get<std::string>(),
                                       "h1",
@@ -251,6 +272,12 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
                                       "t1",
                                       "p1",
                                       many,
+                                      "d0",
+                                      "d1",
+                                      "d2",
+                                      "d3",
+                                      "d4",
+                                      "d5",
                                       "w1"};
     std::vector<KEPT_RUN> more;
     for (int i = 0; i < 2000; ++i) {
@@ -272,6 +299,8 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
         after = exported.back();
         ASSERT_LE(exported.size(), expected.size());
     }
+    ASSERT_EQ(exported.size(), expected.size());
+    std::sort(exported.begin() + 10, exported.begin() + 16);
     EXPECT_EQ(exported, expected);
     EXPECT_EQ(connection.ask("GET", "/api/runs?after=x").status, 404);
 }

@@ -203,7 +203,7 @@ export async function sendAndBoard({ browser, origin, linuxBytes }) {
 
 // "Today's seed", pressed at the name question, answers the seed questions with the day's seed
 // once the name is typed: the game reads what typing it reads, the screen shows it typed, and
-// the run sent is on the day's board. Pressed again in a game past its seed, it starts a new game
+// the run sent (not played live) is practice on the day's board, as its page shows. Pressed again in a game past its seed, it starts a new game
 // (after asking) and types the seed there too.
 export async function todaysSeed({ browser, origin, linuxBytes }) {
     const problemsOf = [];
@@ -216,6 +216,8 @@ export async function todaysSeed({ browser, origin, linuxBytes }) {
         await page.click('.let-watch input'); // the run is sent by "Send to the hall"
         await press(page, '.run-bar', "Today's seed");
         await waitInPage(page, () => window.marrowdeep.said.startsWith('The seed of '), 30, "today's seed");
+        const dayLink = await page.evaluate(() => document.querySelector('.note a')?.getAttribute('href'));
+        assert.equal(dayLink, `hall.html?day=${HALL_DATE}`, `today: the seed's sentence links to ${dayLink}`);
         await typeKeys(page, 'daily\n', 'the name');
         const strength = () => window.marrowdeep.transcript.endsWith('Strength(1)/Tactics(2)?\n') && window.marrowdeep.reading;
         await waitInPage(page, strength, 30, 'the question after the seed');
@@ -239,9 +241,28 @@ export async function todaysSeed({ browser, origin, linuxBytes }) {
 
         await press(page, '.note', 'Send to the hall');
         await waitInPage(page, () => window.marrowdeep.said.startsWith('The hall '), 60, 'the record of the day');
+        // Sent, not played live: practice on the day's board, which its link shows.
         const daily = await api(origin, '/api/daily');
-        const theDays = daily.runs.length === 1 && daily.runs[0].seed === day.seed && daily.runs[0].name === 'daily';
+        const theDays = daily.runs.length === 0 && daily.practice.length === 1 && daily.practice[0].seed === day.seed && daily.practice[0].name === 'daily';
         assert.ok(theDays, `today: the day's board is ${JSON.stringify(daily)}`);
+        const board = await browser.createBrowserContext();
+        try {
+            const rowsShown = () => document.querySelectorAll('#board tbody tr').length > 0;
+            const shown = await openPage(board, `${origin}/hall.html?day=${HALL_DATE}`, problemsOf, rowsShown);
+            const rows = await shown.evaluate(() => ({
+                title: document.getElementById('board-title').textContent,
+                rule: document.getElementById('day-rule').textContent,
+                cells: Array.from(document.querySelectorAll('#board tbody tr'), (tr) => [tr.className, tr.cells[0].textContent, tr.cells[1].textContent]),
+            }));
+            const expected = {
+                title: `The board of ${HALL_DATE}: seed ${day.seed}`,
+                rule: "Each name's first game of the day's seed played live from its first key is ranked; its other runs of the seed that day are practice.",
+                cells: [['practice', 'practice', 'daily']],
+            };
+            assert.deepEqual(rows, expected, `today: the day's page shows ${JSON.stringify(rows)}`);
+        } finally {
+            await board.close();
+        }
 
         // In a game past its seed, the button starts a new game and types the seed there.
         await page.keyboard.press('Enter');

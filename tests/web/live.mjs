@@ -237,16 +237,20 @@ export async function refusedLive({ browser, origin, linuxBytes }) {
 }
 
 // A game played live in any engine (a driver of drivers.mjs): the page's own WebSocket to its
-// hall passes the page's content policy, and the run the hall keeps at the end is the game.
+// hall passes the page's content policy, and the run the hall keeps at the end is the game. On
+// the day's seed, the stream begun before the maze makes it the name's ranked game of the day.
 export async function playedLiveBy(driver, { origin, linuxBytes }) {
-    const keys = 'engine\nn\n42\n1\nddsdwq';
+    const { seed } = await api(origin, '/api/daily');
+    const keys = `engine\nn\n${seed}\n1\nddsdwq`;
     await driver.goto(`${origin}/?pauses=0`);
     await driver.waitFor(() => window.marrowdeep?.reading && document.querySelector('.let-watch') !== null, 30, 'the hall controls');
-    await driver.type('engine\nn\n42\n1\n');
+    await driver.type(`engine\nn\n${seed}\n1\n`);
     await driver.waitFor(() => window.marrowdeep.live?.state === 'live', 30, 'the game live');
     await driver.type('ddsdwq');
     await driver.waitFor(() => window.marrowdeep.live?.state === 'ended', 60, "the hall's record of the game");
     sameBytes(await driver.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys), 'the game played live');
     const { run } = await driver.evaluate(() => window.marrowdeep.live);
     sameBytes(keysOfLink((await api(origin, `/api/runs/${run}`)).run), keys, "the hall's run of the game played live");
+    const day = await api(origin, '/api/daily');
+    assert.ok(day.runs.length === 1 && day.runs[0].id === run && day.practice.length === 0, `the day's board is ${JSON.stringify(day)}`);
 }

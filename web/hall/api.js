@@ -68,9 +68,10 @@ export function board(seed, limit) {
     return ask(`/api/board${text ? `?${text}` : ''}`);
 }
 
-// The day's seed and board: {date, seed, runs}.
-export function daily() {
-    return ask('/api/daily');
+// A day's seed and board: {date, seed, ended, runs, practice}; today's, or the day `date`
+// (YYYY-MM-DD) of one begun.
+export function daily(date = null) {
+    return ask(`/api/daily${date ? `?date=${encodeURIComponent(date)}` : ''}`);
 }
 
 // The games played live now: {games: [{id, name, seed, keys, watchers, ...}]}.

@@ -1,7 +1,7 @@
 // A board of the hall as a table: one row a run, its place, the hero's name (as text, never as
 // markup, marked "not signed" when the run came without its player's signature), level,
 // experience, ending, boss, keys, seed, when it was sent, and a button that opens its replay on
-// the game's page.
+// the game's page. A day's practice runs have "practice" for their place.
 
 import { ENDINGS } from '../runs/run-facts.js';
 import { thousands } from '../thousands.js';
@@ -16,11 +16,13 @@ function cell(text, className) {
 // The day and minute a record was sent, in UTC as the hall gives it.
 export const sentAt = (iso) => (typeof iso === 'string' ? iso.replace('T', ' ').replace(/:\d\d(\.\d+)?Z$/, ' UTC') : '');
 
-// Fills `body` (a tbody) with the rows; `replay(record, button)` opens one.
-export function showBoard(body, rows, replay) {
+// Fills `body` (a tbody) with the rows; `replay(record, button)` opens one. Rows that are
+// `practice` are unranked.
+export function showBoard(body, rows, replay, practice = false) {
     body.replaceChildren(
         ...rows.map((record, i) => {
             const tr = document.createElement('tr');
+            if (practice) tr.className = 'practice';
             const open = document.createElement('button');
             open.type = 'button';
             open.textContent = 'Replay';
@@ -35,7 +37,7 @@ export function showBoard(body, rows, replay) {
                 name.append(' ', mark);
             }
             tr.append(
-                cell(String(i + 1), 'place'),
+                cell(practice ? 'practice' : String(i + 1), 'place'),
                 name,
                 cell(String(record.level), 'number'),
                 cell(thousands(record.experience), 'number'),

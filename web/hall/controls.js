@@ -53,6 +53,14 @@ export async function openHall({ runs, type, state }) {
         return a;
     }
 
+    // The board of a day, its ranked runs and its practice.
+    function dayLink(date) {
+        const a = document.createElement('a');
+        a.href = `hall.html?day=${encodeURIComponent(date)}`;
+        a.textContent = "See today's board";
+        return a;
+    }
+
     // Sends the link text of a run, signed; the record or the hall's sentence is said.
     async function send(text, signed) {
         runs.say('Sending the run to the hall.');
@@ -135,7 +143,10 @@ export async function openHall({ runs, type, state }) {
         if (!runs.live || (text.indexOf(SEED_QUESTION) !== -1 && !text.endsWith(SEED_QUESTION))) {
             if (!runs.newGame(`End this game and start a new one with the seed of ${date}? The game ended goes to the list of runs.`)) return;
         }
-        runs.say(`The seed of ${date} is ${seed}: it is typed for you once the game asks for a seed.`, boardLink(seed, "See today's board"));
+        runs.say(
+            `The seed of ${date} is ${seed}: it is typed for you once the game asks for a seed. Your first game of it played live is ranked; the others are practice.`,
+            dayLink(date),
+        );
         await answerSeed(seed);
     }
 
