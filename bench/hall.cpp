@@ -11,7 +11,11 @@
 // - a player's page (/api/players/NAME) of one with 1,000 of the runs, its first 50 runs and
 //   50 after its 500th, one client;
 // - submissions of new runs (each played again by the hall) from 50 clients at once, against
-//   /api/health requests from 50 clients at once in the same run.
+//   /api/health requests from 50 clients at once in the same run;
+// - the same submissions signed (each client's own Ed25519 key, the signature made before the
+//   clock starts, so the hall's check of it is what is timed) against unsigned ones, by turns in
+//   rounds of 500 each, so the machine's changes of pace fall on each alike: a name a client
+//   (signed: claimed by its first run), and signed runs each claiming a new name.
 // A PostgreSQL database is emptied first: give it one of its own.
 #include <signal.h>
 #include <stdlib.h>
@@ -27,6 +31,7 @@
 #include "hall/api.h"
 #include "hall/store_link.h"
 #include "tests/hall/hall_process.h"
+#include "tests/hall/player_key.h"
 
 namespace {
 using CLOCK = std::chrono::steady_clock;
@@ -222,6 +227,70 @@ int main(int argc, char **argv) {
         report("A new run submitted, 50 clients at once", submissions);
         std::printf("Submission at the 95th percentile: %.1f x a health request\n",
                     percentile(submissions, 0.95) / percentile(health, 0.95));
+
+        // Signed against unsigned: every run on a seed of its own, all links and signatures made
+        // before the rounds. Each client is a player who sends its runs under one name of its own
+        // (signed, the first claims it); and apart, signed runs each under a new name, each one
+        // claiming its name as a new player's first run does.
+        constexpr int clients = 50, each = 10, rounds = 4;
+        enum KIND { plain, same_name, new_names };
+        std::vector<PLAYER_KEY> keys(clients);
+        struct SENT {
+            std::string link, key, signature;
+        };
+        auto runs_of = [&](int round, KIND kind) {
+            std::vector<SENT> sent;
+            for (int client = 0; client < clients; ++client)
+                for (int i = 0; i < each; ++i) {
+                    const int number = ((round * 3 + kind) * clients + client) * each + i;
+                    const std::string name = kind == plain       ? "u" + std::to_string(client)
+                                             : kind == same_name ? "s" + std::to_string(client)
+                                                                 : "n" + std::to_string(number);
+                    RUN run{name + "\nn\n" + std::to_string(100000 + number) + "\n1\nddssq", false, 0,
+                            MARROWDEEP_VERSION};
+                    const PLAYER_KEY &key = keys[static_cast<std::size_t>(client)];
+                    if (kind == plain)
+                        sent.push_back({write_run_link(run), "", ""});
+                    else
+                        sent.push_back(
+                            {write_run_link(run), key.key_text(), key.signature_text(run_id(run))});
+                }
+            return sent;
+        };
+        std::vector<double> times_of[3];
+        for (int round = 0; round < rounds; ++round)
+            for (KIND kind : {plain, same_name, new_names}) {
+                const std::vector<SENT> sent = runs_of(round, kind);
+                auto times = at_once(hall.port(), clients, each, [&](HTTP_CONNECTION &c, int client, int i) {
+                    const SENT &run = sent[static_cast<std::size_t>(client * each + i)];
+                    if (run.key.empty()) return c.ask("POST", "/api/runs", run.link);
+                    return c.ask("POST", "/api/runs", run.link,
+                                 {{"Marrowdeep-Key", run.key}, {"Marrowdeep-Signature", run.signature}});
+                });
+                times_of[kind].insert(times_of[kind].end(), times.begin(), times.end());
+            }
+        const std::vector<double> &plain_times = times_of[plain];
+        {
+            // One check of a signature alone, on this thread, for scale.
+            const PLAYER_KEY &key = keys[0];
+            RUN_SIGNATURE one{key.raw(), key.sign(signed_message("c0f8baedf1c39b178dedfbce70c19e20"))};
+            constexpr int checks = 10000;
+            int verified = 0;
+            auto at = CLOCK::now();
+            for (int i = 0; i < checks; ++i)
+                verified += signature_verifies(one, "c0f8baedf1c39b178dedfbce70c19e20");
+            std::printf("One signature verified: %.1f us (%d of %d verified)\n",
+                        std::chrono::duration<double, std::micro>(CLOCK::now() - at).count() / checks,
+                        verified, checks);
+        }
+        report("Not signed, a name a client, 50 at once", plain_times);
+        report("Signed, a name a client, 50 at once", times_of[same_name]);
+        report("Signed, each run claiming a new name", times_of[new_names]);
+        for (KIND kind : {same_name, new_names})
+            std::printf("%s against not signed: median %.2f x, 95th percentile %.2f x\n",
+                        kind == same_name ? "Signed, a name a client," : "Signed, claiming,",
+                        percentile(times_of[kind], 0.5) / percentile(plain_times, 0.5),
+                        percentile(times_of[kind], 0.95) / percentile(plain_times, 0.95));
         hall.signal(SIGTERM);
         hall.wait_for_exit();
     }

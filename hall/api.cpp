@@ -212,13 +212,54 @@ ANSWER answer_daily(HALL &hall, const TARGET &target) {
     return json_answer(200, body);
 }
 
-ANSWER answer_run(HALL &hall, const std::string &id) {
-    KEPT_RUN run;
-    if (!hall.store->find(id, run)) return error_answer(404, "No run has that id.");
+namespace {
+// A run's record with its link, as /api/runs/{id} gives it and each line of the export.
+JSON kept_run_json(const KEPT_RUN &run) {
     JSON body = record_json(run);
     body["run"] = run.link;
     body["player"] = name_in_address(run.record.name);
-    return json_answer(200, body);
+    return body;
+}
+}  // namespace
+
+ANSWER answer_run(HALL &hall, const std::string &id) {
+    KEPT_RUN run;
+    if (!hall.store->find(id, run)) return error_answer(404, "No run has that id.");
+    return json_answer(200, kept_run_json(run));
+}
+
+ANSWER answer_runs(HALL &hall, const TARGET &target) {
+    long long limit = DEFAULT_EXPORT_LIMIT;
+    if (const std::string *text = query_parameter(target, "limit")) {
+        if (!whole_number(*text, limit) || limit < 1 || limit > MOST_EXPORT_LIMIT)
+            return error_answer(
+                400, "The limit must be a whole number from 1 to " + std::to_string(MOST_EXPORT_LIMIT) + ".");
+    }
+    std::string after;
+    if (const std::string *text = query_parameter(target, "after")) {
+        if (text->empty()) return error_answer(404, "No run has the id given as after.");
+        after = *text;
+    }
+    ANSWER answer;
+    answer.content_type = "application/x-ndjson";
+    // Read a batch at a time, so a page of large runs is never all in memory twice over; the page
+    // ends at its limit, or at the first run that takes it past MOST_EXPORT_BYTES.
+    long long left = limit;
+    std::vector<KEPT_RUN> batch;
+    while (left > 0 && answer.body.size() < MOST_EXPORT_BYTES) {
+        const int asked = static_cast<int>(std::min<long long>(left, EXPORT_BATCH));
+        if (!hall.store->runs_after(after, asked, batch))
+            return error_answer(404, "No run has the id given as after.");
+        for (const KEPT_RUN &run : batch) {
+            if (answer.body.size() >= MOST_EXPORT_BYTES) break;
+            answer.body += kept_run_json(run).dump(-1, ' ', false, JSON::error_handler_t::replace);
+            answer.body += '\n';
+            after = run.id;
+            --left;
+        }
+        if (static_cast<int>(batch.size()) < asked) break;
+    }
+    return answer;
 }
 
 namespace {

@@ -110,6 +110,17 @@ ANSWER answer_daily(HALL &hall, const TARGET &target);
 ANSWER answer_feed(HALL &hall, const REQUEST &request);
 // A run kept, its record and its link; 404 for an id the hall does not have.
 ANSWER answer_run(HALL &hall, const std::string &id);
+// Every run kept, a page at a time, oldest first, as NDJSON: a line for each run, its record with
+// its link as answer_run() gives it. ?after= is the id of the last run of the page before (none:
+// from the first run; 404 for an id the hall does not have); ?limit= the most runs on the page
+// (DEFAULT_EXPORT_LIMIT unless asked, at most MOST_EXPORT_LIMIT, else 400). A page also ends at
+// the first run that takes it past MOST_EXPORT_BYTES, so it may hold fewer runs than its limit:
+// the runs are all read when a page is empty.
+inline constexpr long long DEFAULT_EXPORT_LIMIT = 100;
+inline constexpr long long MOST_EXPORT_LIMIT = 1000;
+inline constexpr std::size_t MOST_EXPORT_BYTES = 4 * 1024 * 1024;
+inline constexpr int EXPORT_BATCH = 100;  // the runs read from the database at once
+ANSWER answer_runs(HALL &hall, const TARGET &target);
 
 // A player's page: the name (its exact bytes, decoded from the path), whether a key claimed it,
 // its totals, its runs the newest first (?limit=, 50 unless asked, at most 500; ?before=ID, the

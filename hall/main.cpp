@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "hall/names.h"
+#include "hall/reprove.h"
 #include "hall/server.h"
 
 namespace {
@@ -18,6 +20,7 @@ const char *const help =
     "                       [--connections N] [--proofs N] [--origin URL]\n"
     "                       [--trust-proxy ADDRESS]\n"
     "       marrowdeep-hall release-name NAME [--db URL]\n"
+    "       marrowdeep-hall reprove [--db URL] [--proofs N]\n"
     "       marrowdeep-hall --help | --version\n"
     "\n"
     "The hall of Marrowdeep: it takes runs as the web page's links carry them, plays\n"
@@ -52,6 +55,12 @@ const char *const help =
     "release-name NAME frees the name in the database of --db (the same default),\n"
     "so the next signed run under it claims it again; it exits 1 when no key held\n"
     "the name. NAME is compared as its exact bytes.\n"
+    "\n"
+    "reprove plays every run in the database of --db again with this build, on\n"
+    "--proofs threads (default: one for each core), and writes a line for each\n"
+    "record that differs from the one kept (ID: what differs; a run that no longer\n"
+    "proves differs too), then how many runs it proved. It exits 1 when any record\n"
+    "differs, 0 when none does, and 2 when it cannot read the database.\n"
     "\n"
     "SIGTERM or SIGINT stops it: the requests in flight are answered first.\n"
     "Each request is logged on standard error: time, address, method, path,\n"
@@ -140,10 +149,51 @@ int release_name(int argc, char **argv) {
     std::printf("marrowdeep-hall: released the name %s\n", visible_name(name).c_str());
     return 0;
 }
+
+// marrowdeep-hall reprove [--db URL] [--proofs N]: every run kept proved again with this build.
+int reprove(int argc, char **argv) {
+    std::string db = "sqlite:marrowdeep-hall.db";
+    int threads = default_proof_threads();
+    for (int i = 2; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word != "--db" && word != "--proofs")
+            return usage_error("reprove takes --db URL and --proofs N alone.");
+        if (i + 1 >= argc) return usage_error(word + " needs a value.");
+        std::string value = argv[++i];
+        if (word == "--db") {
+            db = value;
+        } else {
+            long long number = 0;
+            if (!whole(value.c_str(), number) || number < 1 || number > MOST_PROOF_THREADS)
+                return usage_error("--proofs needs a whole number from 1 to " +
+                                   std::to_string(MOST_PROOF_THREADS) + ".");
+            threads = static_cast<int>(number);
+        }
+    }
+    // A path mistyped would otherwise be a new database, empty, and nothing would differ.
+    if (db.rfind("sqlite:", 0) == 0 && !std::filesystem::exists(db.substr(7))) {
+        std::fprintf(stderr, "marrowdeep-hall: there is no database at %s\n", db.substr(7).c_str());
+        return 2;
+    }
+    REPROOF_COUNT count;
+    try {
+        std::unique_ptr<STORE> store = open_store(db, 1);
+        count = reprove_all(*store, threads, [](const std::string &line) {
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+        });
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "marrowdeep-hall: %s\n", error.what());
+        return 2;
+    }
+    std::printf("marrowdeep-hall: reproved %lld runs: %lld differ\n", count.runs, count.differing);
+    return count.differing > 0 ? 1 : 0;
+}
 }  // namespace
 
 int main(int argc, char **argv) {
     if (argc >= 2 && std::strcmp(argv[1], "release-name") == 0) return release_name(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "reprove") == 0) return reprove(argc, argv);
     SERVER_SETTINGS settings;
     std::string db = "sqlite:marrowdeep-hall.db";
     std::string site;

@@ -41,6 +41,7 @@ std::optional<ANSWER> run_of_id(CALL &call) {
     if (id.empty() || id.find('/') != std::string::npos) return nothing_here();
     return answer_run(call.hall, id);
 }
+std::optional<ANSWER> runs(CALL &call) { return answer_runs(call.hall, call.target); }
 // A run's sheet: the run read on the store's queue, played again on the proofs'.
 std::optional<ANSWER> sheet_run(CALL &call) {
     if (!call.hall.store->find(call.parameter, call.found)) return error_answer(404, "No run has that id.");
@@ -65,14 +66,16 @@ constexpr METHODS reading = METHODS::reading, posting = METHODS::posting, any = 
 constexpr QUEUE network = QUEUE::network, store = QUEUE::store, proof = QUEUE::proof;
 constexpr LIVE_SOCKET none = LIVE_SOCKET::none, play = LIVE_SOCKET::play, watch = LIVE_SOCKET::watch;
 
-// Every route of the hall, read top to bottom: the first whose path matches the request's takes
-// it, and answers 405 to a method it does not take. The API's addresses are all the hall's: one
-// it does not know is 404, never a file of the site. Every other path is a file of the site, when
-// the hall serves one (site?), and has nothing when it does not.
+// Every route of the hall, read top to bottom: the first whose path matches the request's and
+// takes its method takes it. Routes of one path, one after the other, take different methods; a
+// method none of them takes is answered 405, with the methods they take. The API's addresses are
+// all the hall's: one it does not know is 404, never a file of the site. Every other path is a
+// file of the site, when the hall serves one (site?), and has nothing when it does not.
 // clang-format off
 constexpr ROUTE routes[] = {
     // methods  path                  site?  socket steps, each on its queue
     {reading, "/api/health",          false, none,  {{{network, health_known}, {store, health_checked}}}},
+    {reading, "/api/runs",            false, none,  {{{store, runs}}}},
     {posting, "/api/runs",            false, none,  {{{network, run_admitted}, {store, run_read},
                                                       {proof, run_proven}, {store, run_kept}}}},
     {reading, "/api/runs/{id}/sheet", false, none,  {{{store, sheet_run}, {proof, sheet}}}},
@@ -99,9 +102,19 @@ bool takes(METHODS methods, const std::string &method) {
     return false;
 }
 
-ANSWER method_not_allowed(METHODS methods) {
+// The methods of a route, as Allow names them.
+const char *allowed(METHODS methods) {
+    switch (methods) {
+        case METHODS::reading: return "GET, HEAD";
+        case METHODS::posting: return "POST";
+        case METHODS::any: return "";
+    }
+    return "";
+}
+
+ANSWER method_not_allowed(const std::string &allow) {
     ANSWER answer = error_answer(405, "This address does not take that method.");
-    answer.headers.emplace_back("Allow", methods == METHODS::posting ? "POST" : "GET, HEAD");
+    answer.headers.emplace_back("Allow", allow);
     return answer;
 }
 
@@ -151,17 +164,21 @@ ROUTING find_route(const HALL &hall, const REQUEST &request) {
         routing.refusal = foreign_origin();
         return routing;
     }
+    std::string allow;  // the methods of the routes of the path found, when none took the request's
+    std::string_view found;
     for (const ROUTE &route : routes) {
+        if (!allow.empty() && route.path != found) break;
         if (route.needs_site && hall.site.empty()) continue;
         if (!path_matches(route.path, routing.target.path, routing.parameter)) continue;
         if (!takes(route.methods, request.method)) {
-            routing.refusal = method_not_allowed(route.methods);
-            return routing;
+            allow += (allow.empty() ? "" : ", ") + std::string(allowed(route.methods));
+            found = route.path;
+            continue;
         }
         routing.route = &route;
         return routing;
     }
-    routing.refusal = nothing_here();
+    routing.refusal = allow.empty() ? nothing_here() : method_not_allowed(allow);
     return routing;
 }
 

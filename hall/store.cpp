@@ -142,6 +142,7 @@ class SQL_STORE : public STORE {
         const RECORD &r = run.record;
         // Neither an id nor a play is kept twice, and the tables' unique indexes say so: of
         // two runs sent at once, to one hall or two, the second finds nothing inserted.
+        link.hold_numbering();
         auto inserted = link.run(
             "INSERT INTO runs (id, name, seed, clock, version, ending, level, experience, boss,"
             " keys, mode, submitted, link, play, signer, live, daily) VALUES ($1, $2, $3, $4, $5, $6,"
@@ -241,6 +242,43 @@ class SQL_STORE : public STORE {
         });
         if (rows.empty()) return false;
         found = run_of(rows[0]);
+        return true;
+    }
+
+    std::size_t add_all(const std::vector<KEPT_RUN> &runs) override {
+        std::size_t fresh = 0;
+        try {
+            transact(true, [&](DATABASE_LINK &link) {
+                fresh = 0;
+                KEPT_RUN kept;
+                for (const KEPT_RUN &run : runs)
+                    if (add_in(link, run, kept) == ADDED::fresh) ++fresh;
+            });
+        } catch (const NAME_TAKEN &) {
+            throw std::runtime_error("A run's name belongs to another key: none of the runs was kept.");
+        }
+        return fresh;
+    }
+
+    bool runs_after(const std::string &after, int limit, std::vector<KEPT_RUN> &page) override {
+        page.clear();
+        bool known = true;
+        std::vector<SQL_ROW> rows;
+        transact(false, [&](DATABASE_LINK &link) {
+            long long seq = 0;
+            if (!after.empty()) {
+                auto found = link.run("SELECT seq FROM runs WHERE id = $1", {sql_text(after)});
+                known = !found.empty();
+                if (!known) return;
+                seq = number_of(found[0].at(0));
+            }
+            rows = link.run(std::string("SELECT ") + record_columns +
+                                ", link FROM runs WHERE seq > $1 ORDER BY seq LIMIT $2",
+                            {sql_integer(seq), sql_integer(limit)});
+        });
+        if (!known) return false;
+        page.reserve(rows.size());
+        for (const SQL_ROW &row : rows) page.push_back(run_of(row));
         return true;
     }
 

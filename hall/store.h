@@ -127,6 +127,14 @@ class STORE {
     // held it. The runs kept under it stay as they are.
     virtual bool release_name(const std::string &name) = 0;
     virtual bool find(const std::string &id, KEPT_RUN &found) = 0;
+    // Keeps the runs given in one transaction, each as add() keeps it (a run of an id or a play
+    // kept already is left out), and answers how many were new. A run under a name another key
+    // holds keeps none of them and throws std::runtime_error. For loading many runs at once.
+    virtual std::size_t add_all(const std::vector<KEPT_RUN> &runs) = 0;
+    // A page of the runs kept, in the order they were first kept, each with its link: at most
+    // `limit` runs after the run of id `after` (empty: from the first run). False, with `page`
+    // empty, when no run has the id `after`.
+    virtual bool runs_after(const std::string &after, int limit, std::vector<KEPT_RUN> &page) = 0;
     virtual std::vector<KEPT_RUN> board(const BOARD_QUERY &query) = 0;
     // The board of the UTC day `day` (days since 1970), as many of each list as `limit`. A day's
     // runs are those kept during it: once it ends, nothing enters it. Each name's attempt is its

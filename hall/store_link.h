@@ -53,6 +53,11 @@ class DATABASE_LINK {
     // Commits a transaction begun by begin_writing(); throws STORE_DOWN, and commits nothing,
     // when the database cannot keep what it commits (a SQLite file deleted under the hall).
     virtual void commit_writing() { run("COMMIT", {}); }
+    // Called in a writing transaction before it numbers a new run: holds the numbering until the
+    // transaction ends, so that runs are committed in the order of their numbers and a reader
+    // paging by number never finds a lower one committed after a higher one. Nothing where
+    // writing transactions are one at a time already (SQLite).
+    virtual void hold_numbering() {}
     // Starts the transaction that brings the schema up to date; one hall at a time.
     virtual void begin_migrating() = 0;
     // The database's words for the schema's columns that differ between the back ends.

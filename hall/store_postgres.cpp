@@ -16,6 +16,8 @@ const char *const connect_timeout_seconds = "3";
 constexpr Oid bytea_type = 17;
 // The lock that lets one hall at a time bring the schema up to date.
 const char *const migration_lock = "SELECT pg_advisory_xact_lock(7285412631)";
+// The lock that numbers the runs of every hall on the database one transaction at a time.
+const char *const numbering_lock = "SELECT pg_advisory_xact_lock(7285412632)";
 
 // PostgreSQL's INTEGER holds 32 bits: seeds, experience, keys, seconds and runs' numbers are
 // BIGINT; a BIGSERIAL numbers the runs; bytes are BYTEA.
@@ -115,6 +117,7 @@ class POSTGRES_LINK : public DATABASE_LINK {
     }
 
     void begin_writing() override { run("BEGIN", {}); }
+    void hold_numbering() override { run(numbering_lock, {}); }
     void begin_migrating() override {
         run("BEGIN", {});
         run(migration_lock, {});

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "hall/names.h"
+#include "hall/reprove.h"
 #include "hall/signing.h"
 #include "tests/hall/hall_fixture.h"
 
@@ -128,9 +129,11 @@ TEST_F(HallTest, ErrorsAreAStatusAndOneSentence) {
     expect_error(wrong, 405, "This address does not take that method.");
     ASSERT_EQ(wrong.headers.size(), 1u);
     EXPECT_EQ(wrong.headers[0], (std::pair<std::string, std::string>("Allow", "GET, HEAD")));
-    ANSWER read_runs = get("/api/runs");
-    EXPECT_EQ(read_runs.status, 405);
-    EXPECT_EQ(read_runs.headers[0].second, "POST");
+    // Two routes of one path: a method neither takes is refused with the methods of both.
+    ANSWER put_runs = handle(hall, {"PUT", "/api/runs", "", "127.0.0.1", "", "", "http", {}, {}});
+    expect_error(put_runs, 405, "This address does not take that method.");
+    EXPECT_EQ(put_runs.headers,
+              (std::vector<std::pair<std::string, std::string>>{{"Allow", "GET, HEAD, POST"}}));
 
     // What the link reader and the proof say, with their statuses.
     expect_error(post("/api/runs", ""), 400, RUN_LINK_DAMAGED);
@@ -573,8 +576,9 @@ TEST_F(HallTest, EachStepRunsOnTheQueueItsRouteNames) {
     expect_answer(damaged, 400, "a damaged run");
 
     // What the database holds is read on the store's queue.
-    for (const std::string &target : std::vector<std::string>{
-             "/api/board?seed=42", "/api/daily", std::string("/api/runs/") + quick_id, "/api/runs/ffff"}) {
+    for (const std::string &target :
+         std::vector<std::string>{"/api/board?seed=42", "/api/daily", std::string("/api/runs/") + quick_id,
+                                  "/api/runs/ffff", "/api/runs?limit=5"}) {
         WATCHED read = answered_watching(hall, request_of("GET", target));
         EXPECT_EQ(read.queues, QUEUES{QUEUE::store}) << target;
         expect_answer(read, target == "/api/runs/ffff" ? 404 : 200, target);
@@ -587,7 +591,7 @@ TEST_F(HallTest, EachStepRunsOnTheQueueItsRouteNames) {
     // Refusals wait on no queue, nor do the API's addresses of nothing; without a site, no path
     // outside the API is anything, whatever the method.
     for (const auto &[request, status] : std::vector<std::pair<REQUEST, int>>{
-             {request_of("GET", "/api/runs"), 405},
+             {request_of("PUT", "/api/runs"), 405},
              {request_of("POST", "/api/health"), 405},
              {request_of("GET", "/api/board?seed=%4"), 400},
              {request_of("POST", "/api/board", "", "https://elsewhere.example"), 403},
@@ -638,6 +642,167 @@ TEST_F(HallTest, EachStepRunsOnTheQueueItsRouteNames) {
     EXPECT_EQ(unread.queues, QUEUES{QUEUE::store});
     expect_answer(unread, 503, "a full store queue");
     EXPECT_EQ(store->count(), 1);
+}
+
+namespace {
+// The lines of an NDJSON body, each with its line end taken off; the body must end with one.
+std::vector<std::string> lines_of(const std::string &body) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < body.size();) {
+        std::size_t end = body.find('\n', at);
+        EXPECT_NE(end, std::string::npos) << "a line without its end";
+        if (end == std::string::npos) break;
+        lines.push_back(body.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+}  // namespace
+
+TEST_F(HallTest, TheRunsExportedPageByPageOnceEachInOrder) {
+    const std::string bad_limit = "{\"error\":\"The limit must be a whole number from 1 to 1000.\"}";
+    const std::string unknown = "{\"error\":\"No run has the id given as after.\"}";
+    ANSWER none = get("/api/runs");
+    EXPECT_EQ(none.status, 200);
+    EXPECT_EQ(none.content_type, "application/x-ndjson");
+    EXPECT_EQ(none.body, "");
+
+    // 10,000 runs kept in one transaction, in a known order: most unfinished (kept, on no board),
+    // every tenth on the boards.
+    constexpr int total = 10000;
+    std::vector<KEPT_RUN> runs;
+    std::vector<std::string> ids;
+    for (int i = 0; i < total; ++i) {
+        KEPT_RUN run = crafted("p" + std::to_string(i % 97), i % 13, false, 1 + i % 7, i, 20 + i,
+                               PINNED_SECONDS - total + i, i % 10 == 0 ? "quit" : "unfinished");
+        char id[33];
+        std::snprintf(id, sizeof id, "%032x", (i * 7919) % total);  // not in the order kept
+        run.id = id;
+        run.link = "link-" + std::to_string(i);
+        ids.push_back(run.id);
+        runs.push_back(std::move(run));
+    }
+    ASSERT_EQ(store->add_all(runs), static_cast<std::size_t>(total));
+    EXPECT_EQ(store->add_all(runs), 0u);  // kept once
+    EXPECT_EQ(store->count(), total);
+
+    // Pages of 1,000 then of 777: each run once, in the order kept, each line its run's record
+    // with its link exactly as /api/runs/{id} gives it.
+    for (const int limit : {1000, 777}) {
+        std::vector<std::string> seen;
+        std::string after;
+        int pages = 0;
+        for (;;) {
+            ANSWER page =
+                get("/api/runs?limit=" + std::to_string(limit) + (after.empty() ? "" : "&after=" + after));
+            ASSERT_EQ(page.status, 200) << page.body;
+            EXPECT_EQ(page.content_type, "application/x-ndjson");
+            std::vector<std::string> lines = lines_of(page.body);
+            ++pages;
+            if (lines.empty()) break;
+            EXPECT_LE(lines.size(), static_cast<std::size_t>(limit));
+            for (const std::string &line : lines) {
+                nlohmann::json record = nlohmann::json::parse(line);
+                seen.push_back(record.at("id").get<std::string>());
+                const std::size_t at = seen.size() - 1;
+                if (at < ids.size()) {
+                    EXPECT_EQ(record.at("run"), "link-" + std::to_string(at));
+                }
+            }
+            after = seen.back();
+            ASSERT_LE(pages, total / limit + 2) << "the pages do not end";
+        }
+        EXPECT_EQ(pages, total / limit + (total % limit ? 2 : 1));
+        EXPECT_EQ(seen, ids) << "limit " << limit;
+    }
+    for (int at : {0, 4321, total - 1}) {
+        ANSWER one = get("/api/runs?limit=1" + (at ? "&after=" + ids[at - 1] : std::string()));
+        EXPECT_EQ(one.body, get("/api/runs/" + ids[at]).body + "\n");
+    }
+    EXPECT_EQ(lines_of(get("/api/runs").body).size(), 100u);  // the default limit
+    EXPECT_EQ(get("/api/runs?after=" + ids.back()).body, "");
+
+    for (const char *limit : {"0", "1001", "-1", "", "ten", "%2B5", "99999999999999999999"}) {
+        ANSWER refused = get(std::string("/api/runs?limit=") + limit);
+        EXPECT_EQ(refused.status, 400) << limit;
+        EXPECT_EQ(refused.body, bad_limit) << limit;
+        EXPECT_EQ(refused.content_type, "application/json");
+    }
+    for (const std::string &after :
+         {std::string(), std::string("ffff"), ids[5] + "0", std::string("crafted-1")}) {
+        ANSWER refused = get("/api/runs?after=" + after);
+        EXPECT_EQ(refused.status, 404) << after;
+        EXPECT_EQ(refused.body, unknown) << after;
+    }
+}
+
+TEST_F(HallTest, AnExportPageStopsPastItsBytes) {
+    // Runs of 300,000 bytes of link each: a page of 1,000 stops at the first run that takes it
+    // past its 4 MiB, and the next page goes on from there.
+    constexpr int total = 30;
+    std::vector<KEPT_RUN> runs;
+    for (int i = 0; i < total; ++i) {
+        KEPT_RUN run = crafted("big", 1, false, 1, 0, 1, PINNED_SECONDS, "unfinished");
+        run.link = std::string(300000, static_cast<char>('a' + i % 26));
+        runs.push_back(std::move(run));
+    }
+    store->add_all(runs);
+    std::size_t read = 0;
+    std::string after;
+    for (int page_number = 0; page_number < 3; ++page_number) {
+        ANSWER page = get("/api/runs?limit=1000" + (after.empty() ? "" : "&after=" + after));
+        std::vector<std::string> lines = lines_of(page.body);
+        ASSERT_FALSE(lines.empty());
+        if (read + lines.size() < total) {
+            EXPECT_GE(page.body.size(), MOST_EXPORT_BYTES);
+            EXPECT_LT(page.body.size() - lines.back().size() - 1, MOST_EXPORT_BYTES);
+        }
+        for (const std::string &line : lines) {
+            nlohmann::json record = nlohmann::json::parse(line);
+            EXPECT_EQ(record.at("id"), runs[read].id);
+            EXPECT_EQ(record.at("run"), runs[read].link);
+            ++read;
+        }
+        after = runs[read - 1].id;
+        if (read == total) break;
+    }
+    EXPECT_EQ(read, static_cast<std::size_t>(total));
+    EXPECT_EQ(get("/api/runs?after=" + after).body, "");
+}
+
+TEST_F(HallTest, ReproveReportsEachRunOnceInTheOrderKept) {
+    // 1,200 runs, many pages on three threads: the quick game as the hall keeps it, and around it
+    // runs whose links cannot be read. Each of those is reported once, in the order kept, and the
+    // quick game is not.
+    std::vector<KEPT_RUN> runs;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 1200; ++i) {
+        KEPT_RUN run = crafted("p" + std::to_string(i), 1, false, 1, 0, 1, PINNED_SECONDS, "quit");
+        if (i == 600) {
+            run.id = quick_id;
+            run.record = RECORD{"hero", 42, false, MARROWDEEP_VERSION, "quit", 1, 0, false, 13, "plain"};
+            run.link = link_of(quick_keys);
+        } else {
+            expected.push_back(run.id);
+        }
+        runs.push_back(std::move(run));
+    }
+    store->add_all(runs);
+    std::vector<std::string> reported;
+    REPROOF_COUNT count = reprove_all(*store, 3, [&](const std::string &line) {
+        const std::size_t colon = line.find(": its link cannot be read: ");
+        EXPECT_NE(colon, std::string::npos) << line;
+        reported.push_back(line.substr(0, colon));
+    });
+    EXPECT_EQ(reported, expected);
+    EXPECT_EQ(count.runs, 1200);
+    EXPECT_EQ(count.differing, 1199);
+
+    // The quick game's level changed by hand is found, whatever the threads.
+    KEPT_RUN quick;
+    ASSERT_TRUE(store->find(quick_id, quick));
+    quick.record.level = 2;
+    EXPECT_EQ(reproof_difference(quick), "level kept 2, proven 1");
 }
 
 TEST_F(HallTest, TheFeedCarriesFirstPlacesAndTheDaysWinnersAsAtom) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <sqlite3.h>
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -58,7 +59,7 @@ TEST(Program, HelpAndVersion) {
     for (const char *option :
          {"--listen HOST:PORT", "--db URL", "--site DIR", "--rate N", "--connections N", "--proofs N",
           "--origin URL", "--trust-proxy ADDRESS", "--help", "--version", "MARROWDEEP_HALL_TEST_TIMEOUTS",
-          "MARROWDEEP_HALL_TEST_CLOCK", "release-name NAME [--db URL]"})
+          "MARROWDEEP_HALL_TEST_CLOCK", "release-name NAME [--db URL]", "reprove [--db URL] [--proofs N]"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     auto [wrong, wrong_status] = run_for_output({"--port", "80"});
     EXPECT_EQ(wrong, "marrowdeep-hall: unknown option --port.\nTry marrowdeep-hall --help.\n");
@@ -411,4 +412,66 @@ TEST_F(ProgramTest, SignedRunsOverHttpAndANameReleased) {
     HTTP_ANSWER claimed = send_second();
     EXPECT_EQ(claimed.status, 201) << claimed.body;
     EXPECT_NE(claimed.body.find(key_fingerprint(second.raw())), std::string::npos);
+}
+
+namespace {
+// Runs a statement on the hall's SQLite file, as a keeper would by hand.
+void change_by_hand(const std::string &path, const std::string &statement) {
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char *error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, statement.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+        << (error ? error : "");
+    sqlite3_free(error);
+    EXPECT_EQ(sqlite3_changes(db), 1) << statement;
+    sqlite3_close(db);
+}
+}  // namespace
+
+TEST_F(ProgramTest, ReproveFindsTheRecordsChangedByHand) {
+    const std::string quick_id = "c0f8baedf1c39b178dedfbce70c19e20";
+    const std::string other_keys = "other\nn\n43\n1\nq", open_keys = "open\nn\n44\n1\n";
+    const std::string other_id = run_id(RUN{other_keys, false, 0, MARROWDEEP_VERSION});
+    const std::string open_id = run_id(RUN{open_keys, false, 0, MARROWDEEP_VERSION});
+    {
+        auto hall = start();
+        HTTP_CONNECTION connection(hall->port());
+        for (const std::string &keys : {std::string(quick_keys), other_keys, open_keys})
+            ASSERT_EQ(connection.ask("POST", "/api/runs", link_of(keys)).status, 201) << keys;
+    }
+    const std::string path = folder + "/hall.db", db = "sqlite:" + path;
+    auto [clean, clean_status] = run_for_output({"reprove", "--db", db, "--proofs", "2"});
+    EXPECT_EQ(clean, "marrowdeep-hall: reproved 3 runs: 0 differ\n");
+    EXPECT_EQ(clean_status, 0);
+
+    // A level and an ending changed, and a run's link made another's: each found, in the order
+    // the runs were kept, with what differs; the run left alone is not named.
+    change_by_hand(path, "UPDATE runs SET level = 7, experience = 90 WHERE id = '" + quick_id + "'");
+    change_by_hand(path, "UPDATE runs SET ending = 'fell' WHERE id = '" + open_id + "'");
+    auto [changed, changed_status] = run_for_output({"reprove", "--db", db});
+    EXPECT_EQ(changed,
+              quick_id + ": level kept 7, proven 1; experience kept 90, proven 0\n" + open_id +
+                  ": ending kept fell, proven unfinished\nmarrowdeep-hall: reproved 3 runs: 2 differ\n");
+    EXPECT_EQ(changed_status, 1);
+    change_by_hand(path, "UPDATE runs SET level = 1, experience = 0, link = '" + link_of(open_keys) +
+                             "' WHERE id = '" + quick_id + "'");
+    change_by_hand(path, "UPDATE runs SET ending = 'unfinished' WHERE id = '" + open_id + "'");
+    auto [moved, moved_status] = run_for_output({"reprove", "--proofs", "1", "--db", db});
+    EXPECT_EQ(moved, quick_id + ": its link is the run " + open_id +
+                         "\nmarrowdeep-hall: reproved 3 runs: 1 differ\n");
+    EXPECT_EQ(moved_status, 1);
+
+    // Usage and a database that is not there: 2, and no database made.
+    for (const auto &[arguments, said] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"reprove", "--proofs", "0", "--db", db}, "--proofs needs a whole number from 1 to 256."},
+             {{"reprove", "--db"}, "--db needs a value."},
+             {{"reprove", db}, "reprove takes --db URL and --proofs N alone."}}) {
+        auto [output, status] = run_for_output(arguments);
+        EXPECT_EQ(output, "marrowdeep-hall: " + said + "\nTry marrowdeep-hall --help.\n");
+        EXPECT_EQ(status, 2);
+    }
+    auto [missing, missing_status] = run_for_output({"reprove", "--db", "sqlite:" + folder + "/none.db"});
+    EXPECT_EQ(missing, "marrowdeep-hall: there is no database at " + folder + "/none.db\n");
+    EXPECT_EQ(missing_status, 2);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/none.db"));
 }
