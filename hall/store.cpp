@@ -395,9 +395,9 @@ class SQL_STORE : public STORE {
                          " ORDER BY place ASC, b.seed ASC",
                      {name}))
                 page.bests.push_back(placed_of(row));
-            for (const SQL_ROW &row : link.run(
-                     "SELECT DISTINCT daily FROM runs WHERE name = $1 AND daily IS NOT NULL ORDER BY daily DESC",
-                     {name}))
+            for (const SQL_ROW &row : link.run("SELECT DISTINCT daily FROM runs WHERE name = $1 AND daily IS "
+                                               "NOT NULL ORDER BY daily DESC",
+                                               {name}))
                 page.days.push_back(number_of(row.at(0)));
         });
         return page;
@@ -412,11 +412,12 @@ class SQL_STORE : public STORE {
                                   " b.name = $2 AND b.ranked = 1",
                               {sql_integer(day), sql_bytes(name)});
             if (!ranked.empty()) return;
-            practice = link.run(std::string("SELECT ") + run_columns +
-                                    ", 0 FROM runs r WHERE r.daily = $1 AND r.name = $2 AND r.mode = 'plain' AND"
-                                    " r.ending IN ('quit', 'fell') ORDER BY r.boss DESC, r.level DESC,"
-                                    " r.experience DESC, r.keys ASC, r.submitted ASC, r.seq ASC LIMIT 1",
-                                {sql_integer(day), sql_bytes(name)});
+            practice =
+                link.run(std::string("SELECT ") + run_columns +
+                             ", 0 FROM runs r WHERE r.daily = $1 AND r.name = $2 AND r.mode = 'plain' AND"
+                             " r.ending IN ('quit', 'fell') ORDER BY r.boss DESC, r.level DESC,"
+                             " r.experience DESC, r.keys ASC, r.submitted ASC, r.seq ASC LIMIT 1",
+                         {sql_integer(day), sql_bytes(name)});
         });
         const std::vector<SQL_ROW> &rows = ranked.empty() ? practice : ranked;
         if (rows.empty()) return false;

@@ -703,13 +703,15 @@ TEST_F(HallTest, TheRunsExportedPageByPageOnceEachInOrder) {
             ++pages;
             if (lines.empty()) break;
             EXPECT_LE(lines.size(), static_cast<std::size_t>(limit));
-            // Each line is its record's exact bytes: its id first, its link last.
+            // Each line is its record's exact bytes: its id first, then its link and its name in
+            // an address last.
             for (const std::string &line : lines) {
                 const std::size_t at = static_cast<std::size_t>(from) + seen.size();
                 seen.push_back(line.substr(7, 32));
                 if (at >= ids.size()) continue;
                 EXPECT_EQ(line.substr(0, 47), "{\"id\":\"" + ids[at] + "\",\"name\"");
-                const std::string end = ",\"run\":\"link-" + std::to_string(at) + "\"}";
+                const std::string end = ",\"run\":\"link-" + std::to_string(at) + "\",\"player\":\"p" +
+                                        std::to_string(at % 97) + "\"}";
                 EXPECT_EQ(line.substr(line.size() - std::min(line.size(), end.size())), end);
             }
             after = seen.back();
