@@ -326,11 +326,12 @@ class SQL_STORE : public STORE {
                                    " FROM daily_first b JOIN runs r ON r.seq = b.seq WHERE b.day = $1 AND"
                                    " b.ranked = 1 ORDER BY b.boss DESC, b.level DESC, b.experience DESC,"
                                    " b.keys ASC, b.submitted ASC, b.seq ASC LIMIT $2";
-        const std::string practice = std::string("SELECT ") + run_columns +
-                                     " FROM runs r WHERE r.daily = $1 AND r.mode = 'plain' AND r.ending IN"
-                                     " ('quit', 'fell') AND NOT EXISTS (SELECT 1 FROM daily_first f WHERE"
-                                     " f.day = $1 AND f.seq = r.seq) ORDER BY r.boss DESC, r.level DESC,"
-                                     " r.experience DESC, r.keys ASC, r.submitted ASC, r.seq ASC LIMIT $2";
+        const std::string practice =
+            std::string("SELECT ") + run_columns +
+            " FROM runs r WHERE r.daily = $1 AND r.mode = 'plain' AND r.ending IN"
+            " ('quit', 'fell') AND NOT EXISTS (SELECT 1 FROM daily_first f WHERE"
+            " f.day = $1 AND f.name = r.name AND f.seq = r.seq) ORDER BY r.boss DESC, r.level DESC,"
+            " r.experience DESC, r.keys ASC, r.submitted ASC, r.seq ASC LIMIT $2";
         std::vector<SQL_ROW> ranked_rows, practice_rows;
         transact(false, [&](DATABASE_LINK &link) {
             ranked_rows = link.run(ranked, {sql_integer(day), sql_integer(limit)});
