@@ -313,12 +313,7 @@ class SQL_STORE : public STORE {
                    " ORDER BY b.boss DESC, b.level DESC, b.experience DESC, b.keys ASC,"
                    " b.submitted ASC, b.seq ASC LIMIT $1";
         }
-        std::vector<SQL_ROW> rows;
-        transact(false, [&](DATABASE_LINK &link) { rows = link.run(sql, values); });
-        std::vector<KEPT_RUN> runs;
-        runs.reserve(rows.size());
-        for (const SQL_ROW &row : rows) runs.push_back(run_of(row));
-        return runs;
+        return runs_read(sql, values);
     }
 
     DAY_BOARD day_board(long long day, int limit) override {
