@@ -18,7 +18,8 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, it } from 'node:test';
-import { keysFiles, sendAndBoard, startHall, todaysSeed, withoutHall } from './hall.mjs';
+import { keysFiles, noticesBeside, sendAndBoard, startHall, todaysSeed, withoutHall } from './hall.mjs';
+import { SIZES } from './phone.mjs';
 import { idsAsTheHall, signedRuns, signingProxy, unsignedRuns } from './keys.mjs';
 import { hallKilled, playedLive, refusedLive, reloadedLive } from './live.mjs';
 import { playerAndRunPages } from './players.mjs';
@@ -93,6 +94,7 @@ describe('the page with the hall', () => {
         it('a game sent, its record shown and found on the board', scenario(() => sendAndBoard(at())));
         it("today's seed", scenario(() => todaysSeed(at())));
         it('files of keys sent', scenario(() => keysFiles({ ...at(), terminalRecording: terminalRecording(folder) })));
+        it('notices beside the game at every size', scenario(() => noticesBeside(at(), SIZES)));
         it("names on the player's and the run's pages", scenario(() =>
             chromium.inFreshPage(hall.origin, (driver) => playerAndRunPages(driver, { origin: hall.origin, folder })),
         ));
