@@ -10,6 +10,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
+import { accessible } from './axe.mjs';
 import { openPage as openWatched, reported, sameBytes, settled, typeKeys, waitInPage } from './harness.mjs';
 
 // The day the hall's clock is held at, and its seed comes from.
@@ -170,6 +171,7 @@ export async function sendAndBoard({ browser, origin, linuxBytes }) {
         sameBytes(await said(page), `${told(record, false)} It is number 1 on the board of seed 42.`, 'send: the sentence');
         const boardLink = await page.evaluate(() => document.querySelector('.note a')?.getAttribute('href'));
         assert.equal(boardLink, 'hall.html?seed=42', `send: the record links to ${boardLink}`);
+        await accessible(page, "the page with the hall's controls and its record");
 
         // The same run again, from the list.
         await press(page, '.run-list li:first-child', 'Send to the hall');
@@ -188,6 +190,7 @@ export async function sendAndBoard({ browser, origin, linuxBytes }) {
         const sent = record.submitted.replace('T', ' ').slice(0, 16) + ' UTC';
         const row = ['1', '<i>hall</i>', String(record.level), record.experience.toLocaleString('en'), 'quit', record.boss ? 'beaten' : 'no', String(keys.length), '42', sent, 'Replay'];
         assert.deepEqual(rows, { title: 'The board of seed 42', cells: [row], markup: 0 }, `board: the page shows ${JSON.stringify(rows)}`);
+        await accessible(page, 'hall.html, the board of seed 42');
         const run = (await api(origin, `/api/runs/${record.id}`)).run;
         await Promise.all([page.waitForNavigation(), press(page, '#board', 'Replay')]);
         assert.ok(page.url() === `${origin}/index.html#run=${run}`, `board: the replay opened ${page.url().slice(0, 100)}`);
