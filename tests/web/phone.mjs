@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import { accessible } from './axe.mjs';
 import { awaitingKey, openPage, reported, sameBytes, waitInPage } from './harness.mjs';
 
-const PHONE = { width: 390, height: 844, isMobile: true, hasTouch: true, deviceScaleFactor: 2 };
+export const PHONE = { width: 390, height: 844, isMobile: true, hasTouch: true, deviceScaleFactor: 2 };
 const SIDEWAYS = { ...PHONE, width: 844, height: 390, isLandscape: true };
 export const SIZES = [
     { what: 'a 360 x 640 phone', viewport: { ...PHONE, width: 360, height: 640 } },
