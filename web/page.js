@@ -44,7 +44,7 @@ document.addEventListener('DOMContentLoaded', () => {
     const layout = makeLayout({
         main: document.querySelector('main'),
         screen: document.querySelector('.screen'),
-        bar: document.querySelector('.bar'),
+        terminal: document.getElementById('terminal'),
         panel,
     });
     const view = openView(document.getElementById('terminal'), layout.space());
@@ -115,7 +115,15 @@ document.addEventListener('DOMContentLoaded', () => {
         game.run();
         return game;
     }
-    const runs = openRuns({ play, screen, transcript, pausesTake, parent: document.querySelector('main'), focus: view.focus });
+    const runs = openRuns({
+        play,
+        screen,
+        transcript,
+        pausesTake,
+        parent: document.querySelector('main'),
+        noteAfter: document.getElementById('terminal'),
+        focus: view.focus,
+    });
 
     // A key from the keyboard, as the terminal's screen gives it.
     function typed(data) {

@@ -8,6 +8,7 @@
 import { board, runOf, sheetOf } from './hall/api.js';
 import { playerLink, sentAt } from './hall/board.js';
 import { ENDINGS } from './runs/run-facts.js';
+import { sizeToShow } from './terminal/fit.js';
 import { openView } from './terminal/view.js';
 import { thousands } from './thousands.js';
 
@@ -87,9 +88,15 @@ document.addEventListener('DOMContentLoaded', async () => {
         const lines = sheet.text.split('\n');
         const end = lines.indexOf('');
         const screenRows = end < 0 ? lines : lines.slice(0, end);
+        // The terminal is as wide as the sheet's widest row and as tall as its rows and the row
+        // the cursor ends on, in the largest font that fills the width the page has (a phone's
+        // whole width), turned or not.
         const element = document.getElementById('terminal');
-        const view = openView(element, { width: Math.min(element.parentElement.clientWidth, 1000), height: 560 });
+        const columns = Math.max(1, ...screenRows.map((line) => line.length));
+        const space = () => ({ width: element.parentElement.clientWidth });
+        const view = openView(element, space(), (s) => sizeToShow(s, columns, screenRows.length + 1));
         view.write(new TextEncoder().encode(screenRows.map((line) => `${line}\n`).join('')));
+        window.addEventListener('resize', () => view.fit(space()));
         document.getElementById('sheet-facts').textContent = end < 0 ? '' : lines.slice(end + 1).join('\n');
         window.marrowdeep.sheet = sheet.text;
         window.marrowdeep.rows = () => view.rows();

@@ -47,7 +47,7 @@ document.addEventListener('DOMContentLoaded', () => {
     const layout = makeLayout({
         main: document.querySelector('main'),
         screen: document.querySelector('.screen'),
-        bar: document.querySelector('.bar'),
+        terminal: document.getElementById('terminal'),
         panel,
     });
     const terminal = openView(document.getElementById('terminal'), layout.space());

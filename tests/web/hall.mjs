@@ -10,6 +10,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
+import { accessible } from './axe.mjs';
 import { openPage as openWatched, reported, sameBytes, settled, typeKeys, waitInPage } from './harness.mjs';
 
 // The day the hall's clock is held at, and its seed comes from.
@@ -170,6 +171,7 @@ export async function sendAndBoard({ browser, origin, linuxBytes }) {
         sameBytes(await said(page), `${told(record, false)} It is number 1 on the board of seed 42.`, 'send: the sentence');
         const boardLink = await page.evaluate(() => document.querySelector('.note a')?.getAttribute('href'));
         assert.equal(boardLink, 'hall.html?seed=42', `send: the record links to ${boardLink}`);
+        await accessible(page, "the page with the hall's controls and its record");
 
         // The same run again, from the list.
         await press(page, '.run-list li:first-child', 'Send to the hall');
@@ -188,6 +190,7 @@ export async function sendAndBoard({ browser, origin, linuxBytes }) {
         const sent = record.submitted.replace('T', ' ').slice(0, 16) + ' UTC';
         const row = ['1', '<i>hall</i>', String(record.level), record.experience.toLocaleString('en'), 'quit', record.boss ? 'beaten' : 'no', String(keys.length), '42', sent, 'Replay'];
         assert.deepEqual(rows, { title: 'The board of seed 42', cells: [row], markup: 0 }, `board: the page shows ${JSON.stringify(rows)}`);
+        await accessible(page, 'hall.html, the board of seed 42');
         const run = (await api(origin, `/api/runs/${record.id}`)).run;
         await Promise.all([page.waitForNavigation(), press(page, '#board', 'Replay')]);
         assert.ok(page.url() === `${origin}/index.html#run=${run}`, `board: the replay opened ${page.url().slice(0, 100)}`);
@@ -360,4 +363,85 @@ export async function keysFiles({ browser, origin, terminalRecording }) {
         await context.close();
         fs.rmSync(folder, { recursive: true, force: true });
     }
+}
+
+// What covers the game at the window's size, as a list of faults (with `answer` 'none', whether
+// there is none, for waiting on): the terminal out of the window, a row of it in view that a
+// notice (the page's word to the player, or any status) meets, or at whose two ends and middle
+// the page shows anything but the terminal; the page's word out of the window, or not shown.
+function coverings(answer) {
+    const faults = [];
+    const terminal = document.getElementById('terminal');
+    const box = terminal.getBoundingClientRect();
+    const [width, height] = [window.innerWidth, window.innerHeight];
+    const where = (b) => `${Math.round(b.left)}..${Math.round(b.right)} x ${Math.round(b.top)}..${Math.round(b.bottom)}`;
+    if (box.left < 0 || box.top < 0 || box.right > width || box.bottom > height) {
+        faults.push(`the terminal spans ${where(box)} of a ${width} x ${height} window`);
+    }
+    const note = document.querySelector('.note');
+    if (!note || !note.getClientRects().length) faults.push("the page's word does not show");
+    else {
+        const b = note.getBoundingClientRect();
+        if (b.left < 0 || b.top < 0 || b.right > width || b.bottom > height) faults.push(`the page's word spans ${where(b)} of a ${width} x ${height} window`);
+    }
+    const notices = Array.from(document.querySelectorAll('.note, [role=status]')).filter((e) => e.getClientRects().length);
+    const rows = Array.from(document.querySelectorAll('.term-row'), (r) => r.getBoundingClientRect()).filter(
+        (r) => r.bottom > box.top + 0.5 && r.top < box.bottom - 0.5,
+    );
+    const shown = window.marrowdeep.rows().length;
+    if (rows.length < shown) faults.push(`${rows.length} rows in view of the terminal's ${shown}`);
+    rows.forEach((r, i) => {
+        for (const notice of notices) {
+            const b = notice.getBoundingClientRect();
+            if (b.left < r.right && r.left < b.right && b.top < r.bottom && r.top < b.bottom) {
+                faults.push(`row ${i} (${where(r)}) meets "${notice.textContent.slice(0, 40)}" (${where(b)})`);
+            }
+        }
+        const y = (r.top + r.bottom) / 2;
+        for (const x of [box.left + 1, (box.left + box.right) / 2, box.right - 1]) {
+            const at = document.elementFromPoint(x, y);
+            if (!at || !terminal.contains(at)) faults.push(`row ${i} shows ${at ? `${at.tagName}.${at.className}` : 'nothing'} at ${Math.round(x)}, ${Math.round(y)}`);
+        }
+    });
+    return answer === 'none' ? faults.length === 0 : faults;
+}
+
+// At each size of the layout tests, once a game has ended and again once the hall has answered
+// its run, the page's word shows in the window and covers no row of the game. The phones share a
+// page, turned from one size to the next, and so do the windows (a page is loaded again when its
+// touch screen comes or goes).
+export async function noticesBeside({ browser, origin }, sizes) {
+    const problemsOf = [];
+    const groups = [sizes.filter((s) => s.viewport.hasTouch), sizes.filter((s) => !s.viewport.hasTouch)];
+    for (const group of groups) {
+        const context = await browser.createBrowserContext();
+        try {
+            const viewport = group[0].viewport;
+            const page = await openWatched(context, `${origin}/?pauses=0`, problemsOf, { what: 'the page', acceptDialogs: true, viewport });
+            await waitInPage(page, hallShown, 30, 'the hall controls');
+            await page.click('.let-watch input'); // the run goes to the hall when sent
+            await typeKeys(page, 'notice\nn\n42\n1\nq', 'the game whose end shows a notice');
+            const checkAll = async (when) => {
+                for (const { what, viewport } of group) {
+                    await page.setViewport(viewport);
+                    // The page as it opens, at its top (pressing a control lower down scrolled it).
+                    await page.evaluate(() => window.scrollTo(0, 0));
+                    try {
+                        await page.waitForFunction(coverings, { timeout: 10000, polling: 20 }, 'none');
+                    } catch {
+                        const faults = await page.evaluate(coverings, 'list');
+                        assert.deepEqual(faults, [], `${when}, on ${what}: ${faults.join('; ')}`);
+                    }
+                }
+            };
+            await waitInPage(page, () => window.marrowdeep.said === 'The run is in the list of runs.', 30, "the game's end said");
+            await checkAll("at the game's end");
+            await press(page, '.note', 'Send to the hall');
+            await waitInPage(page, () => window.marrowdeep.said.startsWith('The hall '), 60, "the hall's answer");
+            await checkAll("once the hall answered");
+        } finally {
+            await context.close();
+        }
+    }
+    reported(problemsOf, 'notices beside the game');
 }

@@ -11,14 +11,16 @@
 // are the hall's, and the runs it sends and its live game's end carry signatures that verify over
 // them, through a key exported from one profile and imported into another; a damaged key file is
 // refused, and a browser without Ed25519 sends unsigned. The player's and the run's pages show
-// names of control bytes, markup and 1,000 bytes as text. Each scenario is a test of
+// names of control bytes, markup and 1,000 bytes as text, on a 390 x 844 phone, where neither
+// scrolls sideways and the run's sheet fills the width. Each scenario is a test of
 // node:test; a failure names its scenario, and the hall's log follows any failure.
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, it } from 'node:test';
-import { keysFiles, sendAndBoard, startHall, todaysSeed, withoutHall } from './hall.mjs';
+import { keysFiles, noticesBeside, sendAndBoard, startHall, todaysSeed, withoutHall } from './hall.mjs';
+import { PHONE, SIZES } from './phone.mjs';
 import { idsAsTheHall, signedRuns, signingProxy, unsignedRuns } from './keys.mjs';
 import { hallKilled, playedLive, refusedLive, reloadedLive } from './live.mjs';
 import { playerAndRunPages } from './players.mjs';
@@ -93,8 +95,9 @@ describe('the page with the hall', () => {
         it('a game sent, its record shown and found on the board', scenario(() => sendAndBoard(at())));
         it("today's seed", scenario(() => todaysSeed(at())));
         it('files of keys sent', scenario(() => keysFiles({ ...at(), terminalRecording: terminalRecording(folder) })));
+        it('notices beside the game at every size', scenario(() => noticesBeside(at(), SIZES)));
         it("names on the player's and the run's pages", scenario(() =>
-            chromium.inFreshPage(hall.origin, (driver) => playerAndRunPages(driver, { origin: hall.origin, folder })),
+            chromium.inFreshPage(hall.origin, (driver) => playerAndRunPages(driver, { origin: hall.origin, folder }), { viewport: PHONE }),
         ));
     });
 

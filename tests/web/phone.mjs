@@ -3,9 +3,10 @@
 // takes the browser, the page's origin and `linuxBytes(keys)` (what the Linux program writes for
 // the keys, clears and pauses marked), and fails through node:assert.
 import assert from 'node:assert/strict';
+import { accessible } from './axe.mjs';
 import { awaitingKey, openPage, reported, sameBytes, waitInPage } from './harness.mjs';
 
-const PHONE = { width: 390, height: 844, isMobile: true, hasTouch: true, deviceScaleFactor: 2 };
+export const PHONE = { width: 390, height: 844, isMobile: true, hasTouch: true, deviceScaleFactor: 2 };
 const SIDEWAYS = { ...PHONE, width: 844, height: 390, isLandscape: true };
 export const SIZES = [
     { what: 'a 360 x 640 phone', viewport: { ...PHONE, width: 360, height: 640 } },
@@ -146,8 +147,10 @@ export async function layoutAt(size, { browser, origin, linuxBytes, savedGame })
         await typeAndLook(page, toMap, linuxBytes(toMap), 'the map');
         const m = await page.evaluate(measure);
         faults(layoutFaults(m, portrait, touch), 'the map');
-        // A desktop window as large as this has the terminal the page always had.
+        // A desktop window as large as this has the terminal the page always had, and axe-core
+        // finds nothing serious on its map or its fight.
         if (asBefore) assert.ok(m.fontSize === 15 && m.rows === 40, `the terminal has ${m.rows} rows at ${m.fontSize} px, not 40 at 15`);
+        if (asBefore) await accessible(page, 'the map');
         if (turns) {
             for (const [turned, turnedTo] of [['sideways', SIDEWAYS], ['back', viewport]]) {
                 await page.setViewport(turnedTo);
@@ -165,6 +168,7 @@ export async function layoutAt(size, { browser, origin, linuxBytes, savedGame })
         for (const [screen, keys, wide] of screens) {
             if (wide && !unwrapped) continue;
             await typeAndLook(page, keys.slice(typed.length), linuxBytes(keys), screen);
+            if (asBefore && screen === 'a fight') await accessible(page, 'a fight');
             typed = keys;
         }
         reported(problems, what);
@@ -184,6 +188,8 @@ export async function tapsAlone({ browser, origin, linuxBytes, typeableStream })
     const { page, problems, close } = await open(browser, origin, PHONE);
     try {
         await tapTheGame(page, keys, want);
+        // It ends on the status screen, which axe-core holds to its rules with the touch keys.
+        await accessible(page, 'the status screen on a phone');
         reported(problems, 'the game played by taps');
     } finally {
         await close();

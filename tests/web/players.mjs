@@ -50,6 +50,27 @@ const runShown = () => ({
     facts: document.getElementById('sheet-facts').textContent,
 });
 
+// What is wrong with the page's fit to its window: anything wider than the window (a table that
+// scrolls sideways), and on the run's page the sheet's terminal narrower than its column while its
+// font is under the usual 15 px, or taller than the sheet's rows and the cursor's.
+const fitFaults = () => {
+    const faults = [];
+    const wide = Array.from(document.querySelectorAll('main, main *')).filter((e) => e.scrollWidth > e.clientWidth + 1 && e.clientWidth > 0);
+    if (document.documentElement.scrollWidth > window.innerWidth) faults.push(`the page is ${document.documentElement.scrollWidth} px wide in a ${window.innerWidth} px window`);
+    for (const e of wide) faults.push(`${e.tagName}${e.id ? `#${e.id}` : ''} holds ${e.scrollWidth} px in ${e.clientWidth}`);
+    const terminal = document.getElementById('terminal');
+    if (terminal && window.marrowdeep.sheet !== null) {
+        const box = terminal.getBoundingClientRect();
+        const column = terminal.parentElement.clientWidth;
+        const font = parseFloat(terminal.style.getPropertyValue('--font-size'));
+        if (box.width < column * 0.9 && font < 15) faults.push(`the sheet is ${box.width} px wide at ${font} px in a column of ${column}`);
+        const rowHeight = parseFloat(terminal.style.getPropertyValue('--row-height'));
+        const rows = window.marrowdeep.rows().length;
+        if (box.height > (rows + 0.5) * rowHeight) faults.push(`the sheet is ${box.height} px tall for ${rows} rows of ${rowHeight} px`);
+    }
+    return faults;
+};
+
 export async function playerAndRunPages(driver, { origin, folder }) {
     const { version } = await json(`${origin}/api/health`);
     const control = 'ctl\x01\x1b[31m\x7f';
@@ -87,7 +108,8 @@ export async function playerAndRunPages(driver, { origin, folder }) {
         const lines = sheet.split('\n');
         const end = lines.indexOf('');
         const screen = lines.slice(0, end).map((l) => l.trimEnd());
-        assert.deepEqual(run.rows.slice(0, screen.length + 1), [...screen, ''], `players: the sheet drawn for name ${i}`);
+        assert.deepEqual(run.rows, [...screen, ''], `players: the sheet drawn for name ${i}`);
+        assert.deepEqual(await driver.evaluate(fitFaults), [], `players: the run page of name ${i} in its window`);
         assert.equal(run.facts, lines.slice(end + 1).join('\n'), `players: the facts under the sheet of name ${i}`);
 
         await driver.goto(`${origin}/player.html?name=${record.player}`);
@@ -95,5 +117,6 @@ export async function playerAndRunPages(driver, { origin, folder }) {
         const player = await driver.evaluate(playerShown);
         const want = { name: shown, runs: [`run.html?id=${record.id}`], markup: 0, said: '' };
         assert.deepEqual(player, want, `players: the player page of name ${i}`);
+        assert.deepEqual(await driver.evaluate(fitFaults), [], `players: the player page of name ${i} in its window`);
     }
 }

@@ -9,6 +9,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { encodeRun } from '../../web/runs/run-link.js';
+import { accessible } from './axe.mjs';
 import { MAP_LEGEND, cutAtMap, inContext, openPage, reported, resumed, sameBytes, sameRows, typeKeys, waitInPage } from './harness.mjs';
 
 const TAKEN = 'This game went on in another tab';
@@ -120,6 +121,7 @@ export async function finishedGame({ browser, origin, linuxBytes, keys, found })
             await waitInPage(page, () => window.marrowdeep.games === 2 && window.marrowdeep.reading, 30, 'a new game');
             await typeKeys(page, '<b>hero</b>\nn\n1\n1q', 'the game of a name of markup');
             await waitInPage(page, () => document.querySelectorAll('.run-list li').length === 2, 30, 'two runs in the list');
+            await accessible(page, 'the list of runs');
             const list = await page.evaluate(() => ({
                 names: Array.from(document.querySelectorAll('.run-list .name'), (e) => e.textContent),
                 about: Array.from(document.querySelectorAll('.run-list .about'), (e) => e.textContent),

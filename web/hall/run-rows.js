@@ -36,12 +36,18 @@ export function figures(record) {
     ];
 }
 
-// Fills `body` (a tbody) with a row for each item, its cells from `cellsOf(item)`.
+// Fills `body` (a tbody) with a row for each item, its cells from `cellsOf(item)`. Each cell is
+// named by its column's head (data-label), which a phone's narrow page shows beside it.
 export function fillRows(body, items, cellsOf) {
+    const heads = Array.from(body.parentElement.tHead?.rows[0]?.cells ?? [], (th) => th.textContent);
     body.replaceChildren(
         ...items.map((item) => {
             const tr = document.createElement('tr');
-            tr.append(...cellsOf(item));
+            const cells = cellsOf(item);
+            cells.forEach((td, i) => {
+                if (heads[i]) td.dataset.label = heads[i];
+            });
+            tr.append(...cells);
             return tr;
         }),
     );

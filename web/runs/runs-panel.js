@@ -1,7 +1,8 @@
 // The page's controls for runs, under the terminal: the replay's controls, "New game" (and any
-// control added beside it), and the list of the runs that ended; and the page's word to the player, over the top of the window,
-// where it is seen whatever the window shows. Everything is built with createElement, and the
-// names players gave show as text, never as markup.
+// control added beside it), and the list of the runs that ended; and the page's word to the player,
+// right under the terminal, in room of its own that the terminal's fit leaves it, so that it is
+// seen at once and never covers a row of the game. Everything is built with createElement, and
+// the names players gave show as text, never as markup.
 
 import { thousands } from '../thousands.js';
 import { SPEEDS } from './replay.js';
@@ -14,11 +15,11 @@ function element(tag, className, text) {
     return e;
 }
 
-// `parent` holds the panel; `act` has what the controls do: newGame(), and for a run of the list
+// `parent` holds the panel, and the page's word goes right after `noteAfter`; `act` has what the controls do: newGame(), and for a run of the list
 // replay(run), copyLink(run), save(run), remove(run), then removeAll(); and for the replay shown
 // play(), pause(), speed(index), step() and takeOver(). After each the keys go to the terminal
 // again (`act.focus()`), so that Enter or a key typed next never presses the control again.
-export function runsPanel(parent, act) {
+export function runsPanel(parent, noteAfter, act) {
     function button(text, action) {
         const b = element('button', null, text);
         b.type = 'button';
@@ -42,6 +43,8 @@ export function runsPanel(parent, act) {
         note.append(element('span', 'said', text));
         if (extra) note.append(' ', extra);
         note.append(' ', close);
+        // Said while the page is scrolled down to the runs, it comes into view.
+        note.scrollIntoView({ block: 'nearest' });
     }
 
     const controls = element('div', 'replay');
@@ -72,8 +75,9 @@ export function runsPanel(parent, act) {
     const empty = element('p', 'empty', 'No run has ended yet.');
     const removeAll = button('Delete all runs', () => act.removeAll());
 
-    panel.append(note, controls, bar, heading, list, empty, removeAll);
+    panel.append(controls, bar, heading, list, empty, removeAll);
     parent.append(panel);
+    noteAfter.after(note);
 
     return {
         // One sentence for the player, or nothing; `extra` may be an element to show with it.

@@ -18,16 +18,17 @@ const now = () => Math.floor(Date.now() / 1000);
 
 // `play(options)` starts a game (game/session.js) on the page's terminal and answers it; `screen`
 // is the page's screen (terminal/screen.js); `transcript` what the game wrote; `pausesTake` whether
-// the page's pauses wait (with ?pauses=0 a replay plays at once); `parent` holds the controls;
-// `focus()` gives the keys back to the terminal.
-export function openRuns({ play, screen, transcript, pausesTake, parent, focus }) {
+// the page's pauses wait (with ?pauses=0 a replay plays at once); `parent` holds the controls, and
+// the page's word to the player goes right after `noteAfter`; `focus()` gives the keys back to the
+// terminal.
+export function openRuns({ play, screen, transcript, pausesTake, parent, noteAfter, focus }) {
     let session = null; // the game on the page, and what the page knows of it
     let version = null; // the game's version, once a game has told it
     let refusedSaid = false;
     let onEnded = null; // hears each game the player played to its end, as a run of the list
     let player = null; // hears each game the page records, as it goes: the hall's live stream
 
-    const panel = runsPanel(parent, {
+    const panel = runsPanel(parent, noteAfter, {
         newGame,
         replay: (run) => startReplay(run, 'list'),
         copyLink: (run) => copyLink(run, panel.say),

@@ -85,6 +85,12 @@ export function sizeFor({ width, height }) {
     return { fontSize, columns, rows };
 }
 
+// The font size for a terminal box `width` CSS px wide that shows `columns` by `rows` whole: the
+// largest, up to the usual, at which the columns fill the width (a run's sheet, drawn once).
+export function sizeToShow({ width }, columns, rows) {
+    return { fontSize: largestFont(FONT_SIZE, (c) => c.width(columns) <= width), columns, rows };
+}
+
 // Sizes the terminal box `element`, and the `screen` that scrolls in it, to `size`: its font, the
 // height of its rows, and room for its columns and rows.
 export function place(element, screen, size) {

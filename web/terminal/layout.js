@@ -1,20 +1,24 @@
 // The space the page leaves the terminal, and a watch on what changes it: the window's size, the
-// phone turned, the touch keys shown, hidden or grown, and the page's scroll bar.
+// phone turned, the touch keys shown, hidden or grown, the page's word to the player shown,
+// changed or closed, and the page's scroll bar.
 //
 // The terminal gets the width of its column (the whole page, or beside the touch keys where the
-// page's style puts them there) and the height of the window less the page's margins, the bar
-// under the terminal, and the touch keys when they are under it.
+// page's style puts them there) and the height of the window less the page's margins, all else
+// its column shows (the page's word to the player and the bar under the terminal), and the touch
+// keys when they are under it. So nothing the page shows ever lies over a row of the game.
 
 const px = (value) => parseFloat(value) || 0;
 
-// `main` is the page's main element, `screen` the column of the terminal box and its bar, `bar`
-// the bar, `panel` the touch keys.
-export function layout({ main, screen, bar, panel }) {
+// `main` is the page's main element, `screen` the column of the terminal box `terminal` and what
+// shows under it, `panel` the touch keys.
+export function layout({ main, screen, terminal, panel }) {
     function space() {
         const page = getComputedStyle(main);
-        const column = getComputedStyle(screen);
+        const gap = px(getComputedStyle(screen).rowGap);
         let height = document.documentElement.clientHeight - px(page.paddingTop) - px(page.paddingBottom);
-        height -= bar.offsetHeight + px(column.rowGap);
+        for (const part of screen.children) {
+            if (part !== terminal && part.getClientRects().length) height -= part.offsetHeight + gap;
+        }
         if (!panel.hidden && panel.getBoundingClientRect().top > screen.getBoundingClientRect().top) {
             height -= panel.offsetHeight + px(getComputedStyle(panel.parentElement).rowGap);
         }

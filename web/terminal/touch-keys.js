@@ -72,14 +72,25 @@ export function touchKeys({ panel, toggle, send, lineKept, lineDone }) {
             button.type = 'button';
             button.dataset.key = key;
             if (key.length === 1 && 'wasd'.includes(key)) button.className = `pad-${key}`;
-            button.setAttribute('aria-label', key.length === 1 && word ? `${key} ${word}` : key);
+            // Its name holds the words it shows: "w up", "Backspace erase", "Enter".
+            button.setAttribute('aria-label', word && word !== key.toLowerCase() ? `${key} ${word}` : key);
+            // The key and its word are read as two words, as its name says them; a sign of the pad
+            // (an arrow) is for the eye alone.
             const top = document.createElement('span');
-            top.textContent = face;
+            const sign = face.length > key.length ? face.slice(0, face.length - key.length).trimEnd() : '';
+            if (sign) {
+                const drawn = document.createElement('span');
+                drawn.setAttribute('aria-hidden', 'true');
+                drawn.textContent = sign;
+                top.append(drawn, ' ', key);
+            } else {
+                top.textContent = face;
+            }
             button.append(top);
             if (word) {
                 const under = document.createElement('small');
                 under.textContent = word;
-                button.append(under);
+                button.append(' ', under);
             }
             keypad.append(button);
         }

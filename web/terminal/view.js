@@ -10,11 +10,12 @@ import { cell, ownFontHere, place, sizeFor, whenOwnFontComes } from './fit.js';
 import { screenInput } from './input.js';
 import { readingAloud } from './read-aloud.js';
 
-// `element` is the terminal box; `space` its {width, height} in CSS px when the page opens.
-export function openView(element, space) {
+// `element` is the terminal box; `space` its {width, height} in CSS px when the page opens;
+// `sizeOf(space)` the font size, columns and rows for a space (the game's screen's by default).
+export function openView(element, space, sizeOf = sizeFor) {
     let lastSpace = space;
     const measuredInOwnFont = ownFontHere();
-    let size = sizeFor(space);
+    let size = sizeOf(space);
     const cells = newCells(size.columns, size.rows);
 
     const screen = document.createElement('div');
@@ -43,7 +44,7 @@ export function openView(element, space) {
         reader.heard();
     }
 
-    whenOwnFontComes(measuredInOwnFont, () => fitTo(sizeFor(lastSpace)));
+    whenOwnFontComes(measuredInOwnFont, () => fitTo(sizeOf(lastSpace)));
 
     return {
         // Draws `data` at once, then calls `done`.
@@ -61,7 +62,7 @@ export function openView(element, space) {
         // number of columns.
         fit(space) {
             lastSpace = space;
-            fitTo(sizeFor(space));
+            fitTo(sizeOf(space));
         },
         get fontSize() {
             return size.fontSize;
