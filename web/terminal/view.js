@@ -10,12 +10,15 @@ import { cell, ownFontHere, place, sizeFor, whenOwnFontComes } from './fit.js';
 import { screenInput } from './input.js';
 import { readingAloud } from './read-aloud.js';
 
-// `element` is the terminal box; `space` its {width, height} in CSS px when the page opens.
-export function openView(element, space) {
+// `element` is the terminal box; `space` its {width, height} in CSS px when the page opens;
+// `first`, if not null, the bytes of the first screen the page already shows, which the screen
+// starts from.
+export function openView(element, space, first = null) {
     let lastSpace = space;
     const measuredInOwnFont = ownFontHere();
     let size = sizeFor(space);
     const cells = newCells(size.columns, size.rows);
+    if (first) write(cells, first);
 
     const screen = document.createElement('div');
     screen.className = 'term';
