@@ -57,7 +57,7 @@ describe('the page in Chromium', () => {
         for (const game of games) {
             it(`${game.what} (${game.keys.length} keys)`, () =>
                 served.engine.inFreshPage(served.server.origin, (driver) =>
-                    playGame(driver, { origin: served.server.origin, linuxBytes }, game),
+                    playGame(driver, { origin: served.server.origin, linuxBytes, hold: served.server.hold }, game),
                 ));
         }
         it('reach every place between them', () => {
