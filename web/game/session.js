@@ -4,7 +4,6 @@
 // discipline, a byte at a time as the page hands it over, or from a recorded run (runs/replay.js).
 
 import { lineDiscipline } from '../terminal/line-discipline.js';
-import { scriptRan } from './compile.js';
 
 const CLEAR = new TextEncoder().encode('\x1b[H\x1b[2J\x1b[3J'); // what clear writes for an xterm
 
@@ -16,8 +15,24 @@ const CLEAR = new TextEncoder().encode('\x1b[H\x1b[2J\x1b[3J'); // what clear wr
 // `started(text)` hears the game's version; `pauseTime(seconds)` may say how long a pause lasts, in
 // ms, or null for no time at all, or undefined to leave it to `pausesTake`. `firstScreen`, if not
 // null, is the bytes the screen already shows (the build's first screen): what the game gives the
-// screen before its first read is held against them and drawn only if it differs.
-export function newGame({ compiled, screen, transcript, pausesTake, clock, read, waits, started, pauseTime, firstScreen = null }) {
+// screen before its first read is held against them and drawn only if it differs. `script` is a
+// promise of the game's script having run (marrowdeep.js). `typedBefore`, if not null, is the
+// page's line from before the game ({line, take}): its line discipline, which this game goes on
+// with, and take(), which answers {bytes, ended}, what it handed over until now.
+export function newGame({
+    compiled,
+    script = Promise.resolve(),
+    screen,
+    transcript,
+    pausesTake,
+    clock,
+    read,
+    waits,
+    started,
+    pauseTime,
+    firstScreen = null,
+    typedBefore = null,
+}) {
     const g = {
         alive: true,
         ended: false,
@@ -30,6 +45,7 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
         endedBy: null, // 'end' when the game came to its own end, 'error', or 'stop' from the page
         afterEnd: 'Press Enter for a new game.', // what the end's word says Enter does
         begun: false, // the game's code runs and has come to its first read
+        begunAt: null, // when it came there, in performance.now() time
         // Against the first screen shown: null without one, 'pending' until the game's first
         // read, then 'same', or 'different' when the game's output was drawn instead.
         firstScreen: firstScreen ? 'pending' : null,
@@ -69,6 +85,7 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
     // The game's first read: the screen shows what it wrote, or it is drawn now.
     function firstRead() {
         g.begun = true;
+        g.begunAt = performance.now();
         if (firstScreen === null) return;
         if (matched === firstScreen.length) {
             g.firstScreen = 'same';
@@ -112,14 +129,20 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
         answer();
     };
 
-    const line = lineDiscipline({
-        show: screen.show,
-        handOver: g.give,
-        endInput() {
-            g.endOfInput = true;
-            answer();
-        },
-    });
+    function endInput() {
+        g.endOfInput = true;
+        answer();
+    }
+    let line;
+    if (typedBefore) {
+        line = typedBefore.line;
+        line.attach({ handOver: g.give, endInput });
+        const { bytes, ended } = typedBefore.take();
+        g.give(bytes);
+        if (ended) endInput();
+    } else {
+        line = lineDiscipline({ show: screen.show, handOver: g.give, endInput });
+    }
     g.line = line;
 
     const console = {
@@ -194,7 +217,7 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
     // Runs the game to its end.
     g.run = async () => {
         try {
-            await scriptRan;
+            await script;
             const instance = await createMarrowdeep({
                 page: console,
                 instantiateWasm(imports, receive) {
