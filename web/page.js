@@ -78,6 +78,7 @@ view.onData((data) => {
 });
 
 window.marrowdeep = {
+    // The terminal's rows in view, as text (a line it wrapped is two rows), and its font size.
     rows: () => view.rows(),
     get fontSize() {
         return view.fontSize;

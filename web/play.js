@@ -34,6 +34,7 @@ export function play({ view, screen, keys, compiled, script, firstScreen, typedB
     const transcript = makeTranscript();
     keepsLine(() => game === null || (game.alive && !game.line.keyMode));
 
+    // Added to what page.js put there (the rows in view and the font's size).
     Object.defineProperties(window.marrowdeep, Object.getOwnPropertyDescriptors({
         get transcript() {
             return transcript.text;
@@ -67,13 +68,6 @@ export function play({ view, screen, keys, compiled, script, firstScreen, typedB
         },
         get games() {
             return games;
-        },
-        // The terminal's rows in view, as text (a line it wrapped is two rows), and its font size.
-        rows() {
-            return view.rows();
-        },
-        get fontSize() {
-            return view.fontSize;
         },
         // The link of the game on the page, as a whole address (null while it is being made);
         // whether a replay still has recorded keys to hand over; the page's word to the player.
@@ -115,7 +109,7 @@ export function play({ view, screen, keys, compiled, script, firstScreen, typedB
             firstScreen: first ? firstScreen : null,
             typedBefore: first && kind === 'new' ? typedBefore : null,
         });
-        if (games === 1) firstGame = game;
+        if (first) firstGame = game;
         game.onKeyMode = keys.update;
         keys.update();
         game.run();

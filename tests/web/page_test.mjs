@@ -103,7 +103,7 @@ describe('the page in Chromium', () => {
     // keyboard's keys as the game reads them.
     describe('the screen', () => {
         it('takes any bytes', () => screenTakesAnyBytes(at()));
-        it('plays without its font', () => screenWithoutItsFont(at()));
+        it("plays without its font, and from a first screen that is not the game's", () => screenWithoutItsFont(at()));
         it("gets the keyboard's keys as a terminal sends them", () => keysAsSent(at()));
     });
 });
