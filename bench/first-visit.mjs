@@ -57,7 +57,9 @@ export function phases(trace, resources, shown, html) {
     const files = resources.filter((r) => r.name !== 'document').map((r) => ({ file: fileOf(r.name), end: r.responseEnd }));
     const kinds = [
         ['the style sheets', (f) => styles.map(fileOf).includes(f)],
-        ['the modules', (f) => /\.m?js$/.test(f) && !classic.includes(f)],
+        // The game's script, which the page's first script asks for itself.
+        ["the game's script", (f) => f === 'marrowdeep.js' && !classic.includes(f)],
+        ['the modules', (f) => /\.m?js$/.test(f) && !classic.includes(f) && f !== 'marrowdeep.js'],
         ['the fonts', (f) => /\.(woff2?|ttf|otf)$/.test(f)],
         ["the game's code", (f) => f.endsWith('.wasm')],
     ];
@@ -87,7 +89,7 @@ export function phases(trace, resources, shown, html) {
     // From the page's scripts run and the game's code ready to the name question shown.
     const ends = result.filter(([what]) => /^(evaluating|running|compiling|instantiating)/.test(what)).map(([, , end]) => end);
     const ready = Math.max(0, ...ends.filter((end) => end <= shown));
-    result.push(['the game up to its first write, shown', ready, shown]);
+    result.push(['the game up to its first read', ready, shown]);
     result.sort((a, b) => a[1] - b[1] || a[2] - b[2]);
     // Main-thread work of styles, layout and paint before the name question.
     const drawing = busy(main.filter((e) => /^(UpdateLayoutTree|Layout|PrePaint|Paint)$/.test(e.name) && at(e.ts) < shown));

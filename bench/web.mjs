@@ -14,7 +14,11 @@
 //   - a first visit: from the navigation to the name question shown, --loads times in a new tab
 //     of a browser already running (a fresh browser context, so no service worker, the cache
 //     off); and the same for the game's code alone, its first question shown with no page
-//     around it, which tells how near the page can come to the blank page;
+//     around it, which tells how near the page can come to the blank page. The question is shown
+//     at the first frame in which the terminal's first row holds it in the page's own font, its
+//     font loaded, and the page's script runs, so that a key typed then is taken; beside it, the
+//     game ready: the game's own first read, when it has written the question itself. The files
+//     that came before the question are counted;
 //   - a repeat visit: a new tab in the same context, the cache still off, the page's files all
 //     from its service worker's cache; and the same for the game's code alone, kept by a service
 //     worker of its own;
@@ -89,13 +93,31 @@ async function answered(page, length, what) {
     );
 }
 
+// Put in the page before it loads: notes in window.questionAt the first frame in which the
+// terminal's first row shows the name question in the page's own font, loaded, with the page's
+// script running and so taking keys.
+function watchTheQuestion() {
+    const look = () => {
+        const row = document.querySelector('#terminal .term-row');
+        const font = Array.from(document.fonts ?? []).some((face) => face.family.includes('Marrowdeep Mono') && face.status === 'loaded');
+        if (row?.textContent === 'Please insert your name:' && font && window.marrowdeep) window.questionAt = performance.now();
+        else requestAnimationFrame(look);
+    };
+    requestAnimationFrame(look);
+}
+
 // The two pages: where each is, when it is there and when its text was shown, in ms from the
-// navigation.
+// navigation; for ours, also when the game was ready (its first read; a page that draws the
+// question only from the game's output drew it then), and the files that came before the question.
 const OURS = {
     url: `${server.origin}/page/?pauses=0`,
     what: 'the name question',
-    ready: settled,
-    shown: () => window.marrowdeep.lastWritten - performance.getEntriesByType('navigation')[0].startTime,
+    prepare: watchTheQuestion,
+    ready: () => window.questionAt !== undefined && window.marrowdeep.reading && window.marrowdeep.writing === 0,
+    shown: () => window.questionAt - performance.getEntriesByType('navigation')[0].startTime,
+    gameShown: () =>
+        (window.marrowdeep.readySince ?? window.marrowdeep.lastWritten) - performance.getEntriesByType('navigation')[0].startTime,
+    filesBefore: () => 1 + performance.getEntriesByType('resource').filter((r) => r.responseEnd <= window.questionAt).length,
 };
 const BLANK = {
     url: `${server.origin}/blank/`,
@@ -119,6 +141,7 @@ async function newTab(context, condition) {
 async function visit(context, which, condition, keep = false) {
     const page = await newTab(context, condition);
     const problems = await watch(page, server.origin);
+    if (which.prepare) await page.evaluateOnNewDocument(which.prepare);
     const served = { worker: 0, network: 0 };
     // The page's files: a question the page asks its server that finds nothing is none.
     page.on('response', (response) => {
@@ -127,9 +150,11 @@ async function visit(context, which, condition, keep = false) {
     await page.goto(which.url, { timeout: 60000 });
     await waitInPage(page, which.ready, 60, which.what);
     const shown = await page.evaluate(which.shown);
+    const game = which.gameShown ? await page.evaluate(which.gameShown) : null;
+    const filesBefore = which.filesBefore ? await page.evaluate(which.filesBefore) : null;
     if (problems.length) throw new Error(`the browser reported\n  ${problems.join('\n  ')}`);
     if (!keep) await page.close();
-    return { shown, served, page };
+    return { shown, game, filesBefore, served, page };
 }
 
 // A first visit of our page in `context`, left until its service worker is in charge.
@@ -182,7 +207,10 @@ async function newBrowserLoads() {
 // go first too.
 async function tabLoads() {
     const times = Object.fromEntries(
-        CONDITIONS.map((c) => [c.name, { first: [], blankFirst: [], floorFirst: [], repeat: [], floorRepeat: [], blankRepeat: [] }]),
+        CONDITIONS.map((c) => [
+            c.name,
+            { first: [], firstGame: [], filesBefore: [], blankFirst: [], floorFirst: [], repeat: [], repeatGame: [], floorRepeat: [], blankRepeat: [] },
+        ]),
     );
     const firsts = [OURS, BLANK, FLOOR];
     const chromium = await launchChromium(opt.chromium);
@@ -199,23 +227,28 @@ async function tabLoads() {
                             await waitInPage(load.page, () => navigator.serviceWorker.controller !== null, 60, 'the service worker');
                             await load.page.close();
                         }
-                        firstVisits.push([which, load.shown]);
+                        firstVisits.push([which, load]);
                     }
                     const repeats = {};
                     for (const which of round % 2 ? [OURS, FLOOR] : [FLOOR, OURS]) {
                         const repeat = await visit(context, which, condition);
                         if (repeat.served.network) throw new Error(`a repeat visit had ${repeat.served.network} files from the network`);
-                        repeats[which === OURS ? 'ours' : 'floor'] = repeat.shown;
+                        repeats[which === OURS ? 'ours' : 'floor'] = repeat;
                     }
                     const blankRepeat = await visit(context, BLANK, condition);
-                    return { firstVisits, repeat: repeats.ours, floorRepeat: repeats.floor, blankRepeat: blankRepeat.shown };
+                    return { firstVisits, repeat: repeats.ours, floorRepeat: repeats.floor.shown, blankRepeat: blankRepeat.shown };
                 });
                 if (round < 0) continue; // the browser's own first pages, not counted
                 const into = times[condition.name];
-                for (const [which, shown] of got.firstVisits) {
-                    into[which === OURS ? 'first' : which === BLANK ? 'blankFirst' : 'floorFirst'].push(shown);
+                for (const [which, load] of got.firstVisits) {
+                    into[which === OURS ? 'first' : which === BLANK ? 'blankFirst' : 'floorFirst'].push(load.shown);
+                    if (which === OURS) {
+                        into.firstGame.push(load.game);
+                        into.filesBefore.push(load.filesBefore);
+                    }
                 }
-                into.repeat.push(got.repeat);
+                into.repeat.push(got.repeat.shown);
+                into.repeatGame.push(got.repeat.game);
                 into.floorRepeat.push(got.floorRepeat);
                 into.blankRepeat.push(got.blankRepeat);
             }
@@ -237,15 +270,16 @@ async function whereTheTimeGoes(repeat, condition) {
             const context = await chromium.browser.createBrowserContext();
             if (repeat) await (await firstVisit(context)).close();
             const page = await newTab(context, condition);
+            await page.evaluateOnNewDocument(OURS.prepare);
             await page.tracing.start({ categories: CATEGORIES });
             await page.goto(OURS.url, { timeout: 60000 });
-            await waitInPage(page, settled, 60, OURS.what);
+            await waitInPage(page, OURS.ready, 60, OURS.what);
             const [resources, shown] = await page.evaluate(() => [
                 [
                     { name: 'document', responseEnd: performance.getEntriesByType('navigation')[0].responseEnd },
                     ...performance.getEntriesByType('resource').map((r) => ({ name: r.name, responseEnd: r.responseEnd })),
                 ],
-                window.marrowdeep.lastWritten,
+                window.marrowdeep.readySince ?? window.marrowdeep.lastWritten,
             ]);
             runs.push({ ...phases(Buffer.from(await page.tracing.stop()).toString(), resources, shown, indexHtml), shown });
             await context.close();
@@ -404,8 +438,10 @@ async function storedGame() {
         url: OURS.url,
         what: 'the screen left',
         ready: () => window.marrowdeep?.reading && window.marrowdeep.writing === 0 && !window.marrowdeep.replaying,
-        shown: OURS.shown,
+        shown: () => window.marrowdeep.lastWritten - performance.getEntriesByType('navigation')[0].startTime,
     };
+    // The same visit with no game stored, until its game is ready, as the resumed one is.
+    const plain = { ...OURS, shown: OURS.gameShown };
     const chromium = await launchChromium(opt.chromium);
     try {
         for (let round = 0; round < loads; ++round) {
@@ -425,7 +461,7 @@ async function storedGame() {
                             record,
                             which === 'resumed' ? keys : null,
                         );
-                        const load = await visit(context, which === 'resumed' ? resumed : OURS, condition, true);
+                        const load = await visit(context, which === 'resumed' ? resumed : plain, condition, true);
                         if (which === 'resumed') {
                             const typed = await load.page.evaluate(() => JSON.parse(localStorage.getItem('marrowdeep.game')).keys.length);
                             if (typed !== keys.length || !(await load.page.evaluate(() => window.marrowdeep.reading))) {

@@ -94,7 +94,7 @@ document.addEventListener('DOMContentLoaded', async () => {
         const element = document.getElementById('terminal');
         const columns = Math.max(1, ...screenRows.map((line) => line.length));
         const space = () => ({ width: element.parentElement.clientWidth });
-        const view = openView(element, space(), (s) => sizeToShow(s, columns, screenRows.length + 1));
+        const view = openView(element, space(), { sizeOf: (s) => sizeToShow(s, columns, screenRows.length + 1) });
         view.write(new TextEncoder().encode(screenRows.map((line) => `${line}\n`).join('')));
         window.addEventListener('resize', () => view.fit(space()));
         document.getElementById('sheet-facts').textContent = end < 0 ? '' : lines.slice(end + 1).join('\n');

@@ -88,7 +88,7 @@ same "the zip's files" "LICENSE.txt
 README.txt
 marrowdeep-win.exe" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
 
-# The web zip: the page, its one script and style sheet, its font with the font's licence, the
+# The web zip: the page, its two scripts and style sheet, its font with the font's licence, the
 # game and our licence, the app's manifest, icons and service worker, all at the top, so the
 # unpacked folder is the site.
 same "the web zip's files" "DejaVu-LICENSE.txt
@@ -107,6 +107,7 @@ marrowdeep.js
 marrowdeep.wasm
 page.css
 page.js
+play.js
 player.html
 player.js
 run.html
@@ -116,15 +117,19 @@ watch.css
 watch.html
 watch.js" "$(unzip -Z1 "$web" | LC_ALL=C sort)"
 
-# The page's script is whole: it imports no other file.
+# The page's two scripts are whole: page.js imports only play.js, which imports no other file.
 unzip -q "$web" -d "$scratch/web"
-if grep -Eq '(import|from) *\(? *["'\'']\./' "$scratch/web/page.js"; then
-    fail "page.js imports files of its own: it is not one bundle"
+imports=$(grep -Eo '(import|from) *\(? *["'\'']\./[^"'\'']*' "$scratch/web/page.js" | sed 's/.*\.\///' | sort -u)
+if [ "$imports" != "play.js" ]; then
+    fail "page.js imports $(echo $imports) rather than play.js alone: it is not one bundle"
+fi
+if grep -Eq '(import|from) *\(? *["'\'']\./' "$scratch/web/play.js"; then
+    fail "play.js imports files of its own: it is not one bundle"
 fi
 # The font has every character the page shows.
 ttx -q -t cmap -o "$scratch/cmap.ttx" "$scratch/web/marrowdeep-mono.woff2"
 node "$(dirname "$0")/page_characters.mjs" "$scratch/cmap.ttx" "$scratch/web/index.html" "$scratch/web/page.js" \
-    "$scratch/web/page.css" || fail "the page's font lacks characters the page shows"
+    "$scratch/web/play.js" "$scratch/web/page.css" || fail "the page's font lacks characters the page shows"
 
 # The hall's package: the server, its manual page, its service, the page as the web zip has it,
 # and the documents the game's package has.

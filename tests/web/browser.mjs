@@ -40,9 +40,14 @@ export function takesGzip(header) {
 // Serves the files of `folder` as a usual static host does: compressible files gzipped for a
 // browser that takes gzip (each file compressed once, again only when it changes), every
 // response with its length, and connections kept open between requests. Resolves to
-// {origin, close}.
+// {origin, hold, close}.
+//
+// hold(name) holds back the answers to requests for the path `name` (as '/marrowdeep.wasm'), as
+// a slow network would, in any browser: it answers {arrived, release}, `arrived` a promise that
+// resolves once such a request has come, and release() answers those held and every later one.
 export function serve(folder) {
     const files = new Map(); // path -> {stamp, bytes, gzipped}
+    const holds = new Map(); // path -> {arrive, released}: the paths held back
     const read = (file, stat) => {
         const stamp = `${stat.ino}:${stat.size}:${stat.mtimeMs}:${stat.ctimeMs}`;
         let entry = files.get(file);
@@ -66,23 +71,43 @@ export function serve(folder) {
         } catch {
             return empty(400);
         }
-        const file = path.join(folder, name.endsWith('/') ? `${name}index.html` : name);
-        const stat = file.startsWith(folder + path.sep) ? fs.statSync(file, { throwIfNoEntry: false }) : undefined;
-        if (!stat?.isFile()) return empty(404);
-        const { bytes, gzipped } = read(file, stat);
-        const headers = { 'Content-Type': TYPES[path.extname(file)] ?? 'application/octet-stream' };
-        let body = bytes;
-        if (gzipped) {
-            headers.Vary = 'Accept-Encoding';
-            if (takesGzip(request.headers['accept-encoding'])) {
-                headers['Content-Encoding'] = 'gzip';
-                body = gzipped;
+        const answer = () => {
+            const file = path.join(folder, name.endsWith('/') ? `${name}index.html` : name);
+            const stat = file.startsWith(folder + path.sep) ? fs.statSync(file, { throwIfNoEntry: false }) : undefined;
+            if (!stat?.isFile()) return empty(404);
+            const { bytes, gzipped } = read(file, stat);
+            const headers = { 'Content-Type': TYPES[path.extname(file)] ?? 'application/octet-stream' };
+            let body = bytes;
+            if (gzipped) {
+                headers.Vary = 'Accept-Encoding';
+                if (takesGzip(request.headers['accept-encoding'])) {
+                    headers['Content-Encoding'] = 'gzip';
+                    body = gzipped;
+                }
             }
-        }
-        headers['Content-Length'] = body.length;
-        response.writeHead(200, headers);
-        response.end(request.method === 'HEAD' ? undefined : body);
+            headers['Content-Length'] = body.length;
+            response.writeHead(200, headers);
+            response.end(request.method === 'HEAD' ? undefined : body);
+        };
+        const held = holds.get(name);
+        if (!held) return answer();
+        held.arrive();
+        held.released.then(answer);
     });
+    function hold(name) {
+        let arrive;
+        let release;
+        const arrived = new Promise((resolve) => (arrive = resolve));
+        const released = new Promise((resolve) => (release = resolve));
+        holds.set(name, { arrive, released });
+        return {
+            arrived,
+            release() {
+                holds.delete(name);
+                release();
+            },
+        };
+    }
     // A host keeps an idle connection open for a minute, longer than a page's pauses between
     // requests.
     server.keepAliveTimeout = 60000;
@@ -90,6 +115,7 @@ export function serve(folder) {
         server.listen(0, '127.0.0.1', () => {
             resolve({
                 origin: `http://127.0.0.1:${server.address().port}`,
+                hold,
                 close: () =>
                     new Promise((done) => {
                         server.close(done);

@@ -32,7 +32,7 @@ const games = keyboardGames({ regressions: opt.regressions, linuxBytes, typeable
 
 describe(`the page in ${opt.engine}`, () => {
     const served = servedInBrowser(opt.page, opt.engine, opt);
-    const tools = () => ({ origin: served.server.origin, linuxBytes });
+    const tools = () => ({ origin: served.server.origin, linuxBytes, hold: served.server.hold });
     const play = (scenario) =>
         served.engine.inFreshPage(served.server.origin, scenario, { viewport: { width: 1280, height: 800 } });
 

@@ -56,18 +56,39 @@ async function screenShows(driver, ending) {
     }
 }
 
+// Runs in the page: the keys of every record it keeps, the game being played first, then the list's.
+export const storedKeys = () => {
+    const read = (key) => JSON.parse(localStorage.getItem(key) ?? 'null');
+    return [read('marrowdeep.game'), ...(read('marrowdeep.runs') ?? [])].filter((r) => r).map((r) => r.keys);
+};
+
 // Opens the page, without pauses, and waits for the name question.
 async function openGame(driver, origin) {
     await driver.goto(`${origin}/?pauses=0`);
     await driver.waitFor(() => window.marrowdeep?.reading, 30, 'the name question');
 }
 
+export const NAME_QUESTION = 'Please insert your name:';
+
+// The name question on the page's own first screen, its script running and taking keys.
+export const questionShown = (question) => window.marrowdeep?.rows()[0] === question;
+
 // Plays `game` ({what, keys, slip, ends}) on a fresh page of `origin` and holds its transcript
-// and its screen against the Linux program.
-export async function playGame(driver, { origin, linuxBytes }, game) {
+// and its screen against the Linux program. The game whose name is typed with a slip is typed
+// with the game's code held back by the host (`hold`, the server's), where one is given: the name,
+// mended and sent, goes into the page's line before the game has started, and the game reads it
+// once the code comes.
+export async function playGame(driver, { origin, linuxBytes, hold }, game) {
     const want = linuxBytes(game.keys);
     if (!want.includes('Input Seed:')) throw new Error(`${game.what} takes its seed from the clock`);
-    await openGame(driver, origin);
+    const held = game.slip && hold ? hold('/marrowdeep.wasm') : null;
+    if (held) {
+        await driver.goto(`${origin}/?pauses=0`);
+        await held.arrived;
+        await driver.waitFor(questionShown, 30, "the name question before the game's code", NAME_QUESTION);
+    } else {
+        await openGame(driver, origin);
+    }
 
     let keys = game.keys;
     if (game.slip) {
@@ -76,9 +97,19 @@ export async function playGame(driver, { origin, linuxBytes }, game) {
         await driver.type(keys.slice(0, end) + 'x');
         await driver.press('Backspace');
         // The screen shows the name as mended, right after the question.
-        const shows = `Please insert your name:${keys.slice(0, end)}`;
+        const shows = `${NAME_QUESTION}${keys.slice(0, end)}`;
         assert.ok(await screenShows(driver, shows), `the screen does not show "${shows}"`);
         keys = keys.slice(end);
+        if (held) {
+            await driver.press('Enter');
+            keys = keys.slice(1);
+            const early = await driver.evaluate(() => [window.marrowdeep.ready, window.marrowdeep.firstScreen]);
+            assert.deepEqual(early, [false, 'pending'], "with the game's code held back, the game is ready, or no longer on the first screen");
+            held.release();
+            await driver.waitFor(() => window.marrowdeep.ready, 60, 'the game started once its code came');
+            const first = await driver.evaluate(() => window.marrowdeep.firstScreen);
+            assert.equal(first, 'same', "the game's first output is not the first screen the page showed");
+        }
     }
     await driver.type(keys);
     await driver.waitFor(() => window.marrowdeep.reading || window.marrowdeep.ended, 120, 'the end of the keys');
@@ -86,6 +117,9 @@ export async function playGame(driver, { origin, linuxBytes }, game) {
     const got = await driver.evaluate(() => window.marrowdeep.transcript);
     const ended = await driver.evaluate(() => window.marrowdeep.ended);
     sameBytes(got, want, 'the page against the Linux program');
+    // The run's record holds the bytes the game read: the keys, the name as mended.
+    const recorded = await driver.evaluate(storedKeys);
+    assert.ok(recorded.includes(game.keys), `no record of the page's runs holds the game's keys: ${JSON.stringify(recorded.map((k) => k.slice(0, 40)))}`);
     assert.equal(ended, Boolean(game.ends), `the page says the game ${ended ? 'is' : 'is not'} over`);
     if (ended) assert.ok(await screenShows(driver, GAME_OVER), 'the screen does not say the game is over');
 

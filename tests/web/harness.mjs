@@ -144,19 +144,23 @@ export const recordHas = (n) => JSON.parse(localStorage.getItem('marrowdeep.game
 // `url`, watched from before its load (what the browser reports goes to `problemsOf`), waited
 // for until `ready` answers true in it. Options: `viewport`; `prepare(page)`, run before the
 // load (scripts for the new document, requests intercepted); `acceptDialogs`, to answer every
-// question the page asks yes; `what` the page waited for is called in a failure.
+// question the page asks yes; `what` the page waited for is called in a failure; `whileLoading`,
+// to wait for `ready` alone, not for the page's load (which files held back keep from ending).
 export async function openPage(
     context,
     url,
     problemsOf,
-    { ready = () => window.marrowdeep?.reading, what = 'the name question', viewport, prepare, acceptDialogs } = {},
+    { ready = () => window.marrowdeep?.reading, what = 'the name question', viewport, prepare, acceptDialogs, whileLoading } = {},
 ) {
     const page = await context.newPage();
     if (viewport) await page.setViewport(viewport);
     problemsOf.push(await watch(page, new URL(url).origin));
     if (acceptDialogs) page.on('dialog', (dialog) => dialog.accept());
     if (prepare) await prepare(page);
-    await page.goto(url);
+    const loaded = page.goto(url);
+    // A load that fails shows as the page not getting to `ready`.
+    if (whileLoading) loaded.catch(() => {});
+    else await loaded;
     await waitInPage(page, ready, 30, what);
     return page;
 }

@@ -57,7 +57,7 @@ describe('the page in Chromium', () => {
         for (const game of games) {
             it(`${game.what} (${game.keys.length} keys)`, () =>
                 served.engine.inFreshPage(served.server.origin, (driver) =>
-                    playGame(driver, { origin: served.server.origin, linuxBytes }, game),
+                    playGame(driver, { origin: served.server.origin, linuxBytes, hold: served.server.hold }, game),
                 ));
         }
         it('reach every place between them', () => {
@@ -103,7 +103,7 @@ describe('the page in Chromium', () => {
     // keyboard's keys as the game reads them.
     describe('the screen', () => {
         it('takes any bytes', () => screenTakesAnyBytes(at()));
-        it('plays without its font', () => screenWithoutItsFont(at()));
+        it("plays without its font, and from a first screen that is not the game's", () => screenWithoutItsFont(at()));
         it("gets the keyboard's keys as a terminal sends them", () => keysAsSent(at()));
     });
 });

@@ -4,6 +4,7 @@
 // the keys, clears and pauses marked), and fails through node:assert.
 import assert from 'node:assert/strict';
 import { accessible } from './axe.mjs';
+import { NAME_QUESTION, storedKeys } from './games.mjs';
 import { awaitingKey, openPage, reported, sameBytes, waitInPage } from './harness.mjs';
 
 export const PHONE = { width: 390, height: 844, isMobile: true, hasTouch: true, deviceScaleFactor: 2 };
@@ -55,12 +56,73 @@ function showsWhole(rows, lines) {
     return false;
 }
 
-// The page at `viewport` in a browser context of its own: {page, problems, close}.
-async function open(browser, origin, viewport) {
+// The game's script and its code, which the page's first screen and its keys do not wait for.
+const GAME_FILES = ['/marrowdeep.js', '/marrowdeep.wasm'];
+
+// Holds back the page's requests for the game's script and code in the browser, from the page's
+// load on, until release(): answers {arrived (a promise of the code's request), release}.
+async function holdTheCode(page) {
+    let arrive;
+    let release;
+    const arrived = new Promise((resolve) => (arrive = resolve));
+    const released = new Promise((resolve) => (release = resolve));
+    await page.setRequestInterception(true);
+    page.on('request', (request) => {
+        const file = new URL(request.url()).pathname;
+        if (!GAME_FILES.includes(file)) {
+            request.continue();
+            return;
+        }
+        if (file === '/marrowdeep.wasm') arrive();
+        // A page closed meanwhile has no request left to go on with.
+        released.then(() => request.continue().catch(() => {}));
+    });
+    return { arrived, release };
+}
+
+// The page at `viewport` in a browser context of its own: {page, problems, close}. With `held`,
+// the game's script and code are held back (holdTheCode) and the page is waited for only until its own
+// first screen shows the name question and its script runs: then also {arrived, release}.
+async function open(browser, origin, viewport, { held = false } = {}) {
     const context = await browser.createBrowserContext();
     const problemsOf = [];
-    const page = await openPage(context, `${origin}/?pauses=0`, problemsOf, { viewport });
-    return { page, problems: problemsOf[0], close: () => context.close() };
+    let code = null;
+    const options = { viewport };
+    if (held) {
+        options.prepare = async (page) => {
+            code = await holdTheCode(page);
+        };
+        options.ready = () => window.marrowdeep?.rows()[0] === 'Please insert your name:';
+        options.what = "the name question before the game's code";
+        options.whileLoading = true;
+    }
+    const page = await openPage(context, `${origin}/?pauses=0`, problemsOf, options);
+    return { page, problems: problemsOf[0], close: () => context.close(), ...code };
+}
+
+// With the game's script and code held back (open's `held`): the name typed with a slip mended by
+// `erase()` and sent by `enter()`, the echo shown and the game not started; then the code
+// released, and the game started on the page's first screen.
+async function nameWhileHeld(page, { arrived, release }, name, { type, erase, enter }) {
+    await arrived;
+    await type(name + 'x');
+    await erase();
+    const echo = `${NAME_QUESTION}${name}`;
+    await waitInPage(page, (e) => window.marrowdeep.rows()[0].trimEnd() === e, 10, `the echo "${echo}" before the game's code`, echo);
+    const before = await page.evaluate(() => [window.marrowdeep.ready, window.marrowdeep.firstScreen]);
+    assert.deepEqual(before, [false, 'pending'], "with the game's code held back, the game's readiness and its first screen");
+    await enter();
+    assert.equal(await page.evaluate(() => window.marrowdeep.ready), false, "the game is ready with its code held back");
+    release();
+    await waitInPage(page, () => window.marrowdeep.ready, 60, 'the game started once its code came');
+    assert.equal(await page.evaluate(() => window.marrowdeep.firstScreen), 'same', "the game's first output is not the page's first screen");
+}
+
+// The page's transcript and record of the game against the Linux program's bytes for `keys`.
+async function sameGame(page, keys, want, what) {
+    sameBytes(await page.evaluate(() => window.marrowdeep.transcript), want, what);
+    const recorded = await page.evaluate(storedKeys);
+    assert.equal(recorded[0], keys, `${what}: the record of the game is not the keys typed`);
 }
 
 // Types `keys` on the keyboard and checks that the last screen shows whole.
@@ -138,13 +200,21 @@ export async function layoutAt(size, { browser, origin, linuxBytes, savedGame })
         ['the scroll list', cutAt(linuxBytes, savedGame, 'Enter the scrolls you wish to use'), true],
     ];
     const { what, viewport, turns, unwrapped, asBefore } = size;
-    const { page, problems, close } = await open(browser, origin, viewport);
+    const opened = await open(browser, origin, viewport, { held: true });
+    const { page, problems, close } = opened;
     try {
         const touch = Boolean(viewport.hasTouch);
         const portrait = viewport.height > viewport.width;
         const faults = (list, when) => assert.deepEqual(list, [], `${when}: ${list.join('; ')}`);
 
-        await typeAndLook(page, toMap, linuxBytes(toMap), 'the map');
+        // The name typed while the game's code is held back, then the rest to the map.
+        const name = toMap.slice(0, toMap.indexOf('\n'));
+        await nameWhileHeld(page, opened, name, {
+            type: (keys) => page.keyboard.type(keys),
+            erase: () => page.keyboard.press('Backspace'),
+            enter: () => page.keyboard.press('Enter'),
+        });
+        await typeAndLook(page, toMap.slice(name.length + 1), linuxBytes(toMap), 'the map');
         const m = await page.evaluate(measure);
         faults(layoutFaults(m, portrait, touch), 'the map');
         // A desktop window as large as this has the terminal the page always had, and axe-core
@@ -171,6 +241,7 @@ export async function layoutAt(size, { browser, origin, linuxBytes, savedGame })
             if (asBefore && screen === 'a fight') await accessible(page, 'a fight');
             typed = keys;
         }
+        await sameGame(page, typed, linuxBytes(typed), what);
         reported(problems, what);
     } finally {
         await close();
@@ -185,9 +256,10 @@ export async function tapsAlone({ browser, origin, linuxBytes, typeableStream })
     for (const text of ['Input Seed:', 'YOU WIN!', 'YOUR WEAPON:']) {
         assert.ok(want.includes(text), `the game played by taps never shows "${text}"`);
     }
-    const { page, problems, close } = await open(browser, origin, PHONE);
+    const opened = await open(browser, origin, PHONE, { held: true });
+    const { page, problems, close } = opened;
     try {
-        await tapTheGame(page, keys, want);
+        await tapTheGame(page, keys, want, opened);
         // It ends on the status screen, which axe-core holds to its rules with the touch keys.
         await accessible(page, 'the status screen on a phone');
         reported(problems, 'the game played by taps');
@@ -196,18 +268,15 @@ export async function tapsAlone({ browser, origin, linuxBytes, typeableStream })
     }
 }
 
-async function tapTheGame(page, keys, want) {
+// The game's code is held back (open's `held`) while the name is typed in the field.
+async function tapTheGame(page, keys, want, held) {
     const name = keys.slice(0, keys.indexOf('\n'));
     await page.tap('input[data-line]');
-    await page.type('input[data-line]', name + 'z');
-    await page.tap('button[data-key="Backspace"]');
-    const echo = `Please insert your name:${name}`;
-    try {
-        await page.waitForFunction((e) => window.marrowdeep.rows()[0].trimEnd() === e, { timeout: 10000, polling: 20 }, echo);
-    } catch {
-        assert.fail(`after the name typed in the field, the terminal does not show "${echo}"`);
-    }
-    await page.keyboard.press('Enter');
+    await nameWhileHeld(page, held, name, {
+        type: (text) => page.type('input[data-line]', text),
+        erase: () => page.tap('button[data-key="Backspace"]'),
+        enter: () => page.keyboard.press('Enter'),
+    });
     const fieldGone = () => window.marrowdeep.reading && !document.querySelector('input[data-line]').offsetParent;
     await waitInPage(page, fieldGone, 30, 'the seed question');
     // Where each key is, once the page has settled without the field (a frame for the terminal to
@@ -225,7 +294,7 @@ async function tapTheGame(page, keys, want) {
     } catch {
         // the transcripts differ, as told below
     }
-    sameBytes(await page.evaluate(() => window.marrowdeep.transcript), want, 'the game played by taps');
+    await sameGame(page, keys, want, 'the game played by taps');
     const focused = await page.evaluate(() => document.activeElement.getAttribute('inputmode') ?? document.activeElement.tagName);
     assert.equal(focused, 'none', `after the taps the focus is on ${focused}, which would raise the phone's keyboard`);
 }

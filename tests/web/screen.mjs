@@ -4,8 +4,9 @@
 // screen must hold nothing but its rows and their colour spans (no markup made of the bytes, no
 // style in an attribute), after every piece its rows must show what the page's rows() tell, and
 // the browser must report nothing; a row written again in another colour must show it. Then the
-// rows scrolled away are scrolled back to. And the page without its font, and the keyboard's keys
-// as the game reads them. Each scenario fails through node:assert.
+// rows scrolled away are scrolled back to. And the page without its font and from a first screen
+// that is not the game's, and the keyboard's keys as the game reads them. Each scenario fails
+// through node:assert.
 import assert from 'node:assert/strict';
 import { awaitingKey, inContext, openPage, reported, waitInPage } from './harness.mjs';
 
@@ -146,12 +147,18 @@ export async function screenTakesAnyBytes({ browser, origin }) {
 // The page whose font cannot be had: the screen takes a monospace font of the browser's, still
 // fits the window and plays.
 export async function screenWithoutItsFont({ browser, origin }) {
+    // The page with a first screen that is not the game's, in its rows and in its bytes: the
+    // page must draw what the game wrote, and say that the two differed.
+    const html = await (await fetch(`${origin}/`)).text();
+    const planted = html.replaceAll('Please insert your name:', 'Please insert your NAME:');
+    assert.equal(planted.split('NAME:').length, 3, "the page's first screen is not where the test plants a difference");
     await inContext(browser, async (context) => {
         const problemsOf = [];
         const refuseTheFont = async (p) => {
             await p.setRequestInterception(true);
             p.on('request', (request) => {
                 if (request.url().endsWith('/marrowdeep-mono.woff2')) request.respond({ status: 404, body: '' });
+                else if (request.isNavigationRequest()) request.respond({ status: 200, contentType: 'text/html; charset=utf-8', body: planted });
                 else request.continue();
             });
         };
@@ -160,6 +167,8 @@ export async function screenWithoutItsFont({ browser, origin }) {
             prepare: refuseTheFont,
             what: 'the name question without the font',
         });
+        const first = await page.evaluate(() => [window.marrowdeep.firstScreen, window.marrowdeep.rows()[0]]);
+        assert.deepEqual(first, ['different', 'Please insert your name:'], "from a first screen not the game's, the page's word and its first row");
         await page.keyboard.type('Font\n');
         try {
             await page.waitForFunction(() => window.marrowdeep.rows()[0] === 'Please insert your name:Font', { timeout: 10000, polling: 20 });

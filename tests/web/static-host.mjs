@@ -1,5 +1,6 @@
 // The page's server as a usual static host: gzip for a browser that takes it and for the files
-// worth it, each response with its length, connections kept open, nothing outside its folder.
+// worth it, each response with its length, connections kept open, nothing outside its folder, and
+// a path held back until released, as the tests hold back the game's code.
 // Run by page_test.mjs; fails through node:assert.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -107,6 +108,25 @@ export async function staticHost() {
         fs.writeFileSync(path.join(folder, 'page.js'), changed);
         const again = await get(server.origin, agent, '/page.js', { encoding: 'gzip' });
         expect('a script rewritten: the new bytes', zlib.gunzipSync(again.body).equals(changed), true);
+
+        // A path held back (as the page's tests hold the game's code back) is answered only once
+        // released, while the host answers other paths; then with its bytes, as any other.
+        const held = server.hold('/page.js');
+        const second = new http.Agent({ keepAlive: true, maxSockets: 1 });
+        let answered = false;
+        const waiting = get(server.origin, second, '/page.js', { encoding: 'gzip' }).then((answer) => {
+            answered = true;
+            return answer;
+        });
+        await held.arrived;
+        const meanwhile = await get(server.origin, agent, '/icon.png');
+        expect('a path held back: another answered meanwhile', meanwhile.body.equals(picture), true);
+        expect('a path held back: not answered before its release', answered, false);
+        held.release();
+        const late = await waiting;
+        second.destroy();
+        expect('a path held back: its bytes once released', zlib.gunzipSync(late.body).equals(changed), true);
+        expect('a path held back: released for good', (await get(server.origin, agent, '/page.js')).body.equals(changed), true);
 
         for (const [target, status] of [
             ['/missing.js', 404],

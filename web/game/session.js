@@ -13,8 +13,26 @@ const CLEAR = new TextEncoder().encode('\x1b[H\x1b[2J\x1b[3J'); // what clear wr
 // clock read, in whole seconds; `read(bytes)` hears every byte the game reads, as it reads it;
 // `waits()` hears each time the game waits for a key none has typed yet;
 // `started(text)` hears the game's version; `pauseTime(seconds)` may say how long a pause lasts, in
-// ms, or null for no time at all, or undefined to leave it to `pausesTake`.
-export function newGame({ compiled, screen, transcript, pausesTake, clock, read, waits, started, pauseTime }) {
+// ms, or null for no time at all, or undefined to leave it to `pausesTake`. `firstScreen`, if not
+// null, is the bytes the screen already shows (the build's first screen): what the game gives the
+// screen before its first read is held against them and drawn only if it differs. `script` is a
+// promise of the game's script having run (marrowdeep.js). `typedBefore`, if not null, is the
+// page's line from before the game ({line, take}): its line discipline, which this game goes on
+// with, and take(), which answers {bytes, ended}, what it handed over until now.
+export function newGame({
+    compiled,
+    script = Promise.resolve(),
+    screen,
+    transcript,
+    pausesTake,
+    clock,
+    read,
+    waits,
+    started,
+    pauseTime,
+    firstScreen = null,
+    typedBefore = null,
+}) {
     const g = {
         alive: true,
         ended: false,
@@ -26,12 +44,57 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
         onKeyMode: null, // called when the game switches between a kept line and single keys
         endedBy: null, // 'end' when the game came to its own end, 'error', or 'stop' from the page
         afterEnd: 'Press Enter for a new game.', // what the end's word says Enter does
+        begun: false, // the game's code runs and has come to its first read
+        begunAt: null, // when it came there, in performance.now() time
+        // Against the first screen shown: null without one, 'pending' until the game's first
+        // read, then 'same', or 'different' when the game's output was drawn instead.
+        firstScreen: firstScreen ? 'pending' : null,
         get reading() {
             return this.alive && this.waiting !== null && !this.ready.length && !this.endOfInput;
         },
     };
 
     let pauseMs = 0; // how long the pause under way lasts
+
+    // The game's output before its first read, held against the first screen shown: how many of
+    // its bytes it has matched so far, and the pieces held back from the screen, each {clear,
+    // bytes}.
+    let matched = 0;
+    let held = [];
+    function drawHeld() {
+        g.firstScreen = 'different';
+        firstScreen = null;
+        for (const piece of held) {
+            if (piece.clear) screen.clear(piece.bytes);
+            else screen.show(piece.bytes);
+        }
+        held = [];
+    }
+    // Whether `bytes` go on the first screen shown, and so are not drawn again.
+    function alreadyShown(bytes, clear) {
+        if (firstScreen === null) return false;
+        const same = matched + bytes.length <= firstScreen.length && bytes.every((b, i) => b === firstScreen[matched + i]);
+        if (!same) {
+            drawHeld();
+            return false;
+        }
+        matched += bytes.length;
+        held.push({ clear, bytes });
+        return true;
+    }
+    // The game's first read: the screen shows what it wrote, or it is drawn now.
+    function firstRead() {
+        g.begun = true;
+        g.begunAt = performance.now();
+        if (firstScreen === null) return;
+        if (matched === firstScreen.length) {
+            g.firstScreen = 'same';
+            firstScreen = null;
+            held = [];
+        } else {
+            drawHeld();
+        }
+    }
 
     function answer() {
         if (!g.waiting) return;
@@ -66,14 +129,20 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
         answer();
     };
 
-    const line = lineDiscipline({
-        show: screen.show,
-        handOver: g.give,
-        endInput() {
-            g.endOfInput = true;
-            answer();
-        },
-    });
+    function endInput() {
+        g.endOfInput = true;
+        answer();
+    }
+    let line;
+    if (typedBefore) {
+        line = typedBefore.line;
+        line.attach({ handOver: g.give, endInput });
+        const { bytes, ended } = typedBefore.take();
+        g.give(bytes);
+        if (ended) endInput();
+    } else {
+        line = lineDiscipline({ show: screen.show, handOver: g.give, endInput });
+    }
     g.line = line;
 
     const console = {
@@ -81,12 +150,13 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
         // is what the screen shows.
         write(bytes) {
             if (!g.alive) return;
-            screen.show(transcript.keep(bytes));
+            const kept = transcript.keep(bytes);
+            if (!alreadyShown(kept, false)) screen.show(kept);
         },
         clear() {
             if (!g.alive) return;
             transcript.mark('<clear>');
-            screen.clear(CLEAR);
+            if (!alreadyShown(CLEAR, true)) screen.clear(CLEAR);
         },
         // A pause: whether it takes time, which pauseEnd() then waits for. One of no time at all
         // (a replay at once) is over at once, and the game goes on without stopping.
@@ -107,12 +177,14 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
         // once hands its next key over here while its turn lasts.
         take(size) {
             if (!g.alive) return null;
+            if (!g.begun) firstRead();
             let taken = null;
             ask(size, (bytes) => (taken = bytes));
             if (taken === null) g.waiting = null;
             return taken;
         },
         read(size) {
+            if (!g.begun) firstRead();
             screen.flush();
             return new Promise((resolve) => {
                 if (g.alive) ask(size, resolve);
@@ -145,6 +217,7 @@ export function newGame({ compiled, screen, transcript, pausesTake, clock, read,
     // Runs the game to its end.
     g.run = async () => {
         try {
+            await script;
             const instance = await createMarrowdeep({
                 page: console,
                 instantiateWasm(imports, receive) {

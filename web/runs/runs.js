@@ -16,7 +16,8 @@ import { runsPanel } from './runs-panel.js';
 
 const now = () => Math.floor(Date.now() / 1000);
 
-// `play(options)` starts a game (game/session.js) on the page's terminal and answers it; `screen`
+// `play(options)` starts a game (game/session.js) on the page's terminal and answers it (its
+// `kind` says where the game comes from: 'new', 'resume', 'list' or 'link'); `screen`
 // is the page's screen (terminal/screen.js); `transcript` what the game wrote; `pausesTake` whether
 // the page's pauses wait (with ?pauses=0 a replay plays at once); `parent` holds the controls, and
 // the page's word to the player goes right after `noteAfter`; `focus()` gives the keys back to the
@@ -103,6 +104,7 @@ export function openRuns({ play, screen, transcript, pausesTake, parent, noteAft
             s.replay = makeReplay({ keys: run.keys, speed, screen, changed: () => panel.showReplay(shown()) });
         }
         s.game = play({
+            kind,
             clock() {
                 if (s.record.clock === null) {
                     s.record.clock = now();

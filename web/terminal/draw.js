@@ -4,8 +4,9 @@
 
 import { DEFAULT_COLOUR, REVERSED, keptRows, runsOf } from './cells.js';
 
-// The class of a run of colour `attr`: c0..c7 for the eight colours, rev for the reversed.
-function classOf(attr) {
+// The class of a run of colour `attr`: c0..c7 for the eight colours, rev for the reversed; the
+// build's first screen (first-screen.mjs) is drawn with it too.
+export function classOf(attr) {
     const colour = attr & ~REVERSED;
     const names = [];
     if (colour !== DEFAULT_COLOUR) names.push(`c${colour}`);

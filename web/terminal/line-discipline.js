@@ -92,5 +92,11 @@ export function lineDiscipline({ show, handOver, endInput }) {
             // Keys typed ahead of the switch are the game's now, as in a terminal.
             if (on && line.length) handOver(takeLine());
         },
+        // What the discipline hands over goes to `to` ({handOver, endInput}) from now on: a line
+        // kept before its game had started goes on as that game's.
+        attach(to) {
+            handOver = to.handOver;
+            endInput = to.endInput;
+        },
     };
 }

@@ -11,12 +11,16 @@ import { screenInput } from './input.js';
 import { readingAloud } from './read-aloud.js';
 
 // `element` is the terminal box; `space` its {width, height} in CSS px when the page opens;
-// `sizeOf(space)` the font size, columns and rows for a space (the game's screen's by default).
-export function openView(element, space, sizeOf = sizeFor) {
+// `element` is the terminal box; `space` its {width, height} in CSS px when the page opens;
+// `sizeOf(space)` the font size, columns and rows for a space (the game's screen's by default);
+// `first`, if not null, the bytes of the first screen the page already shows, which the screen
+// starts from.
+export function openView(element, space, { sizeOf = sizeFor, first = null } = {}) {
     let lastSpace = space;
     const measuredInOwnFont = ownFontHere();
     let size = sizeOf(space);
     const cells = newCells(size.columns, size.rows);
+    if (first) write(cells, first);
 
     const screen = document.createElement('div');
     screen.className = 'term';
