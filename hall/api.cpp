@@ -129,11 +129,7 @@ ANSWER not_verified() {
         "id with the key sent.");
 }
 
-ANSWER name_taken() {
-    return error_answer(403,
-                        "This hero's name belongs to another key: the hall keeps runs under it only when "
-                        "they are signed by the key that claimed it.");
-}
+ANSWER name_taken() { return error_answer(403, NAME_TAKEN_SENTENCE); }
 
 ANSWER database_down(const STORE_DOWN &down) {
     ANSWER answer = error_answer(503, down.what());
@@ -401,6 +397,7 @@ SUBMISSION read_submission(HALL &hall, const REQUEST &request) {
     submission.run = std::move(reading.run);
     submission.text = std::string(text);
     submission.kept.live = request.live;
+    if (!submission.is_signed) submission.kept.signer = request.live_signer;
     // A run kept already is answered as it was kept, without playing it again: a signature that
     // comes with it must be good, but changes nothing of what was kept, signed or not.
     ANSWER found = guarded("to find a run", [&] {

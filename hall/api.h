@@ -47,6 +47,9 @@ struct REQUEST {
     // A live game's run kept at its end: when the game was played live from its first key, the
     // time it began (milliseconds); -1 otherwise, and for every request from the network.
     long long live = -1;
+    // A live game kept once its player left: the raw key its start was signed with (checked
+    // then), whose run it is kept as; empty otherwise, and for every request from the network.
+    std::string live_signer{};
 };
 
 struct ANSWER {
@@ -58,6 +61,12 @@ struct ANSWER {
 
 // The longest hero's name the hall takes, in bytes.
 inline constexpr std::size_t MOST_NAME_BYTES = 40;
+
+// The sentence of a run refused under a name another key claimed (403), or under a claimed name
+// unsigned; a live game refused for its name says the same.
+inline constexpr const char *NAME_TAKEN_SENTENCE =
+    "This hero's name belongs to another key: the hall keeps runs under it only when they are signed "
+    "by the key that claimed it.";
 
 // The steps of a submission, each on the queue its route names: admitted (its origin and the
 // address's limit, on the network thread), read (the link, the name, the key and signature, and

@@ -21,6 +21,7 @@
 #include "hall/names.h"
 #include "hall/run_link.h"
 #include "hall/server.h"
+#include "hall/signing.h"
 
 namespace beast = boost::beast;
 namespace http = beast::http;
@@ -136,23 +137,49 @@ bool delayed(LIVE_STATE &live, const LIVE_GAME &game) {
            game.seed == daily_seed(live.hall.secret, utc_date(game.row.started / 1000));
 }
 
+// A game that ends without its run kept: it ends at the keys its watchers have, so they are told
+// it stopped at once.
+void stop_at_released(LIVE_GAME &game) {
+    game.keys.resize(game.released);
+    while (!game.batches.empty() && game.batches.back().first >= game.keys.size()) game.batches.pop_back();
+}
+
 std::size_t watchers_of(const LIVE_GAME &game) {
     return static_cast<std::size_t>(std::count_if(game.watchers.begin(), game.watchers.end(),
                                                   [](const auto &watcher) { return !watcher.expired(); }));
 }
 
+// The hero's name once the keys hold it whole, a blank after it; nothing before.
+std::optional<std::string> whole_name(std::string_view keys) {
+    std::size_t rest = 0;
+    std::string_view name = name_in_keys(keys, rest);
+    if (name.empty() || name.data() + name.size() == keys.data() + keys.size()) return std::nullopt;
+    return std::string(name);
+}
+
+// Whether a game may be played under `name` with its start's key (`signer`; empty: unsigned):
+// "" when it may, else the refusal's sentence. The name's claim is read from the store; it is
+// checked again when the run is kept.
+std::string name_refusal(STORE &store, const std::string &name, const std::string &signer) {
+    std::string holder = store.claimant(name);
+    return holder.empty() || holder == signer ? std::string() : std::string(NAME_TAKEN_SENTENCE);
+}
+
 JSON listing_of(LIVE_STATE &live, const LIVE_GAME &game) {
     std::size_t rest = 0;
-    return JSON{{"id", game.row.id},
-                {"name", visible_name(name_in_keys(game.keys, rest).substr(0, MOST_NAME_BYTES))},
-                {"seed", game.seed_known ? JSON(game.seed) : JSON(nullptr)},
-                {"clock", game.clock},
-                {"version", game.row.version},
-                {"keys", game.released},
-                {"watchers", watchers_of(game)},
-                {"started", utc_time(game.row.started / 1000)},
-                {"last", utc_time(game.row.last / 1000)},
-                {"delayed", delayed(live, game) ? LIVE_DELAY_SECONDS : 0}};
+    JSON listing{{"id", game.row.id},
+                 {"name", visible_name(name_in_keys(game.keys, rest).substr(0, MOST_NAME_BYTES))},
+                 {"seed", game.seed_known ? JSON(game.seed) : JSON(nullptr)},
+                 {"clock", game.clock},
+                 {"version", game.row.version},
+                 {"keys", game.released},
+                 {"watchers", watchers_of(game)},
+                 {"started", utc_time(game.row.started / 1000)},
+                 {"last", utc_time(game.row.last / 1000)},
+                 {"delayed", delayed(live, game) ? LIVE_DELAY_SECONDS : 0},
+                 {"signed", !game.row.signer.empty()}};
+    if (!game.row.signer.empty()) listing["key"] = key_fingerprint(game.row.signer);
+    return listing;
 }
 }  // namespace
 
@@ -440,7 +467,7 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
 
     void opened() override {
         if (!own_origin(live_->hall, request_))
-            close(LIVE_FOREIGN_ORIGIN, "The hall takes live games only from its own pages.");
+            close(LIVE_FORBIDDEN, "The hall takes live games only from its own pages.");
         read_next();
     }
 
@@ -485,14 +512,25 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
         return true;
     }
 
+    // {"run": text}, with "token" (text) to resume, or with "key" and "signature" (text, both)
+    // when a new game's start is signed: nothing else.
+    static bool is_first(const JSON &said) {
+        if (!said.is_object() || !said.contains("run")) return false;
+        for (const auto &[name, value] : said.items())
+            if (!value.is_string() ||
+                (name != "run" && name != "token" && name != "key" && name != "signature"))
+                return false;
+        return said.contains("key") == said.contains("signature") &&
+               !(said.contains("token") && said.contains("key"));
+    }
+
     void first_message(const std::string &data, bool text) {
         started_ = true;
         JSON said = text ? JSON::parse(data, nullptr, false) : JSON();
-        if (!said.is_object() || !said.contains("run") || !said["run"].is_string() ||
-            (said.contains("token") && !said["token"].is_string()))
-            return close(
-                LIVE_NOT_WELL_FORMED,
-                "The first message must be {\"run\": the run's link text}, with \"token\" to resume.");
+        if (!is_first(said))
+            return close(LIVE_NOT_WELL_FORMED,
+                         "The first message must be {\"run\": the run's link text}, with \"key\" and "
+                         "\"signature\" when signed, or \"token\" to resume.");
         // The run as a submission's body is read: a whole link taken too, a line's end left out.
         std::string_view link = said["run"].get_ref<const std::string &>();
         std::size_t mark = link.find("#run=");
@@ -514,10 +552,25 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
             return close(LIVE_OTHER_VERSION,
                          "This run is of another version of the game; the hall cannot relay it.");
         if (said.contains("token")) return resume(reading.run, said["token"].get<std::string>());
-        begin(std::move(reading.run));
+        // A signed start: its key signs the id of the run this message carries, in the live
+        // games' own context, so no signature of a run passes for it.
+        std::string signer;
+        if (said.contains("key")) {
+            RUN_SIGNATURE signature;
+            std::string error;
+            if (!read_run_signature(said["key"].get_ref<const std::string &>(),
+                                    said["signature"].get_ref<const std::string &>(), signature, error))
+                return close(LIVE_NOT_WELL_FORMED, error);
+            if (!signature_verifies(signature, run_id(reading.run), LIVE_CONTEXT))
+                return close(LIVE_FORBIDDEN,
+                             "The start's signature does not verify: it must sign \"marrowdeep-live-1 \" and "
+                             "the run's id with the key sent.");
+            signer = std::move(signature.key);
+        }
+        begin(std::move(reading.run), std::move(signer));
     }
 
-    void begin(RUN run) {
+    void begin(RUN run, std::string signer) {
         auto game = std::make_shared<LIVE_GAME>();
         std::string token;
         {
@@ -537,6 +590,7 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
             game->row.has_clock = run.has_clock;
             game->row.clock = run.clock;
             game->row.started = game->row.last = now;
+            game->row.signer = std::move(signer);
             game->player = self();
             live_->games[game->row.id] = game;
         }
@@ -560,10 +614,17 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
             self->held_ = run.keys.size();
             self->send_here(JSON{{"id", game->row.id}, {"token", token}, {"keys", run.keys.size()}});
         };
+        // A name the first keys hold whole is checked now, before the game is kept; one they
+        // do not, when the keys that make it whole come.
         store_job(
-            [live = live_, row = game->row, keys = run.keys, sent] {
+            [live = live_, row = game->row, keys = run.keys, sent, name = whole_name(run.keys)] {
+                if (name)
+                    if (std::string refusal = name_refusal(*live->hall.store, *name, row.signer);
+                        !refusal.empty())
+                        return refusal;
                 live->hall.store->live_start(row, LIVE_BATCH{0, keys, sent},
                                              notice_of(*live, row.id, keys.size(), 'k'));
+                return std::string();
             },
             started);
     }
@@ -629,32 +690,64 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
         pending_.clear();
         auto game = game_;
         const std::size_t after = held_;
-        store_job([live = live_, id = game->row.id, batches,
-                   after] { live->hall.store->live_append(id, *batches, notice_of(*live, id, after, 'k')); },
-                  [self = self(), game, batches](std::string trouble, unsigned short code) {
-                      self->committing_ = false;
-                      if (!trouble.empty()) return self->close(code, trouble);
-                      std::size_t committed = 0;
-                      {
-                          std::lock_guard lock(self->live_->mutex);
-                          for (LIVE_BATCH &batch : *batches) {
-                              // Read from the tables already when the hall heard of them first.
-                              if (static_cast<std::size_t>(batch.at) != game->keys.size()) continue;
-                              game->batches.emplace_back(game->keys.size(), batch.sent);
-                              game->keys += batch.keys;
-                              game->row.last = batch.sent;
-                          }
-                          game->row.keys = static_cast<long long>(game->keys.size());
-                          committed = game->keys.size();
-                          release(*self->live_, *game);
-                          want_seed(self->live_, game);
-                      }
-                      self->send_here(JSON{{"keys", committed}});
-                      if (!self->pending_.empty())
-                          self->commit();
-                      else if (self->pending_.empty() && self->end_asked_)
-                          self->finish_game();
-                  });
+        // The keys that make the hero's name whole: it is checked before they are kept, and a
+        // game refused for it ends, its keys forgotten.
+        std::optional<std::string> name;
+        std::string signer;
+        std::size_t before = 0;
+        {
+            std::lock_guard lock(live_->mutex);
+            signer = game->row.signer;
+            before = game->keys.size();
+            if (!whole_name(game->keys)) {
+                std::string keys = game->keys;
+                for (const LIVE_BATCH &batch : *batches) keys += batch.keys;
+                name = whole_name(keys);
+            }
+        }
+        store_job(
+            [live = live_, id = game->row.id, batches, after, name, signer, before] {
+                if (name)
+                    if (std::string refusal = name_refusal(*live->hall.store, *name, signer);
+                        !refusal.empty()) {
+                        live->hall.store->live_end(id, notice_of(*live, id, before, 's'));
+                        return refusal;
+                    }
+                live->hall.store->live_append(id, *batches, notice_of(*live, id, after, 'k'));
+                return std::string();
+            },
+            [self = self(), game, batches](std::string trouble, unsigned short code) {
+                self->committing_ = false;
+                if (code == LIVE_FORBIDDEN) {
+                    std::lock_guard lock(self->live_->mutex);
+                    game->ended = true;
+                    game->end_message = R"({"stopped":true})";
+                    game->player.reset();
+                    stop_at_released(*game);
+                    release(*self->live_, *game);
+                }
+                if (!trouble.empty()) return self->close(code, trouble);
+                std::size_t committed = 0;
+                {
+                    std::lock_guard lock(self->live_->mutex);
+                    for (LIVE_BATCH &batch : *batches) {
+                        // Read from the tables already when the hall heard of them first.
+                        if (static_cast<std::size_t>(batch.at) != game->keys.size()) continue;
+                        game->batches.emplace_back(game->keys.size(), batch.sent);
+                        game->keys += batch.keys;
+                        game->row.last = batch.sent;
+                    }
+                    game->row.keys = static_cast<long long>(game->keys.size());
+                    committed = game->keys.size();
+                    release(*self->live_, *game);
+                    want_seed(self->live_, game);
+                }
+                self->send_here(JSON{{"keys", committed}});
+                if (!self->pending_.empty())
+                    self->commit();
+                else if (self->pending_.empty() && self->end_asked_)
+                    self->finish_game();
+            });
     }
 
     void finish_game() {
@@ -665,9 +758,28 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
         request.target = "/api/runs";
         request.key = end_key_;
         request.signature = end_signature_;
+        std::string signer, id;
         {
             std::lock_guard lock(live_->mutex);
-            request.body = write_run_link(run_of(*game_, game_->keys.size()));
+            const RUN run = run_of(*game_, game_->keys.size());
+            request.body = write_run_link(run);
+            signer = game_->row.signer;
+            id = run_id(run);
+        }
+        // A game begun signed ends signed by the same key, over every key it holds. An end that
+        // is not is refused, and the game is left as its player left it: kept after a while as
+        // its start's key's run, so no end can make a signed game vanish.
+        if (!signer.empty()) {
+            RUN_SIGNATURE end;
+            std::string error;
+            if (!end_key_ || !end_signature_ || !read_run_signature(*end_key_, *end_signature_, end, error) ||
+                end.key != signer || !signature_verifies(end, id)) {
+                const std::string sentence =
+                    "This game's start was signed: its end must be signed by the same key, over the id of "
+                    "every key it holds.";
+                send_here(JSON{{"error", sentence}});
+                return close(LIVE_FORBIDDEN, sentence);
+            }
         }
         keep_run(live_, game_, std::move(request), [self = self()](ANSWER answer) {
             net::post(self->ws_.get_executor(), [self, answer = std::move(answer)] {
@@ -686,8 +798,9 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
     }
 
     // Runs `work` on the store's queue, then `then` on this socket's strand with "" or the
-    // sentence and close code of what went wrong.
-    void store_job(std::function<void()> work, std::function<void(std::string, unsigned short)> then) {
+    // sentence and close code of what went wrong: what `work` refused (its sentence, closed with
+    // LIVE_FORBIDDEN), or what it threw.
+    void store_job(std::function<std::string()> work, std::function<void(std::string, unsigned short)> then) {
         auto guard = std::make_shared<net::executor_work_guard<net::io_context::executor_type>>(
             live_->network.get_executor());
         auto executor = ws_.get_executor();
@@ -695,7 +808,8 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
             std::string trouble;
             unsigned short code = 0;
             try {
-                work();
+                trouble = work();
+                if (!trouble.empty()) code = LIVE_FORBIDDEN;
             } catch (const STORE_DOWN &down) {
                 trouble = down.what();
                 code = LIVE_DATABASE_DOWN;
@@ -874,12 +988,13 @@ void tick(const std::shared_ptr<LIVE_STATE> &live) {
         request.target = "/api/runs";
         request.address = game->row.address;
         request.body = std::move(entry.second);
+        request.live_signer = game->row.signer;
         keep_run(live, game, std::move(request), [live, game](ANSWER answer) {
             std::lock_guard lock(live->mutex);
             if (answer.status >= 500) {
                 std::fprintf(stderr, "marrowdeep-hall: a live game left by its player was not kept: %s\n",
                              answer.body.c_str());
-                game->keys.resize(game->released);  // the watchers are told it stopped now
+                stop_at_released(*game);  // the watchers are told it stopped now
             }
             release(*live, *game);
         });

@@ -40,7 +40,9 @@ enum LIVE_CLOSE : unsigned short {
     LIVE_RESUMED_ELSEWHERE = 4001,
     LIVE_NOT_WELL_FORMED = 4400,  // a message the protocol does not have, or a damaged link
     LIVE_WRONG_TOKEN = 4401,
-    LIVE_FOREIGN_ORIGIN = 4403,
+    // Another site's page; a start whose signature does not verify, or a game under a name
+    // claimed by another key (by any key, unsigned); an end not signed by the start's key.
+    LIVE_FORBIDDEN = 4403,
     LIVE_NO_GAME = 4404,
     LIVE_TOO_SLOW = 4408,    // a watcher too far behind
     LIVE_NOT_PREFIX = 4409,  // a resumed run that does not go on from the keys held

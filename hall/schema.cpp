@@ -110,6 +110,13 @@ const std::vector<std::pair<int, std::vector<const char *>>> schema = {
          // Each run that took first place on its seed's board when it was kept, for the feed.
          "CREATE TABLE first_places (seq {big} PRIMARY KEY, seed {big} NOT NULL)",
      }},
+    {7,
+     {
+         // A live game's signer: the raw Ed25519 public key its start was signed with (NULL: not
+         // signed). Its end must be signed by the same key, and a game its player left is kept
+         // as that key's run.
+         "ALTER TABLE live_games ADD COLUMN signer {bytes}",
+     }},
 };
 
 // A statement with the database's own words in place of {key}, {big} and {bytes}.

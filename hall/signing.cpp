@@ -9,8 +9,8 @@
 
 #include "hall/run_link.h"
 
-std::string signed_message(std::string_view run_id) {
-    std::string message = "marrowdeep-run-1 ";
+std::string signed_message(std::string_view run_id, std::string_view context) {
+    std::string message(context);
     message.append(run_id);
     return message;
 }
@@ -36,7 +36,7 @@ bool read_run_signature(std::string_view key_text, std::string_view signature_te
     return true;
 }
 
-bool signature_verifies(const RUN_SIGNATURE &signature, std::string_view run_id) {
+bool signature_verifies(const RUN_SIGNATURE &signature, std::string_view run_id, std::string_view context) {
     if (signature.key.size() != SIGNING_KEY_BYTES || signature.signature.size() != SIGNATURE_BYTES)
         return false;
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
@@ -48,13 +48,13 @@ bool signature_verifies(const RUN_SIGNATURE &signature, std::string_view run_id)
         ERR_clear_error();
         return false;
     }
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!context) throw std::bad_alloc();
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> verifier(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!verifier) throw std::bad_alloc();
     // Ed25519 hashes the message itself: no digest is named.
-    const std::string message = signed_message(run_id);
+    const std::string message = signed_message(run_id, context);
     const bool verified =
-        EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
-        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char *>(signature.signature.data()),
+        EVP_DigestVerifyInit(verifier.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
+        EVP_DigestVerify(verifier.get(), reinterpret_cast<const unsigned char *>(signature.signature.data()),
                          signature.signature.size(), reinterpret_cast<const unsigned char *>(message.data()),
                          message.size()) == 1;
     if (!verified) ERR_clear_error();

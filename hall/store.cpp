@@ -136,6 +136,14 @@ class SQL_STORE : public STORE {
         return released;
     }
 
+    std::string claimant(const std::string &name) override {
+        std::vector<SQL_ROW> holder;
+        transact(false, [&](DATABASE_LINK &link) {
+            holder = link.run("SELECT signer FROM name_claims WHERE name = $1", {sql_bytes(name)});
+        });
+        return holder.empty() ? std::string() : holder[0].at(0);
+    }
+
     // add() inside its transaction; throws NAME_TAKEN to roll it back.
     static ADDED add_in(DATABASE_LINK &link, const KEPT_RUN &run, KEPT_RUN &kept) {
         ADDED added = ADDED::fresh;
@@ -479,12 +487,13 @@ class SQL_STORE : public STORE {
     void live_start(const LIVE_GAME_ROW &game, const LIVE_BATCH &first, const std::string &notice) override {
         transact(true, [&](DATABASE_LINK &link) {
             link.run(
-                "INSERT INTO live_games (id, token, address, version, clock, started, last, keys)"
-                " VALUES ($1, $2, $3, $4, $5, $6, $7, $8)",
+                "INSERT INTO live_games (id, token, address, version, clock, started, last, keys, signer)"
+                " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)",
                 {sql_text(game.id), sql_text(game.token_digest), sql_text(game.address),
                  sql_text(game.version), game.has_clock ? sql_integer(game.clock) : sql_null(),
                  sql_integer(game.started), sql_integer(game.last),
-                 sql_integer(static_cast<long long>(first.keys.size()))});
+                 sql_integer(static_cast<long long>(first.keys.size())),
+                 game.signer.empty() ? sql_null() : sql_bytes(game.signer)});
             // A game begun before its first key has no batch yet: its first comes at 0.
             if (!first.keys.empty())
                 link.run("INSERT INTO live_keys (game, at, keys, sent) VALUES ($1, 0, $2, $3)",
@@ -518,7 +527,7 @@ class SQL_STORE : public STORE {
         std::vector<SQL_ROW> rows;
         transact(false, [&](DATABASE_LINK &link) {
             rows = link.run(
-                "SELECT id, token, address, version, clock, started, last, keys FROM live_games"
+                "SELECT id, token, address, version, clock, started, last, keys, signer FROM live_games"
                 " ORDER BY started DESC, id",
                 {});
         });
@@ -534,6 +543,7 @@ class SQL_STORE : public STORE {
             game.started = number_of(row.at(5));
             game.last = number_of(row.at(6));
             game.keys = number_of(row.at(7));
+            game.signer = row.at(8);
             games.push_back(std::move(game));
         }
         return games;

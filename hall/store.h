@@ -67,6 +67,7 @@ struct LIVE_GAME_ROW {
     long long started = 0;
     long long last = 0;  // when its last keys came
     long long keys = 0;  // how many are committed
+    std::string signer;  // the raw key its start was signed with (32 bytes); empty: not signed
 };
 
 // Keys of a live game as they came: `at` is how many came before them, `sent` when they came.
@@ -126,6 +127,8 @@ class STORE {
     // Frees a name claimed, so the next signed run under it claims it anew; false when no key
     // held it. The runs kept under it stay as they are.
     virtual bool release_name(const std::string &name) = 0;
+    // The raw key that claimed a name; empty when none holds it.
+    virtual std::string claimant(const std::string &name) = 0;
     virtual bool find(const std::string &id, KEPT_RUN &found) = 0;
     // Keeps the runs given in one transaction, each as add() keeps it (a run of an id or a play
     // kept already is left out), and answers how many were new. A run under a name another key

@@ -253,7 +253,7 @@ TEST_F(DatabaseStore, LiveGamesAndTheirKeysInOrder) {
     open();
     check_live_store(*store);
     // Kept across a store closed and opened again, as a hall restarted finds them.
-    LIVE_GAME_ROW game{"g3", "digest-3", "127.0.0.1", MARROWDEEP_VERSION, false, 0, 5, 5, 0};
+    LIVE_GAME_ROW game{"g3", "digest-3", "127.0.0.1", MARROWDEEP_VERSION, false, 0, 5, 5, 0, ""};
     store->live_start(game, LIVE_BATCH{0, "hero\n", 5});
     store.reset();
     open();

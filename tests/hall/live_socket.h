@@ -63,9 +63,8 @@ struct STARTED {
     long long keys = -1;
 };
 
-// A game begun with its first keys: the hall's answer read.
-inline STARTED begin_game(SOCKET &player, const std::string &keys) {
-    player.text(run_message(keys));
+// The hall's answer to a game's first message, read.
+inline STARTED started_game(SOCKET &player) {
     std::string said = player.read_text();
     static const std::regex answer(R"re(\{"id":"([0-9a-f]{24})","token":"([0-9a-f]{64})","keys":(\d+)\})re");
     std::smatch match;
@@ -74,4 +73,10 @@ inline STARTED begin_game(SOCKET &player, const std::string &keys) {
         return {};
     }
     return {match[1], match[2], std::stoll(match[3])};
+}
+
+// A game begun with its first keys: the hall's answer read.
+inline STARTED begin_game(SOCKET &player, const std::string &keys) {
+    player.text(run_message(keys));
+    return started_game(player);
 }

@@ -1,6 +1,6 @@
 // The live games' part of a store, checked alike on SQLite and PostgreSQL: a game begins with
 // its first keys, batches come after them in order and only in order, the list is newest first,
-// and an ended game leaves nothing.
+// and an ended game leaves nothing; a signed start's key is kept with its game, byte for byte.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,8 +13,12 @@
 
 inline void check_live_store(STORE &store) {
     EXPECT_TRUE(store.live_games().empty());
-    LIVE_GAME_ROW older{"g1", "digest-1", "10.0.0.1", MARROWDEEP_VERSION, false, 0, 1000, 1000, 0};
-    LIVE_GAME_ROW newer{"g2", "digest-2", "10.0.0.2", MARROWDEEP_VERSION, true, 1796738709, 2000, 2000, 0};
+    // A key of every byte value from 0xF0 on, and of the first 16 (a NUL first).
+    std::string key;
+    for (int i = 0; i < 32; ++i) key += static_cast<char>(i < 16 ? i : 0xE0 + i);
+    LIVE_GAME_ROW older{"g1", "digest-1", "10.0.0.1", MARROWDEEP_VERSION, false, 0, 1000, 1000, 0, ""};
+    LIVE_GAME_ROW newer{"g2", "digest-2", "10.0.0.2", MARROWDEEP_VERSION, true, 1796738709, 2000,
+                        2000, 0,          key};
     // Bytes of every value, a NUL among them, are kept as they came.
     const std::string name("hero\n\0\xFF", 7);
     store.live_start(older, LIVE_BATCH{0, name, 1000});
@@ -27,6 +31,7 @@ inline void check_live_store(STORE &store) {
     EXPECT_TRUE(games[0].has_clock);
     EXPECT_EQ(games[0].clock, 1796738709);
     EXPECT_EQ(games[0].keys, 0);
+    EXPECT_EQ(games[0].signer, key);
     EXPECT_EQ(games[1].id, "g1");
     EXPECT_EQ(games[1].token_digest, "digest-1");
     EXPECT_EQ(games[1].address, "10.0.0.1");
@@ -35,6 +40,7 @@ inline void check_live_store(STORE &store) {
     EXPECT_EQ(games[1].started, 1000);
     EXPECT_EQ(games[1].last, 1700);
     EXPECT_EQ(games[1].keys, 12);
+    EXPECT_EQ(games[1].signer, "");
 
     // A batch that does not begin where the keys held end (twice, or with a gap) adds nothing,
     // nor do the batches before it in the same call.

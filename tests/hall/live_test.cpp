@@ -31,13 +31,36 @@ const std::string quick_record =
 std::string link_of(const std::string &keys) {
     return write_run_link(RUN{keys, false, 0, MARROWDEEP_VERSION});
 }
+std::string id_of(const std::string &keys) { return run_id(RUN{keys, false, 0, MARROWDEEP_VERSION}); }
+// A game's first message signed with `key`: in a live game's context unless told, over the id
+// of the run of `signed_keys` (the keys sent unless told).
+std::string signed_start(const std::string &keys, const PLAYER_KEY &key,
+                         std::string_view context = LIVE_CONTEXT, const std::string &signed_keys = "") {
+    const std::string signature =
+        key.sign(std::string(context) + id_of(signed_keys.empty() ? keys : signed_keys));
+    return JSON{{"run", link_of(keys)}, {"key", key.key_text()}, {"signature", write_base64url(signature)}}
+        .dump();
+}
+std::string signed_end(const std::string &keys, const PLAYER_KEY &key) {
+    return JSON{{"end", true}, {"key", key.key_text()}, {"signature", key.signature_text(id_of(keys))}}
+        .dump();
+}
+// The quick game's record, signed by `key`.
+std::string signed_quick_record(const PLAYER_KEY &key) {
+    return quick_record.substr(0, quick_record.size() - std::string("false}").size()) + "true,\"key\":\"" +
+           key_fingerprint(key.raw()) + "\"}";
+}
+const std::string name_taken = "4403: " + std::string(NAME_TAKEN_SENTENCE);
+const std::string end_not_the_starts =
+    "This game's start was signed: its end must be signed by the same key, over the id of every key it "
+    "holds.";
 std::string listing_of(const std::string &id, const std::string &name, const std::string &seed,
                        const std::string &keys, int watchers, int delayed) {
     return "{\"id\":\"" + id + "\",\"name\":\"" + name + "\",\"seed\":" + seed +
            ",\"clock\":false,\"version\":\"" MARROWDEEP_VERSION "\",\"keys\":" + keys +
            ",\"watchers\":" + std::to_string(watchers) +
            ",\"started\":\"2026-12-08T14:05:09Z\",\"last\":\"2026-12-08T14:05:09Z\",\"delayed\":" +
-           std::to_string(delayed) + "}";
+           std::to_string(delayed) + ",\"signed\":false}";
 }
 
 class LiveTest : public ::testing::Test {
@@ -201,10 +224,37 @@ TEST_F(LiveTest, EveryLimitClosesWithItsCodeAndKeepsNothingWrong) {
         return player.read_close();
     };
     const std::string first_wrong =
-        "4400: The first message must be {\"run\": the run's link text}, with \"token\" to resume.";
+        "4400: The first message must be {\"run\": the run's link text}, with \"key\" and \"signature\" when "
+        "signed, or \"token\" to resume.";
     EXPECT_EQ(refused_first("hello"), first_wrong);
     EXPECT_EQ(refused_first("{\"run\": 5}"), first_wrong);
     EXPECT_EQ(refused_first("{\"run\": \"x\", \"token\": 1}"), first_wrong);
+    // A key and a signature: text, both or neither, and never with a token (a game resumed keeps
+    // its start's key); nothing else beside them.
+    PLAYER_KEY key;
+    JSON start = JSON::parse(signed_start("hero\n", key));
+    for (const char *field : {"key", "signature"}) {
+        JSON without = start, number = start;
+        without.erase(field);
+        number[field] = 1;
+        EXPECT_EQ(refused_first(without.dump()), first_wrong) << field;
+        EXPECT_EQ(refused_first(number.dump()), first_wrong) << field;
+    }
+    JSON more = start;
+    more["token"] = std::string(64, 'a');
+    EXPECT_EQ(refused_first(more.dump()), first_wrong);
+    more = start;
+    more["name"] = "hero";
+    EXPECT_EQ(refused_first(more.dump()), first_wrong);
+    // Read as a submission's fields are: base64url of the right lengths, without padding.
+    more = start;
+    more["key"] = key.key_text() + "=";
+    EXPECT_EQ(refused_first(more.dump()),
+              "4400: The run's key must be a 32-byte Ed25519 public key in base64url, without padding.");
+    more = start;
+    more["signature"] = more["signature"].get<std::string>().substr(4);
+    EXPECT_EQ(refused_first(more.dump()),
+              "4400: The run's signature must be a 64-byte Ed25519 signature in base64url, without padding.");
     EXPECT_EQ(refused_first(run_message("hero\n"), true), first_wrong);
     EXPECT_EQ(refused_first(JSON{{"run", link_of("hero\\n").substr(0, 12)}}.dump()),
               "4400: " + std::string(RUN_LINK_DAMAGED));
@@ -274,10 +324,12 @@ TEST_F(LiveTest, EveryLimitClosesWithItsCodeAndKeepsNothingWrong) {
 
 TEST_F(LiveTest, KeysAcknowledgedOutliveASigkillAndTheGameGoesOn) {
     STARTED game;
+    PLAYER_KEY key, other_key;
     {
         auto hall = start();
         SOCKET player(hall->port(), "/api/live/play");
-        game = begin_game(player, "hero\n");
+        player.text(signed_start("hero\n", key));
+        game = started_game(player);
         player.binary("n\n42\n");
         EXPECT_EQ(player.read_text(), "{\"keys\":10}");
         hall->signal(SIGKILL);
@@ -292,8 +344,15 @@ TEST_F(LiveTest, KeysAcknowledgedOutliveASigkillAndTheGameGoesOn) {
               "{\"id\":\"" + game.id + "\",\"token\":\"" + game.token + "\",\"keys\":10}");
     player.binary("1\nq");
     EXPECT_EQ(player.read_text(), "{\"keys\":13}");
-    player.text("{\"end\":true}");
-    EXPECT_EQ(player.read_text(), "{\"record\":" + quick_record + "}");
+    // Its start's key came through too: an end signed by another is refused.
+    player.text(signed_end("hero\nn\n42\n1\nq", other_key));
+    EXPECT_EQ(player.read_text(), "{\"error\":\"" + end_not_the_starts + "\"}");
+    EXPECT_EQ(player.read_close(), "4403: " + end_not_the_starts);
+    SOCKET again(hall->port(), "/api/live/play");
+    again.text(resume_message("hero\nn\n42\n1\nq", game.token));
+    EXPECT_EQ(started_game(again).keys, 13);
+    again.text(signed_end("hero\nn\n42\n1\nq", key));
+    EXPECT_EQ(again.read_text(), "{\"record\":" + signed_quick_record(key) + "}");
 
     // A hall stopped with sockets open closes them, saying why, and stops at once: the player
     // above, which never answered its close, is not waited for.
@@ -338,8 +397,34 @@ TEST_F(LiveTest, TheDaysSeedIsWatchedFiveMinutesLate) {
 }
 
 TEST_F(LiveTest, APlayerGoneTenMinutesLeavesAnUnfinishedRun) {
-    // The ten minutes are 40 read deadlines: 4 seconds of 100 milliseconds here.
-    auto hall = start({{"MARROWDEEP_HALL_TEST_TIMEOUTS", "100"}});
+    // The ten minutes are 40 read deadlines: 4 seconds of 100 milliseconds here. The hall's
+    // clock is a file's second, moved on below so the games begin at seconds of their own.
+    const std::string clock = folder + "/clock";
+    auto set_clock = [&](long long second) {
+        std::ofstream(clock + ".new") << second;
+        std::filesystem::rename(clock + ".new", clock);
+    };
+    set_clock(PINNED_SECONDS);
+    auto hall = start({{"MARROWDEEP_HALL_TEST_TIMEOUTS", "100"}, {"MARROWDEEP_HALL_TEST_CLOCK_FILE", clock}});
+    // A name claimed by a key, whose player begins the day's seed signed and leaves it: the
+    // game is kept as that key's run, the name's attempt of the day, spent.
+    PLAYER_KEY key;
+    {
+        SOCKET claim(hall->port(), "/api/live/play");
+        begin_game(claim, "owner\nn\n42\n1\nq");
+        claim.text(signed_end("owner\nn\n42\n1\nq", key));
+        EXPECT_EQ(JSON::parse(claim.read_text())["record"]["signed"], true);
+    }
+    const std::string seed = JSON::parse(ask_once(hall->port(), "GET", "/api/daily").body)["seed"].dump();
+    const std::string attempt = "owner\nn\n" + seed + "\n";
+    {
+        SOCKET player(hall->port(), "/api/live/play");
+        player.text(signed_start(attempt, key));
+        started_game(player);
+        player.binary("1\n");
+        EXPECT_EQ(player.read_text(), "{\"keys\":" + std::to_string(attempt.size() + 2) + "}");
+        player.close();
+    }
     STARTED game;
     {
         SOCKET player(hall->port(), "/api/live/play");
@@ -366,6 +451,32 @@ TEST_F(LiveTest, APlayerGoneTenMinutesLeavesAnUnfinishedRun) {
     SOCKET late(hall->port(), "/api/live/play");
     late.text(resume_message("hero\nn\n42\n1\n", game.token));
     EXPECT_EQ(late.read_close(), "4401: No live game holds that token; it may have ended.");
+
+    // The signed game left, kept by the same moments.
+    const std::string left = id_of(attempt + "1\n");
+    HTTP_ANSWER kept_left = ask_once(hall->port(), "GET", "/api/runs/" + left);
+    for (const auto bound = std::chrono::steady_clock::now() + GENEROUS_WAIT;
+         kept_left.status == 404 && std::chrono::steady_clock::now() < bound;
+         kept_left = ask_once(hall->port(), "GET", "/api/runs/" + left))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(kept_left.status, 200) << kept_left.body;
+    JSON record = JSON::parse(kept_left.body);
+    EXPECT_EQ(record["ending"], "unfinished");
+    EXPECT_EQ(record["signed"], true);
+    EXPECT_EQ(record["key"], key_fingerprint(key.raw()));
+    // The name's next game of the day's seed, live from its first key too, is practice.
+    set_clock(PINNED_SECONDS + 1);
+    SOCKET next(hall->port(), "/api/live/play");
+    next.text(signed_start(attempt, key));
+    started_game(next);
+    next.binary("2\nq");
+    EXPECT_EQ(next.read_text(), "{\"keys\":" + std::to_string(attempt.size() + 3) + "}");
+    next.text(signed_end(attempt + "2\nq", key));
+    EXPECT_EQ(JSON::parse(next.read_text())["record"]["ending"], "quit");
+    JSON day = JSON::parse(ask_once(hall->port(), "GET", "/api/daily").body);
+    EXPECT_EQ(day["runs"], JSON::array()) << day;
+    ASSERT_EQ(day["practice"].size(), 1u) << day;
+    EXPECT_EQ(day["practice"][0]["id"], id_of(attempt + "2\nq"));
 }
 
 TEST_F(LiveTest, AWatcherThatDoesNotReadIsClosedPastItsLimit) {
@@ -482,25 +593,86 @@ TEST_F(LiveTest, AnEndWithAKeyAndSignatureKeepsASignedRecord) {
             << end;
     }
 
+    SOCKET again(hall->port(), "/api/live/play");
+    begin_game(again, "hero\nn\n43\n1\nq");
     SOCKET player(hall->port(), "/api/live/play");
     begin_game(player, "hero\nn\n42\n1\nq");
     player.text(
         JSON{{"end", true}, {"key", player_key.key_text()}, {"signature", player_key.signature_text(id)}}
             .dump());
-    const std::string signed_record =
-        quick_record.substr(0, quick_record.size() - std::string("false}").size()) + "true,\"key\":\"" +
-        key_fingerprint(player_key.raw()) + "\"}";
-    EXPECT_EQ(player.read_text(), "{\"record\":" + signed_record + "}");
+    EXPECT_EQ(player.read_text(), "{\"record\":" + signed_quick_record(player_key) + "}");
     EXPECT_EQ(player.read_close(), "1000: The game has ended.");
-    // The name is claimed: the same game's end under another key is refused (403).
-    SOCKET again(hall->port(), "/api/live/play");
-    begin_game(again, "hero\nn\n43\n1\nq");
+    // The name is claimed: a game begun before, its end under another key, is refused (403).
     const std::string other_id = run_id(RUN{"hero\nn\n43\n1\nq", false, 0, MARROWDEEP_VERSION});
     again.text(
         JSON{{"end", true}, {"key", other_key.key_text()}, {"signature", other_key.signature_text(other_id)}}
             .dump());
     EXPECT_NE(again.read_text().find("belongs to another key"), std::string::npos);
     EXPECT_EQ(again.read_close(), "1000: The game has ended.");
+
+    // A start under the claimed name refused at once, nothing begun: unsigned, signed by
+    // another key, signed in a run's context or over another run, its signature damaged.
+    const std::string not_verified =
+        "4403: The start's signature does not verify: it must sign "
+        "\"marrowdeep-live-1 \" and the run's id with the key sent.";
+    JSON damaged = JSON::parse(signed_start("hero\nn\n44\n", player_key));
+    std::string bytes;
+    ASSERT_TRUE(read_base64url(damaged["signature"].get<std::string>(), bytes));
+    bytes[40] = static_cast<char>(bytes[40] ^ 0x10);
+    damaged["signature"] = write_base64url(bytes);
+    const std::pair<std::string, std::string> starts[] = {
+        {run_message("hero\nn\n44\n"), name_taken},
+        {signed_start("hero\nn\n44\n", other_key), name_taken},
+        {signed_start("hero\nn\n44\n", player_key, RUN_CONTEXT), not_verified},
+        {signed_start("hero\nn\n44\n", player_key, LIVE_CONTEXT, "hero\nn\n45\n"), not_verified},
+        {damaged.dump(), not_verified},
+    };
+    const std::string listed = ask_once(hall->port(), "GET", "/api/live").body;
+    for (const auto &[first, refusal] : starts) {
+        SOCKET socket(hall->port(), "/api/live/play");
+        socket.text(first);
+        EXPECT_EQ(socket.read_close(), refusal) << first;
+    }
+    EXPECT_EQ(ask_once(hall->port(), "GET", "/api/live").body, listed);
+    // A name whole only in later keys is checked when they come: the game ends, none of them kept.
+    SOCKET unsigned_player(hall->port(), "/api/live/play");
+    STARTED partial = begin_game(unsigned_player, "her");
+    EXPECT_EQ(partial.keys, 3);
+    unsigned_player.binary("o\nn");
+    EXPECT_EQ(unsigned_player.read_close(), name_taken);
+    EXPECT_EQ(ask_once(hall->port(), "GET", "/api/live").body, listed);
+    SOCKET after(hall->port(), "/api/live/play");
+    after.text(resume_message("hero\nn", partial.token));
+    EXPECT_EQ(after.read_close(), "4401: No live game holds that token; it may have ended.");
+
+    // Signed by the key that holds the name: begun, and listed as signed by it.
+    SOCKET owner(hall->port(), "/api/live/play");
+    owner.text(signed_start("hero\nn\n42\n", player_key));
+    STARTED game = started_game(owner);
+    EXPECT_EQ(game.keys, 10);
+    const std::string fingerprint = key_fingerprint(player_key.raw());
+    EXPECT_NE(ask_once(hall->port(), "GET", "/api/live")
+                  .body.find(",\"signed\":true,\"key\":\"" + fingerprint + "\"}"),
+              std::string::npos);
+    owner.binary("1\nq");
+    EXPECT_EQ(owner.read_text(), "{\"keys\":13}");
+    // Its end unsigned, or signed by another key, is refused, and the game stays for its player
+    // (or, left, is kept as its start's key's run): resumed, it ends signed by that key.
+    for (const std::string &end :
+         {std::string(R"({"end": true})"), signed_end("hero\nn\n42\n1\nq", other_key)}) {
+        SOCKET ending(hall->port(), "/api/live/play");
+        ending.text(resume_message("hero\nn\n42\n1\nq", game.token));
+        EXPECT_EQ(started_game(ending).keys, 13);
+        ending.text(end);
+        EXPECT_EQ(ending.read_text(), "{\"error\":\"" + end_not_the_starts + "\"}") << end;
+        EXPECT_EQ(ending.read_close(), "4403: " + end_not_the_starts) << end;
+    }
+    SOCKET ending(hall->port(), "/api/live/play");
+    ending.text(resume_message("hero\nn\n42\n1\nq", game.token));
+    EXPECT_EQ(started_game(ending).keys, 13);
+    ending.text(signed_end("hero\nn\n42\n1\nq", player_key));
+    EXPECT_EQ(ending.read_text(), "{\"record\":" + signed_quick_record(player_key) + "}");
+    EXPECT_EQ(ending.read_close(), "1000: The game has ended.");
 }
 
 TEST_F(LiveTest, TheDaysBoardRanksTheFirstGamePlayedLiveFromItsFirstKey) {

@@ -4,6 +4,7 @@
 // a hall killed half-way and started again on its database gets the rest once the page has
 // reconnected on its own. Each scenario fails through node:assert.
 import assert from 'node:assert/strict';
+import crypto from 'node:crypto';
 import zlib from 'node:zlib';
 import { api, hallShown, told } from './hall.mjs';
 import { openPage as openWatched, reported, resumed, sameBytes, typeKeys, waitInPage } from './harness.mjs';
@@ -18,6 +19,9 @@ export function keysOfLink(text) {
     at += 1 + all[at];
     return zlib.inflateRawSync(all.subarray(at, all.length - 4)).toString('latin1');
 }
+
+// A key's fingerprint as the hall's records give it, of its public half (x, base64url).
+const fingerprintHex = (x) => crypto.createHash('sha256').update(Buffer.from(x, 'base64url')).digest('hex').slice(0, 16);
 
 const liveOf = (page) => page.evaluate(() => window.marrowdeep.live);
 const isLive = () => window.marrowdeep.live?.state === 'live';
@@ -112,7 +116,16 @@ export async function playedLive({ browser, origin, linuxBytes }) {
         await typeKeys(page, 'dd', 'two keys on the map', half);
         await waitInPage(page, (n) => window.marrowdeep.live.keysAcknowledged === n, 30, 'the keys acknowledged', half);
         const listed = (await api(origin, '/api/live')).games;
-        const one = listed.length === 1 && listed[0].id === id && listed[0].name === 'watched' && listed[0].keys === half && listed[0].watchers === 1;
+        // Begun signed with the page's key, its signature verified by the hall.
+        const { x } = JSON.parse(await page.evaluate(() => localStorage.getItem('marrowdeep.playerKey')));
+        const one =
+            listed.length === 1 &&
+            listed[0].id === id &&
+            listed[0].name === 'watched' &&
+            listed[0].keys === half &&
+            listed[0].watchers === 1 &&
+            listed[0].signed === true &&
+            listed[0].key === fingerprintHex(x);
         assert.ok(one, `live: the hall lists ${JSON.stringify(listed)}`);
         await waitInPage(page, () => document.querySelector('.live-status')?.textContent === 'Live \u00b7 1 watching Watch link', 30, 'the count of watchers');
         await page.evaluate(() => {
@@ -239,6 +252,9 @@ export async function refusedLive({ browser, origin, linuxBytes }) {
 // A game played live in any engine (a driver of drivers.mjs): the page's own WebSocket to its
 // hall passes the page's content policy, and the run the hall keeps at the end is the game. On
 // the day's seed, the stream begun before the maze makes it the name's ranked game of the day.
+// The page signs the game's start with its player's key, in the engine's own WebCrypto: the hall,
+// which lists a start as signed only once its signature verifies, lists the game as that key's,
+// and keeps its run as that key's.
 export async function playedLiveBy(driver, { origin, linuxBytes }) {
     // The day's seed changes with the hall's secret, so the game quits at once on its map,
     // whatever the map holds.
@@ -248,11 +264,19 @@ export async function playedLiveBy(driver, { origin, linuxBytes }) {
     await driver.waitFor(() => window.marrowdeep?.reading && document.querySelector('.let-watch') !== null, 30, 'the hall controls');
     await driver.type(`engine\nn\n${seed}\n1\n`);
     await driver.waitFor(() => window.marrowdeep.live?.state === 'live', 30, 'the game live');
+    const { id } = await driver.evaluate(() => window.marrowdeep.live);
+    const { x } = JSON.parse(await driver.evaluate(() => localStorage.getItem('marrowdeep.playerKey')));
+    const fingerprint = fingerprintHex(x);
+    const listed = (await api(origin, '/api/live')).games;
+    const signed = listed.length === 1 && listed[0].id === id && listed[0].signed === true && listed[0].key === fingerprint;
+    assert.ok(signed, `the hall lists ${JSON.stringify(listed)}, not one game signed by ${fingerprint}`);
     await driver.type('q');
     await driver.waitFor(() => window.marrowdeep.live?.state === 'ended', 60, "the hall's record of the game");
     sameBytes(await driver.evaluate(() => window.marrowdeep.transcript), linuxBytes(keys), 'the game played live');
     const { run } = await driver.evaluate(() => window.marrowdeep.live);
-    sameBytes(keysOfLink((await api(origin, `/api/runs/${run}`)).run), keys, "the hall's run of the game played live");
+    const record = await api(origin, `/api/runs/${run}`);
+    sameBytes(keysOfLink(record.run), keys, "the hall's run of the game played live");
+    assert.ok(record.signed === true && record.key === fingerprint, `the hall's record is ${JSON.stringify(record)}`);
     const day = await api(origin, '/api/daily');
     assert.ok(day.runs.length === 1 && day.runs[0].id === run && day.practice.length === 0, `the day's board is ${JSON.stringify(day)}`);
 }

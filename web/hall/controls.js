@@ -36,11 +36,12 @@ export async function openHall({ runs, type, state }) {
     if (hallVersion === null) return null;
     const keys = await keyPanel({ button: runs.button });
 
-    // The run's key and signature, or null where the browser has no key.
-    async function sign(run) {
+    // The run's key and signature (in `context`, a run's unless told), or null where the
+    // browser has no key.
+    async function sign(run, context) {
         if (!keys.key) return null;
         try {
-            return await signRun(keys.key, run);
+            return await signRun(keys.key, run, context);
         } catch {
             return null;
         }

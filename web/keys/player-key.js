@@ -5,7 +5,8 @@
 // another browser, and read back from one; a browser without Ed25519 sends its runs unsigned.
 //
 // What is signed is the ASCII text "marrowdeep-run-1 " followed by the run's id as the hall
-// writes it (run-id.js).
+// writes it (run-id.js); a live game's start signs "marrowdeep-live-1 " and the id of the run
+// its first message carries, so that neither signature passes for the other.
 
 import { bytesOf, textOf } from '../bytes.js';
 import { runId } from '../runs/run-id.js';
@@ -14,6 +15,7 @@ const KEPT = 'marrowdeep.playerKey';
 const ED25519 = { name: 'Ed25519' };
 
 export const SIGNED = 'marrowdeep-run-1 ';
+export const LIVE_SIGNED = 'marrowdeep-live-1 ';
 
 // The key file: a first line that names it, a sentence for whoever finds it, the fingerprint,
 // then the 32-byte public key and the 32-byte private key in base64url.
@@ -102,9 +104,9 @@ export async function playerKey() {
 }
 
 // The headers' values for a run signed with `key`: {key, signature}, each in base64url without
-// padding.
-export async function signRun(key, run) {
-    const message = new TextEncoder().encode(SIGNED + (await runId(run)));
+// padding. `context` is SIGNED for a run, LIVE_SIGNED for a live game's start.
+export async function signRun(key, run, context = SIGNED) {
+    const message = new TextEncoder().encode(context + (await runId(run)));
     const signature = new Uint8Array(await crypto.subtle.sign(ED25519, key.privateKey, message));
     return { key: base64url(key.raw), signature: base64url(signature) };
 }

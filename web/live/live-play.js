@@ -1,7 +1,8 @@
 // The player's live stream: the game recorded on the page is played live on the hall, which
 // relays its keys to whoever watches. One WebSocket a game, to /api/live/play on the page's own
 // host: the first message is the run so far as a link's text (with the game's token when it goes
-// on with a live game begun before), and after the hall's answer each key the game reads goes as
+// on with a live game begun before; else, where the page has a key, with the player's public key
+// and the start's signature as "key" and "signature"), and after the hall's answer each key the game reads goes as
 // binary, the keys of one moment in one message; `{"end": true}` when the game ends (with the
 // player's public key and the run's signature as "key" and "signature", where the page has a
 // key), and the hall answers with its record of the run.
@@ -11,6 +12,7 @@
 // going on from the keys the hall says it holds.
 
 import { bytesOf } from '../bytes.js';
+import { LIVE_SIGNED } from '../keys/player-key.js';
 import { encodeRun } from '../runs/run-link.js';
 
 export const PATH = '/api/live/play';
@@ -36,8 +38,9 @@ export function playAddress(location = window.location) {
 // One game's stream. `game` is the recorded game (runs/runs.js's recordedGame); `changed()` is
 // called whenever what the stream shows changes; `finished(outcome)` once the run is in the hall
 // ({record}) or can no longer go there by this stream ({error}); `say(text)` tells the player why
-// the stream stopped; `on` whether "Let others watch" is on; `sign(run)` answers the run's
-// {key, signature} for its end, or null to end it unsigned.
+// the stream stopped; `on` whether "Let others watch" is on; `sign(run, context)` answers the run's
+// {key, signature} for its end (a run's context) and its start (LIVE_SIGNED), or null to send it
+// unsigned.
 export function liveStream(game, { changed, finished, say, on = true, sign = null }) {
     const st = {
         state: on ? 'waiting' : 'off', // waiting, connecting, live, retrying, ending, ended, refused, off
@@ -101,6 +104,7 @@ export function liveStream(game, { changed, finished, say, on = true, sign = nul
         set('connecting');
         const run = { keys: game.keys, clock: game.clock, version: game.version };
         let text;
+        let signed = null;
         opening = true;
         try {
             text = await encodeRun(run);
@@ -108,6 +112,8 @@ export function liveStream(game, { changed, finished, say, on = true, sign = nul
             opening = false;
             return refuse('This browser cannot pack a run, so the game is not played live.');
         }
+        // A new game's start is signed, so the hall keeps it as the player's even if it is left.
+        if (!st.token && sign) signed = await sign(run, LIVE_SIGNED).catch(() => null);
         opening = false;
         if (done || !on) return;
         let s;
@@ -123,6 +129,7 @@ export function liveStream(game, { changed, finished, say, on = true, sign = nul
         s.addEventListener('open', () => {
             const first = { run: text };
             if (st.token) first.token = st.token;
+            else if (signed) Object.assign(first, { key: signed.key, signature: signed.signature });
             s.send(JSON.stringify(first));
         });
         s.addEventListener('message', (event) => {

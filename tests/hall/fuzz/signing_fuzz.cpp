@@ -9,11 +9,13 @@
 //      32), as pairs of bytes (where, modulo 128; the bits it is xored with). Only the triple
 //      left as it was verifies.
 //   1: the Marrowdeep-Key field's text, a line end, then the Marrowdeep-Signature field's text.
-//   2: a live game's end message, JSON, read for its "key" and "signature" as the hall does.
+//   2: a live game's end message (or first message), JSON, read for its "key" and "signature" as
+//      the hall does.
 //   3: text read as base64url, and the same bytes written as base64url and read back.
 // For 1 and 2, what is read must be what was written (one text for each key and signature),
 // and nothing verifies for the run but the good key's own signature: the inputs hold no other
-// key's signature of it, and none can be made without the key.
+// key's signature of it, and none can be made without the key. The good signature is a run's:
+// in a live game's start's context (LIVE_CONTEXT) nothing verifies, damaged or not.
 #include <openssl/evp.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -86,6 +88,8 @@ void damaged(std::string_view edits) {
     const bool verified = signature_verifies(signature, std::string_view(triple).substr(96));
     if (triple == original && !verified) fault("the good triple does not verify");
     if (triple != original && verified) fault("a damaged triple verifies");
+    if (signature_verifies(signature, std::string_view(triple).substr(96), LIVE_CONTEXT))
+        fault("a run's signature verifies as a live game's start");
 }
 
 // The two fields' texts, as a submission or a live game's end carries them.
@@ -109,6 +113,8 @@ void fields(std::string_view key_text, std::string_view signature_text) {
     // Over any other run, even the good pair verifies for nothing.
     if (signature_verifies(read, "c0f8baedf1c39b178dedfbce70c19e21"))
         fault("a signature verifies for another run");
+    if (signature_verifies(read, good_id, LIVE_CONTEXT))
+        fault("a run's signature verifies as a live game's start");
 }
 
 void live_end(std::string_view text) {
