@@ -766,17 +766,23 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
             signer = game_->row.signer;
             id = run_id(run);
         }
-        // A game begun signed ends signed by the same key, over every key it holds. An end that
-        // is not is refused, and the game is left as its player left it: kept after a while as
-        // its start's key's run, so no end can make a signed game vanish.
-        if (!signer.empty()) {
+        // A game begun signed ends signed by the same key, over every key it holds; any end that
+        // says it is signed must verify. An end that does not is refused, and the game is left as
+        // its player left it: kept after a while as its start's key's run, or unsigned, so no end
+        // can make a game vanish (and with it, on the day's seed, the name's one attempt).
+        if (!signer.empty() || end_key_ || end_signature_) {
             RUN_SIGNATURE end;
             std::string error;
-            if (!end_key_ || !end_signature_ || !read_run_signature(*end_key_, *end_signature_, end, error) ||
-                end.key != signer || !signature_verifies(end, id)) {
+            const bool verified = end_key_ && end_signature_ &&
+                                  read_run_signature(*end_key_, *end_signature_, end, error) &&
+                                  signature_verifies(end, id);
+            if (!verified || (!signer.empty() && end.key != signer)) {
                 const std::string sentence =
-                    "This game's start was signed: its end must be signed by the same key, over the id of "
-                    "every key it holds.";
+                    signer.empty()
+                        ? "This game's end does not verify: it must sign \"marrowdeep-run-1 \" and the "
+                          "run's id with the key sent, or be unsigned."
+                        : "This game's start was signed: its end must be signed by the same key, over "
+                          "the id of every key it holds.";
                 send_here(JSON{{"error", sentence}});
                 return close(LIVE_FORBIDDEN, sentence);
             }

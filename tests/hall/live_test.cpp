@@ -564,7 +564,11 @@ TEST_F(LiveTest, AnEndWithAKeyAndSignatureKeepsASignedRecord) {
     auto hall = start();
     PLAYER_KEY player_key, other_key;
     const std::string id = "c0f8baedf1c39b178dedfbce70c19e20";  // the quick game's
-    // Damaged, or signed by another key than the one sent: the error, then the usual close.
+    // Damaged, or signed by another key than the one sent: refused, and the game stays for its
+    // player, who may end it again unsigned (or, gone, have it kept unsigned).
+    const std::string end_not_verified =
+        "This game's end does not verify: it must sign \"marrowdeep-run-1 \" and the run's id with the key "
+        "sent, or be unsigned.";
     const std::string refused[] = {
         JSON{
             {"end", true}, {"key", player_key.key_text() + "="}, {"signature", player_key.signature_text(id)}}
@@ -573,13 +577,20 @@ TEST_F(LiveTest, AnEndWithAKeyAndSignatureKeepsASignedRecord) {
             .dump(),
         JSON{{"end", true}, {"key", player_key.key_text()}}.dump(),
     };
+    int seed = 50;
     for (const std::string &end : refused) {
+        const std::string keys = "hero\nn\n" + std::to_string(seed++) + "\n1\nq";
         SOCKET player(hall->port(), "/api/live/play");
-        begin_game(player, "hero\nn\n42\n1\nq");
+        const STARTED game = begin_game(player, keys);
         player.text(end);
-        std::string said = player.read_text();
-        EXPECT_EQ(said.rfind("{\"error\":\"", 0), 0u) << said;
-        EXPECT_EQ(player.read_close(), "1000: The game has ended.");
+        EXPECT_EQ(player.read_text(), (JSON{{"error", end_not_verified}}.dump())) << end;
+        EXPECT_EQ(player.read_close(), "4403: " + end_not_verified) << end;
+        SOCKET again(hall->port(), "/api/live/play");
+        again.text(resume_message(keys, game.token));
+        EXPECT_EQ(started_game(again).keys, static_cast<long long>(keys.size()));
+        again.text(R"({"end": true})");
+        EXPECT_EQ(JSON::parse(again.read_text())["record"]["signed"], false) << end;
+        EXPECT_EQ(again.read_close(), "1000: The game has ended.");
     }
     EXPECT_EQ(ask_once(hall->port(), "GET", "/api/runs/" + std::string(id)).status, 404);
     // A key that is not text, or anything else beside the end, is no end the protocol has.
