@@ -4,18 +4,19 @@
 //
 // It fills the database with 100,000 runs (2,000 names over 10 seeds, five runs a name and
 // seed; a tenth unfinished) and 100,000 more on the day's seed, all sent on one day (20,000
-// names), starts the real marrowdeep-hall on it with its clock held on that day, and times over
-// HTTP on 127.0.0.1:
+// names, each with an attempt played live and ranked, the rest practice), starts the real marrowdeep-hall on
+// it with its clock held on that day, and times over HTTP on 127.0.0.1:
 // - board reads: one seed's board and the board of every seed, 50 runs each, one client;
-// - the day's board (/api/daily), 50 runs, one client;
+// - the day's board (/api/daily), 50 ranked runs and 50 practice runs, one client;
 // - a player's page (/api/players/NAME) of one with 1,000 of the runs, its first 50 runs and
 //   50 after its 500th, one client;
 // - submissions of new runs (each played again by the hall) from 50 clients at once, against
 //   /api/health requests from 50 clients at once in the same run;
 // - the same submissions signed (each client's own Ed25519 key, the signature made before the
 //   clock starts, so the hall's check of it is what is timed) against unsigned ones, by turns in
-//   rounds of 500 each, so the machine's changes of pace fall on each alike: a name a client
-//   (signed: claimed by its first run), and signed runs each claiming a new name.
+//   rounds of 500 each, each kind first, second and third in as many rounds, so the machine's
+//   changes of pace fall on each alike: a name a client (signed: claimed by its first run), and
+//   signed runs each claiming a new name.
 // A PostgreSQL database is emptied first: give it one of its own.
 #include <signal.h>
 #include <stdlib.h>
@@ -64,12 +65,15 @@ void fill(const std::string &url) {
     link->run("BEGIN", {});
     link->run("DELETE FROM best", {});
     link->run("DELETE FROM best_daily", {});
+    link->run("DELETE FROM daily_first", {});
+    link->run("DELETE FROM first_places", {});
+    link->run("DELETE FROM name_claims", {});
     link->run("DELETE FROM runs", {});
     const char *endings =
         "CASE WHEN (i / 3) % 10 = 0 THEN 'unfinished' WHEN i % 7 = 0 THEN 'fell' ELSE 'quit' END";
     std::string columns =
         " (id, name, seed, clock, version, ending, level, experience, boss, keys, mode, submitted, link,"
-        " play) ";
+        " play, daily, live) ";
     // The runs of every seed, then those of the day's seed, sent from its start on.
     // One player, "player", has 1,000 of them: 900 over 100 seeds of their own and the board's
     // ten, and 100 of the day's seed that day.
@@ -80,6 +84,12 @@ void fill(const std::string &url) {
         "CASE WHEN i % 100 = 50 AND i < 90000 THEN 'player' ELSE 'n' || (i % 2000) END",
         "CASE WHEN i % 1000 = 0 THEN 'player' ELSE 'd' || (i % 20000) END"};
     const std::string times[] = {"1796600000 + i", std::to_string(bench_day_start) + " + i % 50000"};
+    // The day's runs are the day's (daily), and each name's first two were played live from
+    // their first key, begun as they were sent: the first is the name's attempt, ranked on the
+    // day's board when it counts, and the rest are its practice.
+    const std::string days[] = {"NULL", std::to_string(bench_day_start / 86400)};
+    const std::string lives[] = {
+        "NULL", "CASE WHEN i < 40000 THEN (" + std::to_string(bench_day_start) + " + i % 50000) * 1000 END"};
     const char *prefixes[] = {"bench", "day"};
     for (int part = 0; part < 2; ++part) {
         std::string prefix = prefixes[part];
@@ -90,7 +100,8 @@ void fill(const std::string &url) {
                     columns + "SELECT printf('" + prefix + "%06d', i), CAST(" + names[part] + " AS BLOB), " +
                     seeds[part] + ", 0, '" MARROWDEEP_VERSION "', " + endings +
                     ", 1 + (i * 7919) % 50, (i * 104729) % 100000, i % 13 = 0, 100 + i % 5000, 'plain', " +
-                    times[part] + ", 'bench', printf('" + prefix + "-play%06d', i) FROM n",
+                    times[part] + ", 'bench', printf('" + prefix + "-play%06d', i), " + days[part] + ", " +
+                    lives[part] + " FROM n",
                 {});
         else
             link->run("INSERT INTO runs" + columns + "SELECT '" + prefix +
@@ -98,11 +109,21 @@ void fill(const std::string &url) {
                           seeds[part] + ", 0, '" MARROWDEEP_VERSION "', " + endings +
                           ", 1 + (i * 7919) % 50, (i * 104729) % 100000, (i % 13 = 0)::int, 100 + i % 5000,"
                           " 'plain', " +
-                          times[part] + ", 'bench', '" + prefix +
-                          "-play' || lpad(i::text, 6, '0') FROM generate_series(0::bigint, 99999) AS i",
+                          times[part] + ", 'bench', '" + prefix + "-play' || lpad(i::text, 6, '0'), " +
+                          days[part] + ", " + lives[part] + " FROM generate_series(0::bigint, 99999) AS i",
                       {});
     }
     link->run(FILL_BEST_DAILY, {});
+    // Each name's attempt at the day's seed: its live game begun first.
+    link->run(
+        "INSERT INTO daily_first (day, name, started, id, seq, ranked, boss, level, experience, keys, "
+        "submitted)"
+        " SELECT daily, name, live, id, seq, CASE WHEN mode = 'plain' AND ending IN ('quit', 'fell') THEN 1"
+        " ELSE 0 END, boss, level, experience, keys, submitted FROM (SELECT daily, name, live, id, seq, mode,"
+        " ending, boss, level, experience, keys, submitted, ROW_NUMBER() OVER (PARTITION BY daily, name"
+        " ORDER BY live, id) AS attempt FROM runs WHERE daily IS NOT NULL AND live IS NOT NULL) AS lived"
+        " WHERE attempt = 1",
+        {});
     link->run(
         "INSERT INTO best (name, seed, seq, boss, level, experience, keys, submitted) SELECT name, seed, "
         "seq, boss,"
@@ -180,10 +201,12 @@ int main(int argc, char **argv) {
             auto at = CLOCK::now();
             HTTP_ANSWER answer = reader.ask("GET", "/api/daily?limit=50");
             day_board.push_back(std::chrono::duration<double, std::milli>(CLOCK::now() - at).count());
-            if (answer.status != 200 || answer.body.size() < 1000)
+            // 50 ranked and 50 practice: each list holds its runs.
+            if (answer.status != 200 || answer.body.find("\"runs\":[{") == std::string::npos ||
+                answer.body.find("\"practice\":[{") == std::string::npos)
                 std::fprintf(stderr, "the day's board: %d\n", answer.status);
         }
-        report("The day's board, 50 runs (100,000 that day)", day_board);
+        report("The day's board, 50 ranked and 50 practice", day_board);
         // A player's page: the first 50 of their 1,000 runs, and a page of 50 further on.
         std::vector<double> player_first, player_later;
         std::string later_from;
@@ -232,7 +255,7 @@ int main(int argc, char **argv) {
         // before the rounds. Each client is a player who sends its runs under one name of its own
         // (signed, the first claims it); and apart, signed runs each under a new name, each one
         // claiming its name as a new player's first run does.
-        constexpr int clients = 50, each = 10, rounds = 4;
+        constexpr int clients = 50, each = 10, rounds = 6;
         enum KIND { plain, same_name, new_names };
         std::vector<PLAYER_KEY> keys(clients);
         struct SENT {
@@ -259,7 +282,10 @@ int main(int argc, char **argv) {
         };
         std::vector<double> times_of[3];
         for (int round = 0; round < rounds; ++round)
-            for (KIND kind : {plain, same_name, new_names}) {
+            for (int turn = 0; turn < 3; ++turn) {
+                // Each kind goes first, second and third in as many rounds: a pace that changes
+                // within a round falls on each alike.
+                const KIND kind = static_cast<KIND>((turn + round) % 3);
                 const std::vector<SENT> sent = runs_of(round, kind);
                 auto times = at_once(hall.port(), clients, each, [&](HTTP_CONNECTION &c, int client, int i) {
                     const SENT &run = sent[static_cast<std::size_t>(client * each + i)];

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "hall/names.h"
+#include "hall/run_link.h"
 #include "hall/sheet.h"
 
 namespace {
@@ -324,6 +325,9 @@ ANSWER answer_sheet(const KEPT_RUN &run) {
     ANSWER answer;
     answer.content_type = "text/plain; charset=utf-8";
     answer.body = sheet_text(run, written);
+    // A kept run's sheet is the same every time this build draws it: a browser or a proxy may
+    // keep it for a day (a hall that takes a new build may draw it anew), and need not ask again.
+    answer.headers.emplace_back("Cache-Control", "public, max-age=86400");
     return answer;
 }
 
@@ -482,13 +486,7 @@ std::string framed_id(const char *label, const RUN &run, std::string_view keys) 
     part(keys);
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char *>(framed.data()), framed.size(), digest);
-    static const char digits[] = "0123456789abcdef";
-    std::string id;
-    for (int i = 0; i < 16; ++i) {
-        id += digits[digest[i] >> 4];
-        id += digits[digest[i] & 15];
-    }
-    return id;
+    return lowercase_hex(std::string_view(reinterpret_cast<const char *>(digest), 16));
 }
 }  // namespace
 

@@ -88,27 +88,17 @@ struct LIVE_STATE : std::enable_shared_from_this<LIVE_STATE> {
 };
 
 namespace {
-std::string hex_of(const unsigned char *bytes, std::size_t size) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (std::size_t i = 0; i < size; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-
 std::string random_hex(std::size_t bytes) {
     std::vector<unsigned char> random(bytes);
     if (RAND_bytes(random.data(), static_cast<int>(bytes)) != 1)
         throw std::runtime_error("RAND_bytes failed.");
-    return hex_of(random.data(), bytes);
+    return lowercase_hex(std::string_view(reinterpret_cast<const char *>(random.data()), bytes));
 }
 
 std::string digest_of(const std::string &token) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char *>(token.data()), token.size(), digest);
-    return hex_of(digest, sizeof digest);
+    return lowercase_hex(std::string_view(reinterpret_cast<const char *>(digest), sizeof digest));
 }
 
 // A notice of a game to the other halls on the database: "TAG ID KEYS KIND", and for an end the

@@ -187,6 +187,18 @@ std::string run_link_base64url(std::string_view bytes) { return base64url(bytes)
 
 bool run_link_unbase64url(std::string_view text, std::string &bytes) { return unbase64url(text, bytes); }
 
+std::string lowercase_hex(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += digits[byte >> 4];
+        text += digits[byte & 15];
+    }
+    return text;
+}
+
 RUN_READING read_run_link(std::string_view text) {
     try {
         return read_link(text);

@@ -40,6 +40,9 @@ std::uint32_t run_link_crc32(std::string_view bytes);
 // The link's base64url, without padding, both ways; false for text that is not base64url.
 std::string run_link_base64url(std::string_view bytes);
 bool run_link_unbase64url(std::string_view text, std::string &bytes);
+// Bytes in lowercase hexadecimal, two digits a byte: as the hall writes runs' ids, digests and
+// keys' fingerprints.
+std::string lowercase_hex(std::string_view bytes);
 
 // Never throws: anything wrong with the text comes back as a status and a sentence.
 RUN_READING read_run_link(std::string_view text);

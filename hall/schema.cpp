@@ -117,9 +117,18 @@ const std::vector<std::pair<int, std::vector<const char *>>> schema = {
          // as that key's run.
          "ALTER TABLE live_games ADD COLUMN signer {bytes}",
      }},
+    {8,
+     {
+         // The order in which runs are read for the export: by the number of the transaction
+         // that kept them (0 for the runs kept before, and for every run on SQLite), then by
+         // their own number. A reader reads only the runs of transactions that have all ended,
+         // so a run committed late is never behind one it has passed.
+         "ALTER TABLE runs ADD COLUMN writer {big} NOT NULL DEFAULT 0",
+         "CREATE INDEX runs_in_order_kept ON runs (writer, seq)",
+     }},
 };
+}  // namespace
 
-// A statement with the database's own words in place of {key}, {big} and {bytes}.
 std::string in_words_of(std::string_view statement, const SCHEMA_TYPES &types) {
     std::string out;
     for (std::size_t at = 0; at < statement.size();) {
@@ -135,13 +144,16 @@ std::string in_words_of(std::string_view statement, const SCHEMA_TYPES &types) {
             out += types.big_integer;
         else if (name == "bytes")
             out += types.bytes;
+        else if (name == "writer")
+            out += types.writer;
+        else if (name == "ended_below")
+            out += types.ended_below;
         else
             throw std::logic_error("No database has the schema word {" + std::string(name) + "}.");
         at = close + 1;
     }
     return out;
 }
-}  // namespace
 
 std::vector<std::pair<int, std::vector<std::string>>> schema_migrations(const SCHEMA_TYPES &types) {
     std::vector<std::pair<int, std::vector<std::string>>> migrations;

@@ -64,11 +64,5 @@ bool signature_verifies(const RUN_SIGNATURE &signature, std::string_view run_id,
 std::string key_fingerprint(std::string_view key) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char *>(key.data()), key.size(), digest);
-    static const char digits[] = "0123456789abcdef";
-    std::string fingerprint;
-    for (int i = 0; i < 8; ++i) {
-        fingerprint += digits[digest[i] >> 4];
-        fingerprint += digits[digest[i] & 15];
-    }
-    return fingerprint;
+    return lowercase_hex(std::string_view(reinterpret_cast<const char *>(digest), 8));
 }

@@ -149,12 +149,14 @@ class SQL_STORE : public STORE {
         ADDED added = ADDED::fresh;
         const RECORD &r = run.record;
         // Neither an id nor a play is kept twice, and the tables' unique indexes say so: of
-        // two runs sent at once, to one hall or two, the second finds nothing inserted.
-        link.hold_numbering();
+        // two runs sent at once, to one hall or two, the second finds nothing inserted. The run
+        // notes the number of its transaction, which orders the export (see runs_after()).
         auto inserted = link.run(
-            "INSERT INTO runs (id, name, seed, clock, version, ending, level, experience, boss,"
-            " keys, mode, submitted, link, play, signer, live, daily) VALUES ($1, $2, $3, $4, $5, $6,"
-            " $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17) ON CONFLICT DO NOTHING RETURNING seq",
+            in_words_of("INSERT INTO runs (id, name, seed, clock, version, ending, level, experience, boss,"
+                        " keys, mode, submitted, link, play, signer, live, daily, writer) VALUES ($1, $2, $3,"
+                        " $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, {writer})"
+                        " ON CONFLICT DO NOTHING RETURNING seq",
+                        link.schema_types()),
             {sql_text(run.id), sql_bytes(r.name), sql_integer(r.seed), sql_integer(r.clock),
              sql_text(r.version), sql_text(r.ending), sql_integer(r.level), sql_integer(r.experience),
              sql_integer(r.boss), sql_integer(r.keys), sql_text(r.mode), sql_integer(run.submitted),
@@ -174,15 +176,19 @@ class SQL_STORE : public STORE {
             kept = run_of(rows[0]);
             return added;
         }
-        // The name is its signer's from its first signed run on. A claim another hall makes
-        // at the same moment holds the name's row until it commits; this insert then finds
-        // it and does nothing, and the read that follows sees the key that won.
-        if (!run.signer.empty())
-            link.run(
+        // The name is its signer's from its first signed run on: a name claimed already is read
+        // alone, and only a signed run under a name not claimed writes a claim. A claim another
+        // hall makes at the same moment holds the name's row until it commits; this insert then
+        // finds it and does nothing, and the read that follows sees the key that won.
+        const char *const read_holder = "SELECT signer FROM name_claims WHERE name = $1";
+        auto holder = link.run(read_holder, {sql_bytes(r.name)});
+        if (holder.empty() && !run.signer.empty()) {
+            holder = link.run(
                 "INSERT INTO name_claims (name, signer, claimed) VALUES ($1, $2, $3)"
-                " ON CONFLICT (name) DO NOTHING",
+                " ON CONFLICT (name) DO NOTHING RETURNING signer",
                 {sql_bytes(r.name), sql_bytes(run.signer), sql_integer(run.submitted)});
-        auto holder = link.run("SELECT signer FROM name_claims WHERE name = $1", {sql_bytes(r.name)});
+            if (holder.empty()) holder = link.run(read_holder, {sql_bytes(r.name)});
+        }
         if (!holder.empty() && holder[0].at(0) != run.signer) throw NAME_TAKEN{};
         const long long seq = number_of(inserted[0].at(0));
         if (run.daily && run.live >= 0) {
@@ -273,16 +279,37 @@ class SQL_STORE : public STORE {
         bool known = true;
         std::vector<SQL_ROW> rows;
         transact(false, [&](DATABASE_LINK &link) {
-            long long seq = 0;
+            long long writer = -1, seq = 0;
             if (!after.empty()) {
-                auto found = link.run("SELECT seq FROM runs WHERE id = $1", {sql_text(after)});
+                auto found = link.run("SELECT writer, seq FROM runs WHERE id = $1", {sql_text(after)});
                 known = !found.empty();
                 if (!known) return;
-                seq = number_of(found[0].at(0));
+                writer = number_of(found[0].at(0));
+                seq = number_of(found[0].at(1));
             }
-            rows = link.run(std::string("SELECT ") + record_columns +
-                                ", link FROM runs WHERE seq > $1 ORDER BY seq LIMIT $2",
-                            {sql_integer(seq), sql_integer(limit)});
+            // Runs in the order of their transactions' numbers, then their own, and only those
+            // of transactions that have all ended: a transaction under way, or one that began to
+            // write after a statement's snapshot, has a number from the first not ended on, so
+            // every run it commits comes after the last one read here, whatever its own number
+            // (halls sharing PostgreSQL number runs as they write, and commit in any order). The
+            // rest of the last run's transaction first, then the transactions after it: each a
+            // range of one index, where SQLite would read a comparison of pairs from the index's
+            // start.
+            const std::string select = std::string("SELECT ") + record_columns + ", link FROM runs WHERE ";
+            const SCHEMA_TYPES &words = link.schema_types();
+            rows = link.run(
+                in_words_of(
+                    select + "writer = $1 AND seq > $2 AND writer < {ended_below} ORDER BY seq LIMIT $3",
+                    words),
+                {sql_integer(writer), sql_integer(seq), sql_integer(limit)});
+            const long long left = limit - static_cast<long long>(rows.size());
+            if (left > 0)
+                for (SQL_ROW &row :
+                     link.run(in_words_of(select + "writer > $1 AND writer < {ended_below} ORDER BY"
+                                                   " writer, seq LIMIT $2",
+                                          words),
+                              {sql_integer(writer), sql_integer(left)}))
+                    rows.push_back(std::move(row));
         });
         if (!known) return false;
         page.reserve(rows.size());

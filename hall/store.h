@@ -136,7 +136,9 @@ class STORE {
     virtual std::size_t add_all(const std::vector<KEPT_RUN> &runs) = 0;
     // A page of the runs kept, in the order they were first kept, each with its link: at most
     // `limit` runs after the run of id `after` (empty: from the first run). False, with `page`
-    // empty, when no run has the id `after`.
+    // empty, when no run has the id `after`. A run still being kept (on PostgreSQL, by any hall)
+    // ends the page before it and the runs after it, so a run committed later never falls
+    // behind a run already read: paging on from the last run read misses none.
     virtual bool runs_after(const std::string &after, int limit, std::vector<KEPT_RUN> &page) = 0;
     virtual std::vector<KEPT_RUN> board(const BOARD_QUERY &query) = 0;
     // The board of the UTC day `day` (days since 1970), as many of each list as `limit`. A day's

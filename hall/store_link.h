@@ -28,6 +28,13 @@ struct SCHEMA_TYPES {
     const char *sequence_key;  // the runs' own number, given by the database to each new run
     const char *big_integer;   // a whole number that may pass 2^31
     const char *bytes;         // bytes kept as they came, not read as text
+    // The number of the transaction that writes, taken as it keeps a run: transactions that
+    // begin to write later have higher numbers. Zero where writing transactions are one at a
+    // time (SQLite), so runs keep the order of their own numbers.
+    const char *writer;
+    // Every transaction numbered below this has ended, committed or not, as a reader's
+    // statement sees the database: a run kept by one of them is already seen, or never will be.
+    const char *ended_below;
 };
 
 // The connection was lost in the middle of a statement, or can no longer write: the store may
@@ -53,11 +60,6 @@ class DATABASE_LINK {
     // Commits a transaction begun by begin_writing(); throws STORE_DOWN, and commits nothing,
     // when the database cannot keep what it commits (a SQLite file deleted under the hall).
     virtual void commit_writing() { run("COMMIT", {}); }
-    // Called in a writing transaction before it numbers a new run: holds the numbering until the
-    // transaction ends, so that runs are committed in the order of their numbers and a reader
-    // paging by number never finds a lower one committed after a higher one. Nothing where
-    // writing transactions are one at a time already (SQLite).
-    virtual void hold_numbering() {}
     // Starts the transaction that brings the schema up to date; one hall at a time.
     virtual void begin_migrating() = 0;
     // The database's words for the schema's columns that differ between the back ends.
@@ -77,6 +79,9 @@ extern const char *const FILL_BEST_DAILY;
 // Each migration of the hall's schema, its number and its statements in the words of one
 // database, in the order of their numbers (which may skip one).
 std::vector<std::pair<int, std::vector<std::string>>> schema_migrations(const SCHEMA_TYPES &types);
+// A statement with the database's own words in place of {key}, {big}, {bytes}, {writer} and
+// {ended_below}.
+std::string in_words_of(std::string_view statement, const SCHEMA_TYPES &types);
 
 // Opens each connection of a store's pool.
 using LINK_MAKER = std::function<std::unique_ptr<DATABASE_LINK>()>;

@@ -16,12 +16,15 @@ const char *const connect_timeout_seconds = "3";
 constexpr Oid bytea_type = 17;
 // The lock that lets one hall at a time bring the schema up to date.
 const char *const migration_lock = "SELECT pg_advisory_xact_lock(7285412631)";
-// The lock that numbers the runs of every hall on the database one transaction at a time.
-const char *const numbering_lock = "SELECT pg_advisory_xact_lock(7285412632)";
 
 // PostgreSQL's INTEGER holds 32 bits: seeds, experience, keys, seconds and runs' numbers are
-// BIGINT; a BIGSERIAL numbers the runs; bytes are BYTEA.
-const SCHEMA_TYPES postgres_types{"BIGSERIAL PRIMARY KEY", "BIGINT", "BYTEA"};
+// BIGINT; a BIGSERIAL numbers the runs; bytes are BYTEA. A transaction's number is its 64-bit
+// id, given as it first writes (ids are given in order, and never wrap round); a statement's
+// snapshot knows the lowest id of a transaction still under way, and every one below it has
+// ended.
+const SCHEMA_TYPES postgres_types{"BIGSERIAL PRIMARY KEY", "BIGINT", "BYTEA",
+                                  "pg_current_xact_id()::text::bigint",
+                                  "pg_snapshot_xmin(pg_current_snapshot())::text::bigint"};
 
 const char *const unreachable = "The hall cannot reach its database just now; try again soon.";
 
@@ -117,7 +120,6 @@ class POSTGRES_LINK : public DATABASE_LINK {
     }
 
     void begin_writing() override { run("BEGIN", {}); }
-    void hold_numbering() override { run(numbering_lock, {}); }
     void begin_migrating() override {
         run("BEGIN", {});
         run(migration_lock, {});

@@ -32,8 +32,9 @@ const char *const file_gone =
     "The hall's database file is gone; no run can be kept until the hall is set right.";
 
 // SQLite's INTEGER holds 64 bits already, and a column INTEGER PRIMARY KEY is the row's own
-// number, which SQLite gives each new row.
-const SCHEMA_TYPES sqlite_types{"INTEGER PRIMARY KEY", "INTEGER", "BLOB"};
+// number, which SQLite gives each new row. Its writing transactions are one at a time, each
+// ended before the next begins: all are numbered 0, and every one is ended for a reader.
+const SCHEMA_TYPES sqlite_types{"INTEGER PRIMARY KEY", "INTEGER", "BLOB", "0", "9223372036854775807"};
 
 // The database file as the store first opened it, shared by its connections. It is held open
 // here as long as any of them is, so its inode cannot be freed and given to a file made in its

@@ -443,6 +443,35 @@ TEST_F(HallTest, APlayersPage) {
     EXPECT_EQ(page["days"][0]["run"]["id"], ids[6]);
     EXPECT_EQ(page["days"][1]["place"], 2);
 
+    // Places are counted to the 500th: the name's best on seed 9 with 499 bests above it (a
+    // boss beaten, a higher level, more experience at its level) and a few below is 500th; one
+    // more above takes it off every board the hall gives, and its place is null.
+    KEPT_RUN ninth = crafted(name, 9, false, 3, 50, 10, today + 100);
+    ninth.signer = std::string(32, 'k');
+    add(ninth);
+    std::vector<KEPT_RUN> rivals;
+    int rivals_made = 0;
+    auto rival = [&](bool boss, int level, long long experience, long long keys) {
+        rivals.push_back(
+            crafted("r" + std::to_string(rivals_made++), 9, boss, level, experience, keys, today));
+    };
+    for (int i = 0; i < 200; ++i) rival(true, 1, 0, 10);
+    for (int i = 0; i < 200; ++i) rival(false, 4, 0, 10);
+    for (int i = 0; i < 99; ++i) rival(false, 3, 60, 10);
+    for (int i = 0; i < 10; ++i) rival(false, 3, 50, 11);  // more keys: below it
+    ASSERT_EQ(store->add_all(rivals), rivals.size());
+    auto place_on_nine = [&] {
+        auto bests = nlohmann::json::parse(get(path).body)["bests"];
+        for (const auto &best : bests)
+            if (best["seed"] == 9) return best["place"];
+        return nlohmann::json("none");
+    };
+    EXPECT_EQ(place_on_nine(), 500);
+    rivals.clear();
+    rival(false, 3, 51, 10);
+    ASSERT_EQ(store->add_all(rivals), 1u);
+    EXPECT_EQ(place_on_nine(), nullptr);
+
     EXPECT_EQ(get("/api/players/p").status, 404);
     EXPECT_EQ(get("/api/players/").status, 404);
     EXPECT_EQ(get(path + "?before=crafted-0").status, 400);

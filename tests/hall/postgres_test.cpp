@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "hall/store_link.h"
 #include "tests/hall/hall_fixture.h"
 #include "tests/hall/hall_process.h"
 #include "tests/hall/live_socket.h"
@@ -311,6 +312,42 @@ TEST_F(PostgresTest, TheSameAnswersAsOnSqlite) {
     std::sort(exported.begin() + 10, exported.begin() + 16);
     EXPECT_EQ(exported, expected);
     EXPECT_EQ(connection.ask("GET", "/api/runs?after=x").status, 404);
+
+    // A run numbered and held uncommitted (its name's claim waits for another transaction's)
+    // while a later run commits: a reader stops before the held run, so the later one is not
+    // passed to it; once the held run commits, paging on from the last run read finds both.
+    auto claimer = open_postgres_link(uri);
+    claimer->run("BEGIN", {});
+    claimer->run("INSERT INTO name_claims (name, signer, claimed) VALUES ('held', $1, 0)",
+                 {sql_bytes(std::string(32, 'a'))});
+    KEPT_RUN held = crafted("held", "held", false, 1, 10, 9), held_kept;
+    held.signer = std::string(32, 'b');
+    ADDED held_added = ADDED::same;
+    std::thread keeper([&] { held_added = wide->add(held, held_kept); });
+    auto watcher = open_postgres_link(uri);
+    const auto bound = std::chrono::steady_clock::now() + GENEROUS_WAIT;
+    auto numbered = [&] {
+        return !watcher
+                    ->run(
+                        "SELECT 1 FROM pg_stat_activity WHERE wait_event_type = 'Lock' AND query LIKE"
+                        " 'INSERT INTO name_claims%'",
+                        {})
+                    .empty();
+    };
+    while (!numbered() && std::chrono::steady_clock::now() < bound)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(numbered());
+    EXPECT_EQ(store->add(crafted("later", "later", false, 1, 10, 9), kept), ADDED::fresh);
+    std::vector<KEPT_RUN> page;
+    ASSERT_TRUE(store->runs_after(expected.back(), 10, page));
+    EXPECT_TRUE(page.empty()) << page.front().id;
+    claimer->run("ROLLBACK", {});
+    keeper.join();
+    EXPECT_EQ(held_added, ADDED::fresh);
+    ASSERT_TRUE(store->runs_after(expected.back(), 10, page));
+    ids.clear();
+    for (const KEPT_RUN &run : page) ids.push_back(run.id);
+    EXPECT_EQ(ids, (std::vector<std::string>{"held", "later"}));
 }
 
 TEST_F(PostgresTest, TheDatabaseStoppedUnderLoadThenBack) {
