@@ -16,7 +16,9 @@
 //   clock starts, so the hall's check of it is what is timed) against unsigned ones, by turns in
 //   rounds of 500 each, each kind first, second and third in as many rounds, so the machine's
 //   changes of pace fall on each alike: a name a client (signed: claimed by its first run), and
-//   signed runs each claiming a new name.
+//   signed runs each claiming a new name; first with runs of a few keys (the check weighs most
+//   against the shortest proof), then with runs as long as a real game (the web page's long
+//   stored game's walk, on a maze of each run's own).
 // A PostgreSQL database is emptied first: give it one of its own.
 #include <signal.h>
 #include <stdlib.h>
@@ -31,6 +33,7 @@
 
 #include "hall/api.h"
 #include "hall/store_link.h"
+#include "tests/fuzz/streams.h"
 #include "tests/hall/hall_process.h"
 #include "tests/hall/player_key.h"
 
@@ -139,6 +142,18 @@ void fill(const std::string &url) {
     // PostgreSQL's autovacuum would mark the new rows visible in a while; done at once here, so
     // that reads from an index need not visit the rows, as in a hall that has run a while.
     link->run(sqlite ? "ANALYZE" : "VACUUM ANALYZE", {});
+}
+
+// The walk of the web page's long stored game (generated tour 244 of the fuzz driver), without
+// its answers before the maze and without any key that quits: the keys of a real game's play.
+std::string long_walk() {
+    std::string tour;
+    for (char c : make_stream(1, 244).bytes)
+        if (c == '\n' || (c >= ' ' && c <= '~')) tour.push_back(c);
+    std::string walk;
+    for (char c : tour.substr(tour.find("\n1\n") + 3))
+        if (c != 'q') walk.push_back(c);
+    return walk;
 }
 
 // Each of `clients` threads sends its requests on a connection of its own; the times of all.
@@ -254,48 +269,55 @@ int main(int argc, char **argv) {
         // Signed against unsigned: every run on a seed of its own, all links and signatures made
         // before the rounds. Each client is a player who sends its runs under one name of its own
         // (signed, the first claims it); and apart, signed runs each under a new name, each one
-        // claiming its name as a new player's first run does.
+        // claiming its name as a new player's first run does. Short runs first, then runs of a
+        // real game's length.
         constexpr int clients = 50, each = 10, rounds = 6;
         enum KIND { plain, same_name, new_names };
         std::vector<PLAYER_KEY> keys(clients);
+        const std::string walk = long_walk();
         struct SENT {
             std::string link, key, signature;
         };
-        auto runs_of = [&](int round, KIND kind) {
-            std::vector<SENT> sent;
-            for (int client = 0; client < clients; ++client)
-                for (int i = 0; i < each; ++i) {
-                    const int number = ((round * 3 + kind) * clients + client) * each + i;
-                    const std::string name = kind == plain       ? "u" + std::to_string(client)
-                                             : kind == same_name ? "s" + std::to_string(client)
-                                                                 : "n" + std::to_string(number);
-                    RUN run{name + "\nn\n" + std::to_string(100000 + number) + "\n1\nddssq", false, 0,
-                            MARROWDEEP_VERSION};
-                    const PLAYER_KEY &key = keys[static_cast<std::size_t>(client)];
-                    if (kind == plain)
-                        sent.push_back({write_run_link(run), "", ""});
-                    else
-                        sent.push_back(
-                            {write_run_link(run), key.key_text(), key.signature_text(run_id(run))});
+        std::vector<double> times_of[2][3];
+        for (int length = 0; length < 2; ++length) {
+            const std::string play = length == 0 ? "ddss" : walk;
+            auto runs_of = [&](int round, KIND kind) {
+                std::vector<SENT> sent;
+                for (int client = 0; client < clients; ++client)
+                    for (int i = 0; i < each; ++i) {
+                        const int number =
+                            (((length * rounds + round) * 3 + kind) * clients + client) * each + i;
+                        const std::string name = kind == plain       ? "u" + std::to_string(client)
+                                                 : kind == same_name ? "s" + std::to_string(client)
+                                                                     : "n" + std::to_string(number);
+                        RUN run{name + "\nn\n" + std::to_string(100000 + number) + "\n1\n" + play + "q",
+                                false, 0, MARROWDEEP_VERSION};
+                        const PLAYER_KEY &key = keys[static_cast<std::size_t>(client)];
+                        if (kind == plain)
+                            sent.push_back({write_run_link(run), "", ""});
+                        else
+                            sent.push_back(
+                                {write_run_link(run), key.key_text(), key.signature_text(run_id(run))});
+                    }
+                return sent;
+            };
+            for (int round = 0; round < rounds; ++round)
+                for (int turn = 0; turn < 3; ++turn) {
+                    // Each kind goes first, second and third in as many rounds: a pace that
+                    // changes within a round falls on each alike.
+                    const KIND kind = static_cast<KIND>((turn + round) % 3);
+                    const std::vector<SENT> sent = runs_of(round, kind);
+                    auto times =
+                        at_once(hall.port(), clients, each, [&](HTTP_CONNECTION &c, int client, int i) {
+                            const SENT &run = sent[static_cast<std::size_t>(client * each + i)];
+                            if (run.key.empty()) return c.ask("POST", "/api/runs", run.link);
+                            return c.ask(
+                                "POST", "/api/runs", run.link,
+                                {{"Marrowdeep-Key", run.key}, {"Marrowdeep-Signature", run.signature}});
+                        });
+                    times_of[length][kind].insert(times_of[length][kind].end(), times.begin(), times.end());
                 }
-            return sent;
-        };
-        std::vector<double> times_of[3];
-        for (int round = 0; round < rounds; ++round)
-            for (int turn = 0; turn < 3; ++turn) {
-                // Each kind goes first, second and third in as many rounds: a pace that changes
-                // within a round falls on each alike.
-                const KIND kind = static_cast<KIND>((turn + round) % 3);
-                const std::vector<SENT> sent = runs_of(round, kind);
-                auto times = at_once(hall.port(), clients, each, [&](HTTP_CONNECTION &c, int client, int i) {
-                    const SENT &run = sent[static_cast<std::size_t>(client * each + i)];
-                    if (run.key.empty()) return c.ask("POST", "/api/runs", run.link);
-                    return c.ask("POST", "/api/runs", run.link,
-                                 {{"Marrowdeep-Key", run.key}, {"Marrowdeep-Signature", run.signature}});
-                });
-                times_of[kind].insert(times_of[kind].end(), times.begin(), times.end());
-            }
-        const std::vector<double> &plain_times = times_of[plain];
+        }
         {
             // One check of a signature alone, on this thread, for scale.
             const PLAYER_KEY &key = keys[0];
@@ -309,14 +331,19 @@ int main(int argc, char **argv) {
                         std::chrono::duration<double, std::micro>(CLOCK::now() - at).count() / checks,
                         verified, checks);
         }
-        report("Not signed, a name a client, 50 at once", plain_times);
-        report("Signed, a name a client, 50 at once", times_of[same_name]);
-        report("Signed, each run claiming a new name", times_of[new_names]);
-        for (KIND kind : {same_name, new_names})
-            std::printf("%s against not signed: median %.2f x, 95th percentile %.2f x\n",
-                        kind == same_name ? "Signed, a name a client," : "Signed, claiming,",
-                        percentile(times_of[kind], 0.5) / percentile(plain_times, 0.5),
-                        percentile(times_of[kind], 0.95) / percentile(plain_times, 0.95));
+        for (int length = 0; length < 2; ++length) {
+            std::printf("Runs of %zu keys:\n",
+                        length == 0 ? std::string("ddss").size() + 11 : walk.size() + 11);
+            const std::vector<double> &plain_times = times_of[length][plain];
+            report("Not signed, a name a client, 50 at once", plain_times);
+            report("Signed, a name a client, 50 at once", times_of[length][same_name]);
+            report("Signed, each run claiming a new name", times_of[length][new_names]);
+            for (KIND kind : {same_name, new_names})
+                std::printf("%s against not signed: median %.2f x, 95th percentile %.2f x\n",
+                            kind == same_name ? "Signed, a name a client," : "Signed, claiming,",
+                            percentile(times_of[length][kind], 0.5) / percentile(plain_times, 0.5),
+                            percentile(times_of[length][kind], 0.95) / percentile(plain_times, 0.95));
+        }
         hall.signal(SIGTERM);
         hall.wait_for_exit();
     }
