@@ -20,16 +20,7 @@ export function makeSite({ zip, page }) {
         if (!fs.existsSync(path.join(page, 'index.html'))) throw new Error(`${page} has no index.html`);
         fs.cpSync(path.resolve(page), pageDir, { recursive: true });
     }
-    fs.mkdirSync(path.join(site, 'blank'));
-    fs.writeFileSync(
-        path.join(site, 'blank', 'index.html'),
-        '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n<title>Blank</title>\n<link rel="icon" href="data:,">\n' +
-            '<script src="blank.js" defer></script>\n</head>\n<body></body>\n</html>\n',
-    );
-    fs.writeFileSync(
-        path.join(site, 'blank', 'blank.js'),
-        "document.body.textContent = 'Please insert your name:';\nwindow.shown = performance.now();\n",
-    );
+    blankPage(site);
     // The game's code alone: the page's own marrowdeep.js and marrowdeep.wasm, started by a script
     // that shows what the game wrote once it waits for its first key, with nothing else around it.
     // No page that runs the game loads faster than this.
@@ -94,6 +85,34 @@ self.addEventListener('fetch', (event) => {
     event.respondWith(caches.open('floor').then((cache) => cache.match(name)).then((kept) => kept ?? fetch(event.request)));
 });
 `;
+
+// The blank page, in `site`/blank: one script that writes one line, and notes when in
+// window.shown.
+export function blankPage(site) {
+    fs.mkdirSync(path.join(site, 'blank'));
+    fs.writeFileSync(
+        path.join(site, 'blank', 'index.html'),
+        '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n<title>Blank</title>\n<link rel="icon" href="data:,">\n' +
+            '<script src="blank.js" defer></script>\n</head>\n<body></body>\n</html>\n',
+    );
+    fs.writeFileSync(
+        path.join(site, 'blank', 'blank.js'),
+        "document.body.textContent = 'Please insert your name:';\nwindow.shown = performance.now();\n",
+    );
+}
+
+// Put in the page before it loads: notes in window.questionAt the first frame in which the
+// terminal's first row shows the name question in the page's own font, loaded, with the page's
+// script running and so taking keys.
+export function watchTheQuestion() {
+    const look = () => {
+        const row = document.querySelector('#terminal .term-row');
+        const font = Array.from(document.fonts ?? []).some((face) => face.family.includes('Marrowdeep Mono') && face.status === 'loaded');
+        if (row?.textContent === 'Please insert your name:' && font && window.marrowdeep) window.questionAt = performance.now();
+        else requestAnimationFrame(look);
+    };
+    requestAnimationFrame(look);
+}
 
 // Files a player's browser does not need to play: the icons (for the home screen and the tab)
 // and the licences.

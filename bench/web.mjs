@@ -50,7 +50,7 @@ import { launchChromium } from '../tests/web/harness.mjs';
 import { AS_IS, CONDITIONS, PHONE, emulate } from './conditions.mjs';
 import { CATEGORIES, phases } from './first-visit.mjs';
 import { report } from './report.mjs';
-import { makeSite, sizes } from './site.mjs';
+import { makeSite, sizes, watchTheQuestion } from './site.mjs';
 
 const { values: opt } = parseArgs({
     options: {
@@ -93,24 +93,12 @@ async function answered(page, length, what) {
     );
 }
 
-// Put in the page before it loads: notes in window.questionAt the first frame in which the
-// terminal's first row shows the name question in the page's own font, loaded, with the page's
-// script running and so taking keys.
-function watchTheQuestion() {
-    const look = () => {
-        const row = document.querySelector('#terminal .term-row');
-        const font = Array.from(document.fonts ?? []).some((face) => face.family.includes('Marrowdeep Mono') && face.status === 'loaded');
-        if (row?.textContent === 'Please insert your name:' && font && window.marrowdeep) window.questionAt = performance.now();
-        else requestAnimationFrame(look);
-    };
-    requestAnimationFrame(look);
-}
-
 // The two pages: where each is, when it is there and when its text was shown, in ms from the
 // navigation; for ours, also when the game was ready (its first read; a page that draws the
 // question only from the game's output drew it then), and the files that came before the question.
+// Visits open the page's folder as a player does; keys and taps are timed with pauses off.
 const OURS = {
-    url: `${server.origin}/page/?pauses=0`,
+    url: `${server.origin}/page/`,
     what: 'the name question',
     prepare: watchTheQuestion,
     ready: () => window.questionAt !== undefined && window.marrowdeep.reading && window.marrowdeep.writing === 0,
@@ -302,7 +290,7 @@ async function mapKeys(rate) {
             window.keyEvents = [];
             document.addEventListener('keydown', (e) => window.keyEvents.push(e.timeStamp), true);
         });
-        await page.goto(OURS.url);
+        await page.goto(`${OURS.url}?pauses=0`);
         await waitInPage(page, settled, 30, 'the name question');
         for (const answer of ANSWERS) {
             await page.keyboard.type(answer);
@@ -363,7 +351,7 @@ async function panelTaps(rate) {
             );
             document.addEventListener('click', () => window.heard.push(performance.now()), true);
         });
-        await page.goto(OURS.url);
+        await page.goto(`${OURS.url}?pauses=0`);
         await waitInPage(page, settled, 30, 'the name question');
         if (!(await page.$('button[data-key="d"]')) || !(await page.$('input[data-line]'))) return null;
         const tap = (key) => page.tap(`button[data-key="${key}"]`);

@@ -43,9 +43,13 @@ const firstScreen = firstScreenBytes(terminal);
 const view = openView(terminal, layout.space(), { first: firstScreen });
 layout.watch((space) => view.fit(space));
 if (window.matchMedia('(pointer: coarse)').matches) view.keepKeyboardDown();
-readerSwitch(document.getElementById('screen-reader'), (on) => {
-    view.screenReader = on;
-});
+// What the switch remembers is read in the page's first frame, once the keys are live: the
+// browser's storage can be slow to open.
+requestAnimationFrame(() =>
+    readerSwitch(document.getElementById('screen-reader'), (on) => {
+        view.screenReader = on;
+    }),
+);
 const screen = makeScreen(view);
 
 // The line typed before the game: what it hands over waits for the game.

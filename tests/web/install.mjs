@@ -53,7 +53,8 @@ export async function offlinePlay({ browser, folder, linuxBytes }) {
         const names = Object.keys(held);
         const named = names.length === 1 && new RegExp(`^marrowdeep ${server.origin}/ [0-9a-f]{16}$`).test(names[0]);
         assert.ok(named, `the worker keeps the caches ${JSON.stringify(names)}, not one named by the build`);
-        const files = pageFiles(folder);
+        // The folder itself is kept too, as index.html, for the address a player opens.
+        const files = ['', ...pageFiles(folder)];
         assert.deepEqual(held[names[0]], files, `the cache holds ${held[names[0]].join(' ')}\n  the page has ${files.join(' ')}`);
 
         const fromNetwork = [];
@@ -70,9 +71,12 @@ export async function offlinePlay({ browser, folder, linuxBytes }) {
         assert.ok(want.includes('Seed: 1\n'), 'the Linux program did not take the typed seed');
         sameBytes(got, want, 'the game offline');
 
-        // The page's own file by name, with a fragment, comes from the worker too.
+        // The page's own file by name, with a fragment, comes from the worker too, and so does
+        // the folder with no query, which Chromium takes from the cache without the worker.
         await page.goto(`${server.origin}/index.html?pauses=0#offline`);
         await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question from index.html, offline');
+        await page.goto(`${server.origin}/`);
+        await waitInPage(page, () => window.marrowdeep?.reading, 30, 'the name question from the folder, offline');
         assert.deepEqual(fromNetwork, [], `not from the worker: ${fromNetwork.join(' ')}`);
 
         // With the network off the browser cannot look for a newer worker, which it tells as a

@@ -31,16 +31,31 @@ function drawRow(element, runs) {
 }
 
 // The drawing of `cells`, kept rows and screen rows alike: `element` holds the rows and the
-// cursor, and `draw()` brings it in line with the cells.
-export function drawing(cells) {
-    const lines = document.createElement('div');
-    lines.className = 'term-lines';
-    const cursor = document.createElement('div');
-    cursor.className = 'term-cursor';
-    cursor.setAttribute('aria-hidden', 'true');
-    lines.append(cursor); // the rows go before it
+// cursor, and `draw()` brings it in line with the cells. `built`, if given, is the rows' element
+// the page already shows (the build's first screen): its rows are taken as they are, each one
+// whose text is its row's, and only the others are drawn again.
+export function drawing(cells, built = null) {
+    const lines = built ?? document.createElement('div');
+    let cursor = built?.querySelector(':scope > .term-cursor');
+    if (!cursor) {
+        lines.className = 'term-lines';
+        cursor = document.createElement('div');
+        cursor.className = 'term-cursor';
+        cursor.setAttribute('aria-hidden', 'true');
+        lines.append(cursor); // the rows go before it
+    }
 
     const drawn = new Map(); // each row shown: its element, the serial it was drawn at and its look
+    if (built) {
+        const rows = Array.from(built.querySelectorAll(':scope > .term-row'));
+        cells.lines.forEach((row, y) => {
+            if (!rows[y]) return;
+            const runs = runsOf(row);
+            const same = rows[y].textContent === runs.map(({ text }) => text).join('');
+            drawn.set(row, { element: rows[y], serial: same ? row.serial : -1, look: same ? lookOf(runs) : null });
+        });
+        for (const row of rows.slice(cells.lines.length)) row.remove();
+    }
 
     function draw() {
         const current = new Set(cells.lines);

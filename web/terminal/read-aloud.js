@@ -4,11 +4,14 @@
 
 import { rowText, screenRow } from './cells.js';
 
-// The reading aloud of the screen rows of `cells`: `element` is its live region.
-export function readingAloud(cells) {
-    const said = document.createElement('div');
-    said.className = 'term-said';
-    said.setAttribute('aria-live', 'polite');
+// The reading aloud of the screen rows of `cells`: `element` is its live region, `built` if the
+// page already has it.
+export function readingAloud(cells, built = null) {
+    const said = built ?? document.createElement('div');
+    if (!built) {
+        said.className = 'term-said';
+        said.setAttribute('aria-live', 'polite');
+    }
 
     let on = false;
     const announced = new WeakMap(); // each row's text when it was last read out

@@ -11,10 +11,11 @@ import { screenInput } from './input.js';
 import { readingAloud } from './read-aloud.js';
 
 // `element` is the terminal box; `space` its {width, height} in CSS px when the page opens;
-// `element` is the terminal box; `space` its {width, height} in CSS px when the page opens;
 // `sizeOf(space)` the font size, columns and rows for a space (the game's screen's by default);
 // `first`, if not null, the bytes of the first screen the page already shows, which the screen
-// starts from.
+// starts from. The box's elements the build drew for that screen are kept, with each row that
+// shows the same at the size the screen takes, so that as little as can be is made or laid out
+// again before the page's first frame.
 export function openView(element, space, { sizeOf = sizeFor, first = null } = {}) {
     let lastSpace = space;
     const measuredInOwnFont = ownFontHere();
@@ -22,16 +23,21 @@ export function openView(element, space, { sizeOf = sizeFor, first = null } = {}
     const cells = newCells(size.columns, size.rows);
     if (first) write(cells, first);
 
-    const screen = document.createElement('div');
-    screen.className = 'term';
-    screen.tabIndex = 0;
-    screen.setAttribute('role', 'region');
-    screen.setAttribute('aria-label', 'The game');
-    const shown = drawing(cells);
-    screen.append(shown.element);
+    const built = first ? element.querySelector(':scope > .term') : null;
+    const screen = built ?? document.createElement('div');
+    if (!built) {
+        screen.className = 'term';
+        screen.tabIndex = 0;
+        screen.setAttribute('role', 'region');
+        screen.setAttribute('aria-label', 'The game');
+    }
+    const shown = drawing(cells, built?.querySelector(':scope > .term-lines'));
     // What each key brings, read out while the screen reader switch is on.
-    const reader = readingAloud(cells);
-    element.replaceChildren(screen, reader.element);
+    const reader = readingAloud(cells, built && element.querySelector(':scope > .term-said'));
+    if (!built) {
+        screen.append(shown.element);
+        element.replaceChildren(screen, reader.element);
+    }
     const input = screenInput(screen);
 
     place(element, screen, size);
