@@ -440,11 +440,12 @@ void prove_submission(HALL &hall, SUBMISSION &submission) {
         submission.text = write_run_link(run);
     }
     submission.kept.id = run_id(run);
-    // The signature is over the id of the run as the game read it, or as it was sent: either way
-    // over every key the hall keeps.
+    // The signature is over the id of the run as it was sent, or as the game read it: either way
+    // over every key the hall keeps. The id sent is checked first, as a client signs what it
+    // sends; a second check, over the keys the game read, only for a run with bytes after its end.
     if (submission.is_signed) {
-        if (!signature_verifies(submission.signature, submission.kept.id) &&
-            (sent_id == submission.kept.id || !signature_verifies(submission.signature, sent_id)))
+        if (!signature_verifies(submission.signature, sent_id) &&
+            (sent_id == submission.kept.id || !signature_verifies(submission.signature, submission.kept.id)))
             return answer(not_verified());
         submission.kept.signer = submission.signature.key;
     }
