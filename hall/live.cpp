@@ -746,8 +746,8 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
         REQUEST request = request_;
         request.method = "POST";
         request.target = "/api/runs";
-        request.key = end_key_;
-        request.signature = end_signature_;
+        request.key.reset();  // the end's key and signature are checked below, not as a submission's
+        request.signature.reset();
         std::string signer, id;
         {
             std::lock_guard lock(live_->mutex);
@@ -776,6 +776,8 @@ class LIVE_PLAYER : public LIVE_SOCKET_SESSION {
                 send_here(JSON{{"error", sentence}});
                 return close(LIVE_FORBIDDEN, sentence);
             }
+            // Checked here, once: the run is kept as its key's, as a game its player left is.
+            request.live_signer = end.key;
         }
         keep_run(live_, game_, std::move(request), [self = self()](ANSWER answer) {
             net::post(self->ws_.get_executor(), [self, answer = std::move(answer)] {
