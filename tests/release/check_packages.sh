@@ -106,7 +106,6 @@ marrowdeep-mono.woff2
 marrowdeep.js
 marrowdeep.wasm
 page.css
-page.js
 play.js
 player.html
 player.js
@@ -117,18 +116,19 @@ watch.css
 watch.html
 watch.js" "$(unzip -Z1 "$web" | LC_ALL=C sort)"
 
-# The page's two scripts are whole: page.js imports only play.js, which imports no other file.
+# The page's two scripts are whole: the first, written in index.html, imports only play.js, which
+# imports no other file.
 unzip -q "$web" -d "$scratch/web"
-imports=$(grep -Eo '(import|from) *\(? *["'\'']\./[^"'\'']*' "$scratch/web/page.js" | sed 's/.*\.\///' | sort -u)
+imports=$(grep -Eo '(import|from) *\(? *["'\'']\./[^"'\'']*' "$scratch/web/index.html" | sed 's/.*\.\///' | sort -u)
 if [ "$imports" != "play.js" ]; then
-    fail "page.js imports $(echo $imports) rather than play.js alone: it is not one bundle"
+    fail "index.html's script imports $(echo $imports) rather than play.js alone: it is not one bundle"
 fi
 if grep -Eq '(import|from) *\(? *["'\'']\./' "$scratch/web/play.js"; then
     fail "play.js imports files of its own: it is not one bundle"
 fi
 # The font has every character the page shows.
 ttx -q -t cmap -o "$scratch/cmap.ttx" "$scratch/web/marrowdeep-mono.woff2"
-node "$(dirname "$0")/page_characters.mjs" "$scratch/cmap.ttx" "$scratch/web/index.html" "$scratch/web/page.js" \
+node "$(dirname "$0")/page_characters.mjs" "$scratch/cmap.ttx" "$scratch/web/index.html" \
     "$scratch/web/play.js" "$scratch/web/page.css" || fail "the page's font lacks characters the page shows"
 
 # The hall's package: the server, its manual page, its service, the page as the web zip has it,

@@ -12,24 +12,35 @@ const ENTITIES = { amp: '&', lt: '<', gt: '>', quot: '"', apos: "'", nbsp: '\u00
 
 const fromCode = (hex) => String.fromCodePoint(parseInt(hex, 16));
 
-// The text a file shows, with its escapes read.
+// The text of a script or a style sheet, with its escapes read.
+const scriptText = (text) =>
+    text.replace(/\\u\{([0-9a-fA-F]+)\}|\\u([0-9a-fA-F]{4})|\\x([0-9a-fA-F]{2})/g, (_, a, b, c) => fromCode(a ?? b ?? c));
+const styleText = (text) => text.replace(/\\([0-9a-fA-F]{1,6}) ?/g, (_, hex) => fromCode(hex));
+
+// The text a file shows, with its escapes read; a page's own scripts and styles as scripts and
+// styles.
 function shown(file) {
     const text = fs.readFileSync(file, 'utf8');
     switch (path.extname(file)) {
-        case '.html':
-            return text.replace(/&(#x[0-9a-fA-F]+|#[0-9]+|[a-zA-Z]+);/g, (whole, name) => {
+        case '.html': {
+            const written = [];
+            const markup = text.replace(/<(script|style)\b[^>]*>([\s\S]*?)<\/\1>/gi, (_, element, inside) => {
+                written.push(element.toLowerCase() === 'script' ? scriptText(inside) : styleText(inside));
+                return '';
+            });
+            const page = markup.replace(/&(#x[0-9a-fA-F]+|#[0-9]+|[a-zA-Z]+);/g, (whole, name) => {
                 if (name.startsWith('#x')) return fromCode(name.slice(2));
                 if (name.startsWith('#')) return String.fromCodePoint(Number(name.slice(1)));
                 if (!(name in ENTITIES)) throw new Error(`${file}: the entity ${whole} is not known here`);
                 return ENTITIES[name];
             });
+            return [page, ...written].join('\n');
+        }
         case '.js':
         case '.mjs':
-            return text.replace(/\\u\{([0-9a-fA-F]+)\}|\\u([0-9a-fA-F]{4})|\\x([0-9a-fA-F]{2})/g, (_, a, b, c) =>
-                fromCode(a ?? b ?? c),
-            );
+            return scriptText(text);
         case '.css':
-            return text.replace(/\\([0-9a-fA-F]{1,6}) ?/g, (_, hex) => fromCode(hex));
+            return styleText(text);
         default:
             throw new Error(`${file}: not a page, script or style sheet`);
     }
