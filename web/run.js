@@ -6,7 +6,8 @@
 // as the hall sent it, and the terminal's rows.
 
 import { board, runOf, sheetOf } from './hall/api.js';
-import { playerLink, sentAt } from './hall/board.js';
+import { playerLink } from './hall/board.js';
+import { sentAt } from './hall/run-rows.js';
 import { ENDINGS } from './runs/run-facts.js';
 import { sizeToShow } from './terminal/fit.js';
 import { openView } from './terminal/view.js';

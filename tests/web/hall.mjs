@@ -12,6 +12,7 @@ import path from 'node:path';
 import readline from 'node:readline';
 import { accessible } from './axe.mjs';
 import { openPage as openWatched, reported, sameBytes, settled, typeKeys, waitInPage } from './harness.mjs';
+import { fitFaults } from './players.mjs';
 
 // The day the hall's clock is held at, and its seed comes from.
 export const HALL_SECOND = 1796947200; // 2026-12-11T00:00:00Z
@@ -191,6 +192,12 @@ export async function sendAndBoard({ browser, origin, linuxBytes }) {
         const row = ['1', '<i>hall</i>', String(record.level), record.experience.toLocaleString('en'), 'quit', record.boss ? 'beaten' : 'no', String(keys.length), '42', sent, 'Replay'];
         assert.deepEqual(rows, { title: 'The board of seed 42', cells: [row], markup: 0 }, `board: the page shows ${JSON.stringify(rows)}`);
         await accessible(page, 'hall.html, the board of seed 42');
+        // In a window narrower than its columns the board shows each run as a block of its facts:
+        // nothing is cut off or scrolls sideways.
+        const wide = page.viewport();
+        await page.setViewport({ width: 700, height: 800 });
+        assert.deepEqual(await page.evaluate(fitFaults), [], 'board: hall.html in a 700 px window');
+        await page.setViewport(wide);
         const run = (await api(origin, `/api/runs/${record.id}`)).run;
         await Promise.all([page.waitForNavigation(), press(page, '#board', 'Replay')]);
         assert.ok(page.url() === `${origin}/index.html#run=${run}`, `board: the replay opened ${page.url().slice(0, 100)}`);

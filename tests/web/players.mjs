@@ -53,7 +53,7 @@ const runShown = () => ({
 // What is wrong with the page's fit to its window: anything wider than the window (a table that
 // scrolls sideways), and on the run's page the sheet's terminal narrower than its column while its
 // font is under the usual 15 px, or taller than the sheet's rows and the cursor's.
-const fitFaults = () => {
+export const fitFaults = () => {
     const faults = [];
     const wide = Array.from(document.querySelectorAll('main, main *')).filter((e) => e.scrollWidth > e.clientWidth + 1 && e.clientWidth > 0);
     if (document.documentElement.scrollWidth > window.innerWidth) faults.push(`the page is ${document.documentElement.scrollWidth} px wide in a ${window.innerWidth} px window`);

@@ -4,15 +4,7 @@
 // button that opens its replay on the game's page. A day's practice runs have "practice" for
 // their place.
 
-import { ENDINGS } from '../runs/run-facts.js';
-import { thousands } from '../thousands.js';
-
-function cell(text, className) {
-    const td = document.createElement('td');
-    if (className) td.className = className;
-    td.textContent = text;
-    return td;
-}
+import { cell, figures, fillRows, sentAt } from './run-rows.js';
 
 // A record's name as a link to its player's page (player.html), by the name's bytes as the hall
 // writes them in an address; the name is text, never markup.
@@ -26,43 +18,44 @@ export function playerLink(record) {
     return link;
 }
 
-// The day and minute a record was sent, in UTC as the hall gives it.
-export const sentAt = (iso) => (typeof iso === 'string' ? iso.replace('T', ' ').replace(/:\d\d(\.\d+)?Z$/, ' UTC') : '');
+// The name's cell: its link, and "not signed" after a name sent without its player's signature.
+function nameCell(record) {
+    const name = cell('', 'name');
+    name.append(playerLink(record));
+    if (record.signed === false) {
+        const mark = document.createElement('span');
+        mark.className = 'unsigned';
+        mark.textContent = 'not signed';
+        name.append(' ', mark);
+    }
+    return name;
+}
+
+// The last cell: the button that opens the run's replay with `replay(record, button)`.
+function replayCell(record, replay) {
+    const open = document.createElement('button');
+    open.type = 'button';
+    open.textContent = 'Replay';
+    open.addEventListener('click', () => replay(record, open));
+    const last = document.createElement('td');
+    last.append(open);
+    return last;
+}
 
 // Fills `body` (a tbody) with the rows; `replay(record, button)` opens one. Rows that are
 // `practice` are unranked.
 export function showBoard(body, rows, replay, practice = false) {
-    body.replaceChildren(
-        ...rows.map((record, i) => {
-            const tr = document.createElement('tr');
-            if (practice) tr.className = 'practice';
-            const open = document.createElement('button');
-            open.type = 'button';
-            open.textContent = 'Replay';
-            open.addEventListener('click', () => replay(record, open));
-            const last = document.createElement('td');
-            last.append(open);
-            const name = cell('', 'name');
-            name.append(playerLink(record));
-            if (record.signed === false) {
-                const mark = document.createElement('span');
-                mark.className = 'unsigned';
-                mark.textContent = 'not signed';
-                name.append(' ', mark);
-            }
-            tr.append(
-                cell(practice ? 'practice' : String(i + 1), 'place'),
-                name,
-                cell(String(record.level), 'number'),
-                cell(thousands(record.experience), 'number'),
-                cell(ENDINGS[record.ending] ?? String(record.ending)),
-                cell(record.boss ? 'beaten' : 'no'),
-                cell(thousands(record.keys), 'number'),
-                cell(String(record.seed), 'number'),
-                cell(sentAt(record.submitted)),
-                last,
-            );
-            return tr;
-        }),
+    fillRows(
+        body,
+        rows,
+        (record, i) => [
+            cell(practice ? 'practice' : String(i + 1), 'place'),
+            nameCell(record),
+            ...figures(record),
+            cell(String(record.seed), 'number'),
+            cell(sentAt(record.submitted), 'sent'),
+            replayCell(record, replay),
+        ],
+        practice ? 'practice' : '',
     );
 }

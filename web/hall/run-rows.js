@@ -3,7 +3,6 @@
 
 import { ENDINGS } from '../runs/run-facts.js';
 import { thousands } from '../thousands.js';
-import { sentAt } from './board.js';
 
 export function cell(text, className) {
     const td = document.createElement('td');
@@ -22,6 +21,9 @@ export function linkCell(href, text) {
     return td;
 }
 
+// The day and minute a record was sent, in UTC as the hall gives it.
+export const sentAt = (iso) => (typeof iso === 'string' ? iso.replace('T', ' ').replace(/:\d\d(\.\d+)?Z$/, ' UTC') : '');
+
 // The link to a run's page.
 export const runPage = (record) => `run.html?id=${encodeURIComponent(String(record.id))}`;
 
@@ -36,14 +38,16 @@ export function figures(record) {
     ];
 }
 
-// Fills `body` (a tbody) with a row for each item, its cells from `cellsOf(item)`. Each cell is
-// named by its column's head (data-label), which a phone's narrow page shows beside it.
-export function fillRows(body, items, cellsOf) {
+// Fills `body` (a tbody) with a row for each item, its cells from `cellsOf(item, index)`, each
+// row of the class `rowClass` if any. Each cell is named by its column's head (data-label), which
+// a narrow page shows beside it.
+export function fillRows(body, items, cellsOf, rowClass = '') {
     const heads = Array.from(body.parentElement.tHead?.rows[0]?.cells ?? [], (th) => th.textContent);
     body.replaceChildren(
-        ...items.map((item) => {
+        ...items.map((item, index) => {
             const tr = document.createElement('tr');
-            const cells = cellsOf(item);
+            if (rowClass) tr.className = rowClass;
+            const cells = cellsOf(item, index);
             cells.forEach((td, i) => {
                 if (heads[i]) td.dataset.label = heads[i];
             });
@@ -53,4 +57,3 @@ export function fillRows(body, items, cellsOf) {
     );
 }
 
-export { sentAt };

@@ -3,7 +3,7 @@
 // a link that watches it. It is asked for again every few seconds while the tab shows, and at
 // once when the tab comes back into view.
 
-import { sentAt } from '../hall/board.js';
+import { sentAt } from '../hall/run-rows.js';
 import { thousands } from '../thousands.js';
 
 export const LIST_EVERY_MS = 5000;
