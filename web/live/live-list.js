@@ -3,40 +3,11 @@
 // a link that watches it. It is asked for again every few seconds while the tab shows, and at
 // once when the tab comes back into view.
 
-import { sentAt } from '../hall/run-rows.js';
+import { liveGames } from '../hall/api.js';
+import { cell, sentAt } from '../hall/run-rows.js';
 import { thousands } from '../thousands.js';
 
 export const LIST_EVERY_MS = 5000;
-
-// The hall's list: {ok: true, games} or {ok: false, status, error}. A seed is a whole number of
-// 64 bits, more than a JavaScript number holds exactly, so it is read as its digits.
-export async function liveGames() {
-    let response;
-    try {
-        response = await fetch('/api/live', { cache: 'no-store', headers: { Accept: 'application/json' } });
-    } catch {
-        return { ok: false, status: 0, error: 'The hall cannot be reached.' };
-    }
-    let body = null;
-    try {
-        body = JSON.parse((await response.text()).replace(/"seed":(-?[0-9]+)/g, '"seed":"$1"'));
-    } catch {
-        body = null;
-    }
-    if (!response.ok) {
-        const said = body && typeof body.error === 'string' && body.error ? body.error : `The hall answered ${response.status}.`;
-        return { ok: false, status: response.status, error: said };
-    }
-    if (!body || !Array.isArray(body.games)) return { ok: false, status: response.status, error: 'The hall answered something it should not.' };
-    return { ok: true, games: body.games };
-}
-
-function cell(text, className) {
-    const td = document.createElement('td');
-    if (className) td.className = className;
-    td.textContent = text;
-    return td;
-}
 
 // The page's link that watches the game `id`.
 export const watchLink = (id) => `watch.html?id=${encodeURIComponent(id)}`;
@@ -75,9 +46,13 @@ export function keepListed({ table, said }) {
     async function refresh() {
         if (asking || stopped) return;
         asking = true;
-        const answer = await liveGames();
+        const asked = await liveGames();
         asking = false;
         if (stopped) return;
+        const answer =
+            asked.ok && !Array.isArray(asked.body.games)
+                ? { ok: false, status: asked.status, error: 'The hall answered something it should not.' }
+                : asked;
         if (!answer.ok) {
             // A static server has no live games: its 404 comes without the hall's sentence.
             const none = answer.status === 404 && answer.error.startsWith('The hall answered');
@@ -85,9 +60,10 @@ export function keepListed({ table, said }) {
             table.hidden = true;
             return;
         }
-        showLiveGames(table.tBodies[0], answer.games);
-        table.hidden = answer.games.length === 0;
-        said.textContent = answer.games.length ? '' : 'Nobody plays live on this hall now.';
+        const { games } = answer.body;
+        showLiveGames(table.tBodies[0], games);
+        table.hidden = games.length === 0;
+        said.textContent = games.length ? '' : 'Nobody plays live on this hall now.';
     }
 
     function schedule() {
