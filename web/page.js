@@ -7,10 +7,12 @@
 // those, nor shares the network with them.
 //
 // For tests and the benchmark, window.marrowdeep is there from now on (play.js adds to it): the
-// rows in view, the font's size, and that no game is ready yet.
+// rows in view, the font's size, the size the terminal takes in a space, and that no game is
+// ready yet.
 
 import { compiled } from './game/compile.js';
 import { loadGameScript } from './game/game-script.js';
+import { sizeFor } from './terminal/fit.js';
 import { firstScreenBytes } from './terminal/first-screen.js';
 import { layout as makeLayout } from './terminal/layout.js';
 import { lineDiscipline } from './terminal/line-discipline.js';
@@ -87,6 +89,8 @@ window.marrowdeep = {
     get fontSize() {
         return view.fontSize;
     },
+    // The font size, columns and rows the terminal takes in a box of {width, height} CSS px.
+    sizeFor,
     ready: false,
     reading: false,
     firstScreen: firstScreen ? 'pending' : null,
