@@ -16,7 +16,8 @@ const READABLE_FONT = 9; // the smallest font that 100 columns are kept at
 const SMALLEST_FONT = 6;
 const FONT_STEP = 0.25;
 // The page's own font, shipped beside it, and any monospace font while it loads or if it cannot.
-const OWN_FONT = '"Marrowdeep Mono"';
+const OWN_FAMILY = 'Marrowdeep Mono';
+const OWN_FONT = `"${OWN_FAMILY}"`;
 const FONT_FAMILY = `${OWN_FONT}, monospace`;
 
 // The page's font is asked for as the page's script is read, before the screen is made, so that
@@ -24,8 +25,15 @@ const FONT_FAMILY = `${OWN_FONT}, monospace`;
 // faces loaded: none if the font cannot load.
 const ownFont = document.fonts?.load ? document.fonts.load(`${FONT_SIZE}px ${OWN_FONT}`).catch(() => []) : Promise.resolve([]);
 
-// Whether the page's font has come, so that the screen measured now is measured in it.
-export const ownFontHere = () => document.fonts?.check?.(`${FONT_SIZE}px ${OWN_FONT}`) ?? false;
+// Whether the page's font has come, so that the screen measured now is measured in it: the face
+// the page's style sheet declares is looked at, as asking by the font's name has the browser match
+// fonts for it, which takes longer than the rest of the fit.
+export function ownFontHere() {
+    for (const face of document.fonts ?? []) {
+        if (face.family.replace(/["']/g, '') === OWN_FAMILY) return face.status === 'loaded';
+    }
+    return false;
+}
 
 // If the page's font comes only after a screen was measured without it (`measuredInOwnFont`
 // false), `refit()` is called once, to measure the cells again in it; if it never comes, the
