@@ -45,12 +45,14 @@ const firstScreen = firstScreenBytes(terminal);
 const view = openView(terminal, layout.space(), { first: firstScreen });
 layout.watch((space) => view.fit(space));
 if (window.matchMedia('(pointer: coarse)').matches) view.keepKeyboardDown();
-// What the switch remembers is read in the page's first frame, once the keys are live: the
-// browser's storage can be slow to open.
+// What the switch remembers is read once the page's first frame is drawn and the keys are live:
+// the browser's storage can be slow to open.
 requestAnimationFrame(() =>
-    readerSwitch(document.getElementById('screen-reader'), (on) => {
-        view.screenReader = on;
-    }),
+    setTimeout(() =>
+        readerSwitch(document.getElementById('screen-reader'), (on) => {
+            view.screenReader = on;
+        }),
+    ),
 );
 const screen = makeScreen(view);
 
