@@ -7,10 +7,12 @@
 // those, nor shares the network with them.
 //
 // For tests and the benchmark, window.marrowdeep is there from now on (play.js adds to it): the
-// rows in view, the font's size, and that no game is ready yet.
+// rows in view, the font's size, the size the terminal takes in a space, and that no game is
+// ready yet.
 
 import { compiled } from './game/compile.js';
 import { loadGameScript } from './game/game-script.js';
+import { sizeFor } from './terminal/fit.js';
 import { firstScreenBytes } from './terminal/first-screen.js';
 import { layout as makeLayout } from './terminal/layout.js';
 import { lineDiscipline } from './terminal/line-discipline.js';
@@ -43,12 +45,14 @@ const firstScreen = firstScreenBytes(terminal);
 const view = openView(terminal, layout.space(), { first: firstScreen });
 layout.watch((space) => view.fit(space));
 if (window.matchMedia('(pointer: coarse)').matches) view.keepKeyboardDown();
-// What the switch remembers is read in the page's first frame, once the keys are live: the
-// browser's storage can be slow to open.
+// What the switch remembers is read once the page's first frame is drawn and the keys are live:
+// the browser's storage can be slow to open.
 requestAnimationFrame(() =>
-    readerSwitch(document.getElementById('screen-reader'), (on) => {
-        view.screenReader = on;
-    }),
+    setTimeout(() =>
+        readerSwitch(document.getElementById('screen-reader'), (on) => {
+            view.screenReader = on;
+        }),
+    ),
 );
 const screen = makeScreen(view);
 
@@ -87,6 +91,8 @@ window.marrowdeep = {
     get fontSize() {
         return view.fontSize;
     },
+    // The font size, columns and rows the terminal takes in a box of {width, height} CSS px.
+    sizeFor,
     ready: false,
     reading: false,
     firstScreen: firstScreen ? 'pending' : null,

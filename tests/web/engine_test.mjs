@@ -1,7 +1,7 @@
 // Plays the page in another browser engine than Chromium, typed on its keyboard, and holds it
 // against the Linux program: the three keyboard games of the page test with their screen checks,
-// a game resumed after a reload, and a finished game's link replayed. Each is a test of
-// node:test, on a page whose storage starts empty.
+// a game resumed after a reload, a finished game's link replayed, and the terminal's size for boxes
+// of every size. Each is a test of node:test, on a page whose storage starts empty.
 //
 //   node engine_test.mjs --engine firefox --firefox PATH          (Firefox over WebDriver BiDi)
 //   node engine_test.mjs --engine webkit --webkit-driver PATH --minibrowser PATH
@@ -22,6 +22,7 @@ import { startHall } from './hall.mjs';
 import { signedBy, signingProxy } from './keys.mjs';
 import { commandLine, linuxTools, servedInBrowser, startBrowser } from './harness.mjs';
 import { playedLiveBy } from './live.mjs';
+import { fitsEverySpace } from './phone.mjs';
 import { playerAndRunPages } from './players.mjs';
 
 const opt = commandLine(['engine', 'page', 'program', 'marks', 'fuzz', 'regressions']);
@@ -39,6 +40,7 @@ describe(`the page in ${opt.engine}`, () => {
     for (const game of games) it(game.what, () => play((driver) => playGame(driver, tools(), game)));
     it('the tour resumed after a reload', () => play((driver) => resumeHalfway(driver, tools(), games[1].keys)));
     it('the saved game replayed from its link', () => play((driver) => replayLink(driver, tools(), games[0].keys)));
+    it("the terminal's size for boxes of every size", () => play((driver) => fitsEverySpace(driver, tools())));
 });
 
 if (opt.hall) {

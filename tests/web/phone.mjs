@@ -220,6 +220,9 @@ export async function layoutAt(size, { browser, origin, linuxBytes, savedGame })
         // A desktop window as large as this has the terminal the page always had, and axe-core
         // finds nothing serious on its map or its fight.
         if (asBefore) assert.ok(m.fontSize === 15 && m.rows === 40, `the terminal has ${m.rows} rows at ${m.fontSize} px, not 40 at 15`);
+        // Boxes of every size are fitted as measured, where a CSS pixel is one of the screen's and
+        // where it is two.
+        if (turns || asBefore) fittedAsTried(await page.evaluate(fitAgainstEverySize));
         if (asBefore) await accessible(page, 'the map');
         if (turns) {
             for (const [turned, turnedTo] of [['sideways', SIDEWAYS], ['back', viewport]]) {
@@ -246,6 +249,82 @@ export async function layoutAt(size, { browser, origin, linuxBytes, savedGame })
     } finally {
         await close();
     }
+}
+
+// In the page, with its font come: where the page's size for a terminal box
+// (window.marrowdeep.sizeFor) is not the one found by trying every font size from the usual 15 px
+// down in steps of 0.25 px, each measured here afresh in the page's font, for boxes a pixel and a
+// half pixel apart across each way and on a grid over both. The largest size whose 100 columns
+// fit the width; under 9 px, the most columns down to 72 that fit at 9 px, and the largest size
+// for them; then the largest size, no larger, whose 27 rows fit the height; and the rows that fit
+// it, from 27 to 40. Answers the first mismatches, how many boxes were tried, and how many
+// font sizes, column counts and row counts came up, so that a sweep that tried little shows.
+async function fitAgainstEverySize() {
+    const FAMILY = '"Marrowdeep Mono", monospace';
+    await document.fonts.load(`15px ${FAMILY}`);
+    const ratio = window.devicePixelRatio || 1;
+    const context = document.createElement('canvas').getContext('2d');
+    const cells = new Map();
+    const cellAt = (size) => {
+        if (!cells.has(size)) {
+            context.font = `${size}px ${FAMILY}`;
+            const m = context.measureText('W');
+            const tall = Math.ceil((m.fontBoundingBoxAscent + m.fontBoundingBoxDescent || size * 1.2) * ratio);
+            cells.set(size, {
+                width: (columns) => Math.round(m.width * columns),
+                height: (rows) => Math.round((tall * rows) / ratio),
+                rowsIn: (space) => Math.floor((space * ratio) / tall),
+            });
+        }
+        return cells.get(size);
+    };
+    const steps = [];
+    for (let size = 15; size > 6; size -= 0.25) steps.push(size);
+    const largest = (top, fits) => steps.find((size) => size <= top && fits(cellAt(size))) ?? 6;
+    const expected = ({ width, height }) => {
+        let columns = 100;
+        let fontSize = largest(15, (c) => c.width(columns) <= width);
+        if (fontSize < 9) {
+            while (columns > 72 && cellAt(9).width(columns) > width) columns -= 1;
+            fontSize = largest(15, (c) => c.width(columns) <= width);
+        }
+        fontSize = largest(fontSize, (c) => c.height(27) <= height);
+        return { fontSize, columns, rows: Math.min(40, Math.max(27, cellAt(fontSize).rowsIn(height))) };
+    };
+    const boxes = [];
+    for (let at = 100; at <= 1600; at += 0.5) boxes.push({ width: at, height: 5000 }, { width: 5000, height: at });
+    for (let width = 100; width <= 1600; width += 20) for (let height = 100; height <= 1200; height += 20) boxes.push({ width, height });
+    const mismatches = [];
+    const seen = { fontSizes: new Set(), columns: new Set(), rows: new Set() };
+    for (const box of boxes) {
+        const got = window.marrowdeep.sizeFor(box);
+        const want = expected(box);
+        seen.fontSizes.add(want.fontSize);
+        seen.columns.add(want.columns);
+        seen.rows.add(want.rows);
+        if (got.fontSize !== want.fontSize || got.columns !== want.columns || got.rows !== want.rows) {
+            if (mismatches.length < 5) mismatches.push(`${box.width} x ${box.height}: ${JSON.stringify(got)}, not ${JSON.stringify(want)}`);
+        }
+    }
+    return { mismatches, boxes: boxes.length, fontSizes: seen.fontSizes.size, columns: seen.columns.size, rows: seen.rows.size };
+}
+
+// The terminal's font size, columns and rows for boxes of every size (fitAgainstEverySize) on
+// the page of `origin` opened by `driver` (drivers.mjs), in any engine.
+export async function fitsEverySpace(driver, { origin }) {
+    await driver.goto(`${origin}/?pauses=0`);
+    await driver.waitFor(() => window.marrowdeep?.reading, 30, 'the name question');
+    fittedAsTried(await driver.evaluate(fitAgainstEverySize));
+}
+
+function fittedAsTried(found) {
+    assert.deepEqual(found.mismatches, [], `the terminal's size differs from the largest that fits: ${found.mismatches.join('; ')}`);
+    // Every column count from 72 to 100 and every row count from 27 to 40 came up, and many font
+    // sizes: all 37 steps from 6 to 15 px where the browser measures each (WebKit measures a few
+    // steps alike, and only the largest of them is ever fitted).
+    const tried = `the sizes tried in ${found.boxes} boxes`;
+    assert.deepEqual([found.columns, found.rows], [29, 14], tried);
+    assert.ok(found.fontSizes >= 16, `${tried}: ${found.fontSizes} font sizes`);
 }
 
 // A game played on a phone by taps alone: the name in the line field, with a slip mended by the

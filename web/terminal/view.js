@@ -31,6 +31,10 @@ export function openView(element, space, { sizeOf = sizeFor, first = null } = {}
         screen.setAttribute('role', 'region');
         screen.setAttribute('aria-label', 'The game');
     }
+    const input = screenInput(screen);
+    // The screen the build drew takes the keyboard before anything on the page changes, while the
+    // page is laid out as it was measured: focused later, it would be laid out once more for it.
+    if (built) input.focus();
     const shown = drawing(cells, built?.querySelector(':scope > .term-lines'));
     // What each key brings, read out while the screen reader switch is on.
     const reader = readingAloud(cells, built && element.querySelector(':scope > .term-said'));
@@ -38,12 +42,11 @@ export function openView(element, space, { sizeOf = sizeFor, first = null } = {}
         screen.append(shown.element);
         element.replaceChildren(screen, reader.element);
     }
-    const input = screenInput(screen);
 
     place(element, screen, size);
     shown.draw();
     reader.announce();
-    input.focus();
+    if (!built) input.focus();
 
     function fitTo(next) {
         if (next.columns !== size.columns || next.rows !== size.rows) resize(cells, next.columns, next.rows);
