@@ -1,5 +1,6 @@
-// A player's runs as table rows, for the player's page: each a record of the hall, its figures
-// as text and a link to the run's own page.
+// Runs as table rows, for the hall's tables (a board, a player's page, the live games): the
+// cells, each a record's figure as text, a link to a run's page, and the rows filled with their
+// cells named by their columns' heads.
 
 import { ENDINGS } from '../runs/run-facts.js';
 import { thousands } from '../thousands.js';
